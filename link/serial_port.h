@@ -1,0 +1,64 @@
+// The serial line to the controller, over POSIX termios.
+//
+// A port is opened per command (OpenPort ... ClosePort) with 8N1, raw mode,
+// exclusive access, and both queues emptied. Live monitoring keeps it open
+// between polls. The wait for reply bytes blocks in poll(2); it never spins.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// One open serial line. Its layout is private to serial_port.cpp.
+struct SerialPort;
+using HPORT = SerialPort*;
+
+// The process-wide slot of the port the window's commands use. It is touched
+// from the window's thread only; other threads (the parameter search) open
+// handles of their own with OpenDevice/CloseDevice.
+extern HPORT PortHandle;
+
+// --- Port map: "ComN" names a device path ---------------------------------
+// By default ComN is /dev/ttyS<N-1>; the command line may point any N at any
+// path (a USB adapter, a /dev/serial/by-id name, the simulator's pty).
+void SetPortPath(int portNumber, const std::string& path);
+std::string PortPath(int portNumber);
+void ResetPortMap();
+
+// The line speeds the port accepts; any other rate (0 included) is refused.
+bool IsSupportedBaud(int baud);
+
+// --- Opening and closing ----------------------------------------------------
+// Opens `path` exclusively (flock + TIOCEXCL), sets baud/8N1/raw/CLOCAL|CREAD
+// without raising DTR, and empties both queues. Null on any failure.
+HPORT OpenDevice(const std::string& path, int baud);
+// Closes a handle from OpenDevice. Null does nothing.
+void CloseDevice(HPORT port);
+
+// OpenDevice(PortPath(portNumber), baud), stored into PortHandle (a handle the
+// slot still held is closed first). Returns the new value of the slot.
+HPORT OpenPort(int portNumber, int baud);
+// Closes PortHandle and sets it to null; does nothing when it is null.
+void ClosePort();
+
+// --- Transfers ---------------------------------------------------------------
+// Waits until at least `expected` bytes are queued or `timeoutMs` has passed,
+// and returns the count queued at the last look. Removes nothing: a following
+// ReadPort gets the same bytes. Returns at once what it has when the device
+// has gone away (hang-up, EIO). A null port returns 0 after the time-out.
+uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs);
+
+// Writes the whole frame in one go; gives up after 50 ms per byte + 100 ms.
+// Returns the count written.
+size_t WritePort(HPORT port, const uint8_t* data, size_t len);
+
+// Reads exactly `len` bytes unless 5 ms per byte + 5 ms pass in all, or
+// 100 ms pass with no new byte after the first. Returns the count read.
+size_t ReadPort(HPORT port, uint8_t* data, size_t len);
+
+// Discards everything in both queues (ours and the driver's).
+void PurgePort(HPORT port);
+
+// What a handle was opened with (for the trace and the reply-time bound).
+int PortBaud(HPORT port);
+std::string PortDevice(HPORT port);

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (or build-sanitize/ with --sanitize).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=build; extra=()
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=build-sanitize; extra=(-DQD_SANITIZE=ON -DQD_BUILD_BENCH=OFF)
+fi
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
+cmake --build "$dir" -j "$(nproc)"
+echo "$dir"
