@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   libmodbus-dev
-  socat xvfb xauth x11-apps imagemagick
+  socat xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei
 )
 
