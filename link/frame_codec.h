@@ -56,6 +56,10 @@ void PutFloat(uint8_t* p, float v);
 // NaN gives 0; values beyond the 32-bit range saturate.
 int32_t ToHundredths(double value);
 double FromHundredths(uint16_t raw);
+// The 16-bit register value written for a hundredths field: ToHundredths,
+// then high = v / 256 and low = v % 256 (truncating division), each cut to
+// eight bits. So 700 gives 0x1170 and -1.5 gives 0x006A.
+uint16_t HundredthsWord(double value);
 
 // Two decimal digits in one byte (45 -> 0x45), and back.
 uint8_t ToBcd(int value);
