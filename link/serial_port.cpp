@@ -1,1 +1,280 @@
-// (being written)
+// The serial line over POSIX termios.
+//
+// The descriptor is always non-blocking; every wait is a poll(2) against a
+// monotonic deadline. WaitForBytes moves whatever the driver holds into the
+// port's own receive buffer, so the next poll() sleeps until NEW bytes come
+// (poll() reports readable as soon as one byte is queued; re-polling with
+// the bytes left in the driver would spin). ReadPort serves that buffer first.
+#include "serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "deadline.h"
+
+namespace {
+
+// Larger than any count WaitForBytes can be asked for (16 bits), so a full
+// buffer always satisfies the wait and never leaves poll() spinning on bytes
+// we have no room to take.
+constexpr size_t kRxCapacity = 65536;
+
+struct Rate {
+  int baud;
+  speed_t speed;
+};
+constexpr Rate kRates[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
+// Driver time-outs, in milliseconds: reads get 5 per byte + 5 in all and
+// 100 between bytes; writes 50 per byte + 100.
+constexpr uint64_t kReadPerByteMs = 5;
+constexpr uint64_t kReadConstantMs = 5;
+constexpr uint64_t kReadIntervalMs = 100;
+constexpr uint64_t kWritePerByteMs = 50;
+constexpr uint64_t kWriteConstantMs = 100;
+
+speed_t SpeedOf(int baud) {
+  for (const Rate& r : kRates) {
+    if (r.baud == baud) return r.speed;
+  }
+  return B0;
+}
+
+enum class PollResult { Ready, TimedOut, Gone };
+
+// One poll(2) for `events`. A hang-up without pending input, an error or a
+// closed descriptor all mean the device has gone. EINTR counts as Ready: the
+// caller looks again and re-checks its deadline.
+PollResult PollFd(int fd, short events, uint32_t ms) {
+  pollfd p{fd, events, 0};
+  const int r = poll(&p, 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
+  if (r < 0) return errno == EINTR ? PollResult::Ready : PollResult::Gone;
+  if (r == 0) return PollResult::TimedOut;
+  if (p.revents & events) return PollResult::Ready;
+  return PollResult::Gone;
+}
+
+// Opens `path` for this process alone. flock() stops a second open from any
+// process (TIOCEXCL alone does not stop root); TIOCEXCL stops programs that
+// do not flock. The lock lives on this open file description, so a second
+// open from this same process is refused as well.
+int OpenExclusive(const std::string& path) {
+  if (path.empty()) return -1;
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// 8N1, raw, receiver on, modem lines ignored, no flow control of any kind
+// (XON/XOFF would eat binary frame bytes; a leftover CRTSCTS would stall
+// writes on a three-wire line), no hang-up on close. VMIN/VTIME 0: all
+// waiting is done by poll().
+bool Configure(int fd, speed_t speed) {
+  termios tio{};
+  tcgetattr(fd, &tio);  // on failure the settings below still apply in full
+  cfmakeraw(&tio);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  // tcsetattr() succeeds if ANY change took; make sure the ones we need did.
+  termios got{};
+  if (tcgetattr(fd, &got) != 0) return false;
+  return cfgetospeed(&got) == speed && (got.c_cflag & CSIZE) == CS8 &&
+         (got.c_cflag & PARENB) == 0;
+}
+
+// The kernel raises DTR when a tty opens; the controller's line expects it
+// low. A device without modem lines (a pty) refuses the call: nothing to do.
+void DropDtr(int fd) {
+  int dtr = TIOCM_DTR;
+  ioctl(fd, TIOCMBIC, &dtr);
+}
+
+}  // namespace
+
+struct SerialPort {
+  int fd = -1;
+  int baud = 0;
+  std::string device;
+  size_t rxStart = 0;  // first unread byte of rx
+  size_t rxEnd = 0;    // one past the last
+  std::array<uint8_t, kRxCapacity> rx;
+
+  size_t Buffered() const { return rxEnd - rxStart; }
+
+  // Moves what the driver holds into rx. False when the device has gone
+  // (read() returns 0 on hang-up, EIO when the adapter vanished).
+  bool Drain() {
+    if (rxStart == rxEnd) rxStart = rxEnd = 0;
+    if (rxEnd == rx.size() && rxStart > 0) {
+      std::memmove(rx.data(), rx.data() + rxStart, Buffered());
+      rxEnd -= rxStart;
+      rxStart = 0;
+    }
+    while (rxEnd < rx.size()) {
+      const ssize_t n = read(fd, rx.data() + rxEnd, rx.size() - rxEnd);
+      if (n > 0) {
+        rxEnd += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+      }
+    }
+    return true;
+  }
+
+  // Our buffer plus what the driver still holds.
+  uint32_t Queued() const {
+    int pending = 0;
+    if (ioctl(fd, FIONREAD, &pending) != 0 || pending < 0) pending = 0;
+    return static_cast<uint32_t>(Buffered() + static_cast<size_t>(pending));
+  }
+
+  size_t Take(uint8_t* out, size_t len) {
+    const size_t n = std::min(len, Buffered());
+    std::memcpy(out, rx.data() + rxStart, n);
+    rxStart += n;
+    return n;
+  }
+};
+
+HPORT PortHandle = nullptr;
+
+bool IsSupportedBaud(int baud) { return SpeedOf(baud) != B0; }
+
+HPORT OpenDevice(const std::string& path, int baud) {
+  const speed_t speed = SpeedOf(baud);
+  if (speed == B0) return nullptr;
+  const int fd = OpenExclusive(path);
+  if (fd < 0) return nullptr;
+  if (!Configure(fd, speed)) {
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return nullptr;
+  }
+  DropDtr(fd);
+  tcflush(fd, TCIOFLUSH);
+  auto* port = new SerialPort;
+  port->fd = fd;
+  port->baud = baud;
+  port->device = path;
+  return port;
+}
+
+void CloseDevice(HPORT port) {
+  if (port == nullptr) return;
+  // Unsent output would hold close() for the driver's closing wait (up to
+  // 30 s on a wedged adapter); every request has been answered or given up
+  // by now. TIOCNXCL: a pty's slave outlives our close while its master is
+  // open, and would otherwise refuse every later open by a normal user.
+  tcflush(port->fd, TCIOFLUSH);
+  ioctl(port->fd, TIOCNXCL);
+  close(port->fd);  // also releases the flock
+  delete port;
+}
+
+HPORT OpenPort(int portNumber, int baud) {
+  // A handle the slot still holds would otherwise leak, and keep its device
+  // locked against this very open.
+  CloseDevice(PortHandle);
+  PortHandle = OpenDevice(PortPath(portNumber), baud);
+  return PortHandle;
+}
+
+void ClosePort() {
+  CloseDevice(PortHandle);
+  PortHandle = nullptr;
+}
+
+uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
+  const Deadline deadline(timeoutMs);
+  if (port == nullptr) {
+    deadline.SleepUntil();
+    return 0;
+  }
+  for (;;) {
+    const bool open = port->Drain();
+    const uint32_t count = port->Queued();
+    if (count >= expected || !open) return count;
+    const uint32_t left = deadline.RemainingMs();
+    if (left == 0) return count;
+    if (PollFd(port->fd, POLLIN, left) == PollResult::Gone) {
+      port->Drain();
+      return port->Queued();
+    }
+  }
+}
+
+size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
+  if (port == nullptr || data == nullptr) return 0;
+  const Deadline deadline(kWritePerByteMs * len + kWriteConstantMs);
+  size_t done = 0;
+  while (done < len) {
+    const ssize_t n = write(port->fd, data + done, len - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    const uint32_t left = deadline.RemainingMs();
+    if (left == 0 || PollFd(port->fd, POLLOUT, left) == PollResult::Gone) break;
+  }
+  return done;
+}
+
+size_t ReadPort(HPORT port, uint8_t* data, size_t len) {
+  if (port == nullptr || data == nullptr) return 0;
+  const Deadline total(kReadPerByteMs * len + kReadConstantMs);
+  Deadline interval(kReadIntervalMs);
+  size_t got = port->Take(data, len);
+  while (got < len) {
+    const ssize_t n = read(port->fd, data + got, len - got);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      interval.Restart(kReadIntervalMs);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    // The gap limit starts with the first byte, as the driver's did.
+    uint32_t left = total.RemainingMs();
+    if (got > 0) left = std::min(left, interval.RemainingMs());
+    if (left == 0 || PollFd(port->fd, POLLIN, left) == PollResult::Gone) break;
+  }
+  return got;
+}
+
+void PurgePort(HPORT port) {
+  if (port == nullptr) return;
+  port->rxStart = port->rxEnd = 0;
+  tcflush(port->fd, TCIOFLUSH);
+}
+
+int PortBaud(HPORT port) { return port == nullptr ? 0 : port->baud; }
+
+std::string PortDevice(HPORT port) {
+  return port == nullptr ? std::string() : port->device;
+}
