@@ -84,8 +84,9 @@ int OpenExclusive(const std::string& path) {
 
 // 8N1, raw, receiver on, modem lines ignored, no flow control of any kind
 // (XON/XOFF would eat binary frame bytes; a leftover CRTSCTS would stall
-// writes on a three-wire line), no hang-up on close. VMIN/VTIME 0: all
-// waiting is done by poll().
+// writes on a three-wire line), no hang-up on close. All waiting is done by
+// poll(); VMIN 1 makes a non-blocking read() with nothing queued fail with
+// EAGAIN, so that a return of 0 means hang-up (with VMIN 0 it means both).
 bool Configure(int fd, speed_t speed) {
   termios tio{};
   tcgetattr(fd, &tio);  // on failure the settings below still apply in full
@@ -93,7 +94,7 @@ bool Configure(int fd, speed_t speed) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;

@@ -1,0 +1,197 @@
+#include "exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "pty_port_test.h"
+#include "registers.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+Bytes WithCrc(Bytes body) {
+  const uint16_t crc = Crc16(body.data(), body.size());
+  body.push_back(static_cast<uint8_t>(crc >> 8));
+  body.push_back(static_cast<uint8_t>(crc & 0xFF));
+  return body;
+}
+
+const Bytes kReply = WithCrc({0x01, 0x03, 0x02, 0x04, 0xD2});
+
+class ExchangeTest : public PtyPortTest {
+ protected:
+  void TearDown() override {
+    if (device_.joinable()) device_.join();
+    SetTraceHook(nullptr);
+    PtyPortTest::TearDown();
+  }
+
+  // Plays the controller once: takes the request, waits `delayMs`, answers.
+  void AnswerOnce(size_t requestLen, Bytes reply, int delayMs = 0) {
+    device_ = std::thread([this, requestLen, reply, delayMs] {
+      request_ = pty_.Receive(requestLen, 3000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      pty_.Send(reply);
+    });
+  }
+
+  // One line-length read that the "controller" answers with `answer`.
+  bool ReadLineLength(const Transaction& t, const Bytes& answer, uint8_t (&reply)[7],
+                      uint32_t timeoutMs = 1000) {
+    AnswerOnce(kReadRequest.size, answer);
+    const bool ok = t.Exchange(kReadRequest, reply, sizeof reply, timeoutMs);
+    device_.join();
+    return ok;
+  }
+
+  const Frame kReadRequest = BuildReadRequest(1, REG_LINE_LENGTH, 1);
+  std::thread device_;
+  Bytes request_;
+};
+
+TEST(ReplyTimeout, NeverShorterThanTheWire) {
+  const struct {
+    int baud;
+    size_t request, reply;
+    uint32_t given, used;
+  } cases[] = {
+      {9600, 8, 7, 1000, 1000},  // the wire is far quicker than the time-out
+      {9600, 8, 8, 300, 300},
+      {1200, 12, 247, 1000, 2259},  // 2590 bits: 2158.3 ms + 100
+      {2400, 12, 247, 1000, 1180},
+      {0, 8, 7, 1000, 1000},  // no rate known: the given time-out
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReplyTimeout(c.baud, c.request, c.reply, c.given), c.used) << c.baud;
+  }
+  EXPECT_GT(ReplyTimeout(1200, 12, 247, 1000), 2000u);
+}
+
+TEST_F(ExchangeTest, GoodReplyIsAccepted) {
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  uint8_t reply[7] = {};
+  EXPECT_TRUE(ReadLineLength(t, kReply, reply));
+  EXPECT_EQ(request_, Bytes(kReadRequest.data(), kReadRequest.data() + 8));
+  EXPECT_EQ(Bytes(reply, reply + 7), kReply);
+}
+
+TEST_F(ExchangeTest, RejectedReplies) {
+  const struct {
+    const char* name;
+    Bytes reply;
+  } cases[] = {
+      {"long", WithCrc({0x01, 0x03, 0x02, 0x04, 0xD2, 0x00, 0x00})},
+      {"exception", WithCrc({0x01, 0x83, 0x04})},
+      {"corrupt", {0x01, 0x03, 0x02, 0x04, 0xD2, 0x00, 0x00}},
+  };
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  for (const auto& c : cases) {
+    uint8_t reply[7] = {};
+    EXPECT_FALSE(ReadLineLength(t, c.reply, reply, 300)) << c.name;
+  }
+}
+
+TEST_F(ExchangeTest, StaleByteIsFlushedBeforeTheRequest) {
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  // A late answer to some earlier poll lands while the port stays open.
+  pty_.Send({0x5A});
+  ASSERT_TRUE(pty_.WaitQueued(1, 1000));
+  uint8_t reply[7] = {};
+  EXPECT_TRUE(ReadLineLength(t, kReply, reply));
+  EXPECT_EQ(Bytes(reply, reply + 7), kReply);
+}
+
+TEST_F(ExchangeTest, SlowLineGetsItsWireTime) {
+  // At 1200 baud a full log page takes over 2 s; the caller's 1000 ms must
+  // not cut it off.
+  Transaction t(1, 1200);
+  ASSERT_TRUE(t.IsOpen());
+  Bytes page(245, 0x11);
+  page[0] = 0x01;
+  page[1] = 0x14;
+  const Bytes reply247 = WithCrc(page);
+  const Frame request = BuildReadFileRecordRequest(1, kLogFileNumber, 0, 120);
+  AnswerOnce(request.size, reply247, 1300);
+  std::vector<uint8_t> reply(247);
+  EXPECT_TRUE(t.Exchange(request, reply.data(), reply.size(), 1000));
+}
+
+TEST_F(ExchangeTest, PauseComesBeforeTheWrite) {
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  const Frame request = BuildWriteRequest(1, REG_BUZZER, 1);
+  Clock::time_point arrived;
+  device_ = std::thread([&] {
+    pty_.Receive(request.size, 3000);
+    arrived = Clock::now();
+    pty_.Send(Bytes(request.data(), request.data() + request.size));
+  });
+  const auto start = Clock::now();
+  uint8_t reply[8] = {};
+  EXPECT_TRUE(t.Exchange(request, reply, sizeof reply, 1000, 100));
+  device_.join();
+  EXPECT_GE(Ms(arrived - start), 100.0);
+}
+
+TEST_F(ExchangeTest, TraceHookSeesEveryExchange) {
+  std::vector<TraceRecord> seen;
+  SetTraceHook([&seen](const TraceRecord& r) { seen.push_back(r); });
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  uint8_t reply[7] = {};
+  ASSERT_TRUE(ReadLineLength(t, kReply, reply));
+  EXPECT_FALSE(t.Exchange(kReadRequest, reply, sizeof reply, 100));  // silence
+
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].device, pty_.Path());
+  EXPECT_EQ(seen[0].request, Bytes(kReadRequest.data(), kReadRequest.data() + 8));
+  EXPECT_EQ(seen[0].reply, kReply);
+  EXPECT_EQ(seen[0].expected, 7u);
+  EXPECT_EQ(seen[0].waited, 7u);
+  EXPECT_TRUE(seen[0].accepted);
+  EXPECT_GT(seen[0].roundTripMs, 0.0);
+  EXPECT_FALSE(seen[1].accepted);
+  EXPECT_EQ(seen[1].waited, 0u);
+  EXPECT_TRUE(seen[1].reply.empty());
+  EXPECT_GE(seen[1].roundTripMs, 100.0);
+
+  SetTraceHook(nullptr);
+  EXPECT_FALSE(t.Exchange(kReadRequest, reply, sizeof reply, 20));
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(ExchangeTest, TransactionClosesThePortAtTheEnd) {
+  {
+    Transaction t(1, 9600);
+    EXPECT_TRUE(t.IsOpen());
+    EXPECT_EQ(PortHandle, t.Port());
+  }
+  EXPECT_EQ(PortHandle, nullptr);
+  SetPortPath(6, "/dev/no-such-tty");
+  Transaction none(6, 9600);
+  EXPECT_FALSE(none.IsOpen());
+  uint8_t reply[7];
+  EXPECT_FALSE(none.Exchange(BuildReadRequest(1, REG_LINE_LENGTH, 1), reply, 7));
+}
+
+TEST_F(ExchangeTest, DeadLineFailsWithoutWaiting) {
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  pty_.Hangup();
+  uint8_t reply[7] = {};
+  const auto start = Clock::now();
+  EXPECT_FALSE(t.Exchange(BuildReadRequest(1, REG_LINE_LENGTH, 1), reply, 7, 1000));
+  EXPECT_LT(Ms(Clock::now() - start), 500.0);
+}
+
+}  // namespace
