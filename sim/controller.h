@@ -11,28 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "device_types.h"
+
 namespace sim {
 
-enum class Scenario { NoAlarm, Leak, Broken };
-
-struct LogEntry {
-  uint8_t clock[6];  // BCD: year hi, year lo, month, day, hour, minute
-  uint16_t type;     // 0 none, 1 leak, 2 broken cable
-  uint16_t lengthHundredths;
-};
-
-struct ControllerOptions {
-  uint8_t address = 1;
-  int baud = 9600;
-  Scenario scenario = Scenario::NoAlarm;
-  double leakPositionM = 0;   // with Scenario::Leak
-  int prefillLog = 0;         // entries in the log at power-up
-  size_t logCapacity = 2000;  // oldest entries are dropped beyond this
-};
+class DeviceModel;
 
 class Controller {
  public:
   explicit Controller(const ControllerOptions& options = {});
+  ~Controller();
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
 
   // One complete request in, the reply out. An empty reply means silence:
   // broadcast (station 0), another station, or a frame with a bad CRC.
@@ -43,23 +33,30 @@ class Controller {
   uint8_t Address() const;
   int Baud() const;
 
-  // Scenario changes; each onset of an alarm appends a log entry.
+  // Scenario changes; each onset of an alarm appends a log entry. For a
+  // broken cable the position is where it broke (0 when unknown).
   void SetScenario(Scenario scenario, double leakPositionM = 0);
+  Scenario CurrentScenario() const;
   void PrefillLog(int entries);
   size_t LogCount() const;
   std::vector<LogEntry> Log() const;
 
   // Direct register access for tests (the value as a read would return it).
+  // Setting a value the device derives itself (clock, channel values, alarm
+  // state, counts, mode state) pins it there; a clock write over the line or
+  // a scenario change releases the registers they concern.
   uint16_t Register(uint16_t reg) const;
   void SetRegister(uint16_t reg, uint16_t value);
   float FloatRegister(uint16_t reg) const;
   void SetFloatRegister(uint16_t reg, float value);
 
+  // The 5-byte exception reply: address, function | 0x80, code, check bytes.
+  static std::vector<uint8_t> ExceptionReply(uint8_t address, uint8_t function,
+                                             uint8_t code);
+
  private:
-  // private model, see controller.cpp
   mutable std::mutex mutex_;
-  struct Model;
-  std::shared_ptr<Model> model_;
+  std::unique_ptr<DeviceModel> model_;
 };
 
 }  // namespace sim

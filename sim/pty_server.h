@@ -32,6 +32,7 @@ enum class Fault {
 struct ReceivedFrame {
   std::chrono::steady_clock::time_point when;
   std::vector<uint8_t> bytes;
+  int lineBaud = 0;  // the line speed the sending side had set
 };
 
 class PtyServer {
@@ -43,6 +44,7 @@ class PtyServer {
 
   // Creates the pty and starts serving. False (with errno set) on failure.
   bool Start();
+  // Stops serving and closes the pty; Start() makes a new one.
   void Stop();
   // The path the console opens, e.g. /dev/pts/7.
   const std::string& DevicePath() const;
@@ -50,6 +52,8 @@ class PtyServer {
   Controller& Device();
 
   // The next `count` replies (all of them while count < 0) suffer `fault`.
+  // A write whose reply is lost has still been carried out. Late without a
+  // delay waits 1200 ms plus the wire time of request and reply.
   void InjectFault(Fault fault, int count = 1, int delayMs = 0);
   void ClearFaults();
   // Send reply bytes at the wire speed of the baud rate (10 bits a byte).
@@ -60,6 +64,9 @@ class PtyServer {
   void ClearRequests();
   // Blocks until at least `count` frames have been received or the time-out.
   bool WaitForRequests(size_t count, int timeoutMs) const;
+
+  // The line speed currently set on the pty (0 when it is not open).
+  int LineBaud() const;
 
   // Closes the master side: the device "vanishes" under the console.
   void Hangup();

@@ -1,0 +1,191 @@
+#include "command_line.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+
+#include "register_table.h"
+
+namespace sim {
+namespace {
+
+struct ScenarioName_ {
+  const char* name;
+  Scenario scenario;
+};
+constexpr ScenarioName_ kScenarios[] = {
+    {"none", Scenario::NoAlarm}, {"leak", Scenario::Leak}, {"broken", Scenario::Broken}};
+
+struct FaultName_ {
+  const char* name;
+  Fault fault;
+};
+constexpr FaultName_ kFaults[] = {
+    {"none", Fault::None},           {"silence", Fault::Silence},
+    {"bad-crc", Fault::BadCrc},      {"extra", Fault::ExtraBytes},
+    {"short", Fault::ShortReply},    {"exception", Fault::Exception},
+    {"delay", Fault::Delay},         {"late", Fault::Late},
+};
+
+constexpr option kOptions[] = {
+    {"address", required_argument, nullptr, 'a'},
+    {"baud", required_argument, nullptr, 'b'},
+    {"scenario", required_argument, nullptr, 's'},
+    {"position", required_argument, nullptr, 'p'},
+    {"log", required_argument, nullptr, 'l'},
+    {"fault", required_argument, nullptr, 'f'},
+    {"delay", required_argument, nullptr, 'd'},
+    {"paced", no_argument, nullptr, 'P'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// One option's value into the settings; false with `error` set.
+bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) {
+  long n = 0;
+  switch (opt) {
+    case 'a':
+      if (!ParseInt(arg, 1, 255, n)) return error = "address must be 1..255", false;
+      s.controller.address = static_cast<uint8_t>(n);
+      return true;
+    case 'b':
+      if (!ParseInt(arg, 1, 38400, n) || !IsDeviceBaud(static_cast<uint32_t>(n))) {
+        return error = "baud must be 1200, 2400, 4800, 9600, 19200 or 38400", false;
+      }
+      s.controller.baud = static_cast<int>(n);
+      return true;
+    case 's':
+      if (!ParseScenario(arg, s.controller.scenario)) {
+        return error = "scenario must be none, leak or broken", false;
+      }
+      return true;
+    case 'p':
+      if (!ParseMetres(arg, s.controller.leakPositionM)) {
+        return error = "position must be 0..655.35 metres", false;
+      }
+      return true;
+    case 'l':
+      if (!ParseInt(arg, 0, 65535, n)) return error = "log must be 0..65535 entries", false;
+      s.controller.prefillLog = static_cast<int>(n);
+      return true;
+    case 'f':
+      if (!ParseFault(arg, s.fault, s.faultCount)) {
+        return error = "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, "
+                       "extra, short, exception, delay, late", false;
+      }
+      return true;
+    case 'd':
+      if (!ParseInt(arg, 0, 60000, n)) return error = "delay must be 0..60000 ms", false;
+      s.delayMs = static_cast<int>(n);
+      s.delayGiven = true;
+      return true;
+    case 'P':
+      s.paced = true;
+      return true;
+    case 'h':
+      s.help = true;
+      return true;
+    default:
+      return error = "unknown option", false;
+  }
+}
+
+}  // namespace
+
+bool ParseInt(const std::string& text, long min, long max, long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+  value = v;
+  return true;
+}
+
+bool ParseMetres(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !(v >= 0 && v <= 655.35)) return false;
+  value = v;
+  return true;
+}
+
+bool ParseScenario(const std::string& text, Scenario& scenario) {
+  for (const auto& s : kScenarios) {
+    if (text == s.name) return scenario = s.scenario, true;
+  }
+  return false;
+}
+
+const char* ScenarioName(Scenario scenario) {
+  for (const auto& s : kScenarios) {
+    if (s.scenario == scenario) return s.name;
+  }
+  return "?";
+}
+
+bool ParseFault(const std::string& text, Fault& fault, int& count) {
+  const size_t colon = text.find(':');
+  const std::string kind = text.substr(0, colon);
+  long n = -1;
+  if (colon != std::string::npos && !ParseInt(text.substr(colon + 1), 1, 1000000, n)) {
+    return false;
+  }
+  for (const auto& f : kFaults) {
+    if (kind == f.name) {
+      fault = f.fault;
+      count = static_cast<int>(n);
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* FaultName(Fault fault) {
+  for (const auto& f : kFaults) {
+    if (f.fault == fault) return f.name;
+  }
+  return "?";
+}
+
+bool ParseCommandLine(int argc, char* argv[], SimSettings& settings, std::string& error) {
+  optind = 0;  // start afresh (GNU): the parser may run more than once
+  opterr = 0;
+  for (int opt; (opt = getopt_long(argc, argv, "+", kOptions, nullptr)) != -1;) {
+    if (opt == '?' || opt == ':') {
+      error = std::string("bad option ") + (optind > 0 ? argv[optind - 1] : "");
+      return false;
+    }
+    if (!Apply(opt, optarg ? optarg : "", settings, error)) return false;
+  }
+  if (optind < argc) {
+    error = std::string("unexpected argument ") + argv[optind];
+    return false;
+  }
+  return true;
+}
+
+const char* UsageText() {
+  return "Usage: qd7420-sim [options]\n"
+         "Simulates a QD7420 leak-detection controller on a pseudo-terminal and\n"
+         "prints the device path to open as the first line of output.\n"
+         "  --address N         station address, 1..255 (1)\n"
+         "  --baud B            1200, 2400, 4800, 9600, 19200 or 38400 (9600)\n"
+         "  --scenario S        none, leak or broken (none)\n"
+         "  --position METRES   where the leak (or break) is (0)\n"
+         "  --log N             alarm-log entries present at power-up (0)\n"
+         "  --fault KIND[:N]    silence, bad-crc, extra, short, exception, delay,\n"
+         "                      late: the next N replies, or all without N\n"
+         "  --delay MS          the delay of the delay and late faults (200)\n"
+         "  --paced             send replies at the wire speed of the baud rate\n"
+         "  --help              this text\n"
+         "Commands on standard input: leak METRES, break [METRES], clear, log N,\n"
+         "fault KIND [N], paced on|off, status, help.\n";
+}
+
+}  // namespace sim

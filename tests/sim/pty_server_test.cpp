@@ -1,0 +1,295 @@
+// The server on a real pseudo-terminal: against libmodbus as an independent
+// master, and against a raw client for framing, faults and the wire bytes.
+#include <gtest/gtest.h>
+#include <modbus.h>
+#include <poll.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstring>
+#include <chrono>
+#include <thread>
+
+#include "pty_server.h"
+#include "registers.h"
+#include "sim_test_support.h"
+
+using namespace simtest;
+using sim::Fault;
+using sim::PtyServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long long MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+class ModbusMaster {
+ public:
+  ModbusMaster(const std::string& path, int baud, int slave = 1, int timeoutMs = 300) {
+    ctx_ = modbus_new_rtu(path.c_str(), baud, 'N', 8, 1);
+    modbus_set_slave(ctx_, slave);
+    modbus_set_response_timeout(ctx_, 0, static_cast<uint32_t>(timeoutMs) * 1000);
+    connected_ = modbus_connect(ctx_) == 0;
+  }
+  ~ModbusMaster() {
+    modbus_close(ctx_);
+    modbus_free(ctx_);
+  }
+  bool Connected() const { return connected_; }
+  modbus_t* operator*() const { return ctx_; }
+
+ private:
+  modbus_t* ctx_;
+  bool connected_;
+};
+
+class PtyServerTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.Start()) << std::strerror(errno); }
+  PtyServer server_;
+};
+
+TEST_F(PtyServerTest, RegistersAgreeWithTheMapThroughLibmodbus) {
+  ModbusMaster master(server_.DevicePath(), 9600);
+  ASSERT_TRUE(master.Connected());
+  ASSERT_EQ(modbus_write_register(*master, REG_LINE_LENGTH, 1234), 1);
+  uint16_t regs[16] = {};
+  ASSERT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, regs), 1);
+  EXPECT_EQ(regs[0], 1234);
+  // 35.0 as a float pair, most significant register first.
+  ASSERT_EQ(modbus_read_registers(*master, REG_RESISTIVITY, 2, regs), 2);
+  EXPECT_EQ(regs[0], 0x420C);
+  EXPECT_EQ(regs[1], 0x0000);
+  const uint16_t onePointFive[2] = {0x3FC0, 0x0000};
+  ASSERT_EQ(modbus_write_registers(*master, REG_A0_RESISTANCE, 2, onePointFive), 2);
+  EXPECT_FLOAT_EQ(server_.Device().FloatRegister(REG_A0_RESISTANCE), 1.5f);
+  ASSERT_EQ(modbus_read_registers(*master, REG_ALARM_STATUS, 9, regs), 9);
+  EXPECT_EQ(regs[0], 0);
+}
+
+TEST_F(PtyServerTest, RecordsTheExactBytesOnTheWire) {
+  ModbusMaster master(server_.DevicePath(), 9600);
+  ASSERT_TRUE(master.Connected());
+  uint16_t value = 0;
+  const auto before = Clock::now();
+  ASSERT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, &value), 1);
+  ASSERT_EQ(modbus_write_register(*master, REG_BUZZER, 1), 1);
+  ASSERT_TRUE(server_.WaitForRequests(2, 1000));
+  const auto frames = server_.Requests();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].bytes, (Bytes{0x01, 0x03, 0x20, 0x0A, 0x00, 0x01, 0xAF, 0xC8}));
+  EXPECT_EQ(frames[1].bytes, ToBytes(BuildWriteRequest(1, REG_BUZZER, 1)));
+  EXPECT_EQ(frames[0].lineBaud, 9600);
+  EXPECT_GE(frames[0].when, before);
+  EXPECT_LE(frames[0].when, frames[1].when);
+  server_.ClearRequests();
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(PtyServerTest, WrongBaudRateGetsSilence) {
+  ModbusMaster master(server_.DevicePath(), 19200);
+  ASSERT_TRUE(master.Connected());
+  uint16_t value = 0;
+  EXPECT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, &value), -1);
+  EXPECT_EQ(errno, ETIMEDOUT);
+  ASSERT_TRUE(server_.WaitForRequests(1, 500));
+  EXPECT_EQ(server_.Requests().back().lineBaud, 19200);
+}
+
+struct FaultCase {
+  const char* name;
+  Fault fault;
+  int delayMs;
+  int errnoSeen;
+};
+
+class InjectedFault : public PtyServerTest,
+                      public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(InjectedFault, IsSeenByTheMasterAndPasses) {
+  const FaultCase& c = GetParam();
+  ModbusMaster master(server_.DevicePath(), 9600, 1, 250);
+  ASSERT_TRUE(master.Connected());
+  uint16_t value = 0;
+  server_.InjectFault(c.fault, 1, c.delayMs);
+  EXPECT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, &value), -1);
+  EXPECT_EQ(errno, c.errnoSeen);
+  // Whatever is still on its way must not spoil the next exchange.
+  std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs + 50));
+  modbus_flush(*master);
+  EXPECT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, &value), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, InjectedFault,
+    testing::Values(FaultCase{"BadCrc", Fault::BadCrc, 0, EMBBADCRC},
+                    FaultCase{"Exception", Fault::Exception, 0, EMBXSFAIL},
+                    FaultCase{"Silence", Fault::Silence, 0, ETIMEDOUT},
+                    FaultCase{"ShortReply", Fault::ShortReply, 0, ETIMEDOUT},
+                    FaultCase{"Late", Fault::Late, 450, ETIMEDOUT}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+TEST_F(PtyServerTest, WriteWithALostReplyIsStillCarriedOut) {
+  ModbusMaster master(server_.DevicePath(), 9600, 1, 200);
+  ASSERT_TRUE(master.Connected());
+  server_.InjectFault(Fault::Silence, 1);
+  EXPECT_EQ(modbus_write_register(*master, REG_LINE_LENGTH, 777), -1);
+  EXPECT_EQ(server_.Device().Register(REG_LINE_LENGTH), 777);
+}
+
+TEST_F(PtyServerTest, PersistentFaultLastsUntilCleared) {
+  RawPort port(server_.DevicePath(), 9600);
+  server_.InjectFault(Fault::ShortReply, -1);
+  for (int i = 0; i < 3; ++i) {
+    port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+    EXPECT_EQ(port.ReadReply().size(), 5u);
+  }
+  server_.ClearFaults();
+  port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply().size(), 7u);
+}
+
+TEST_F(PtyServerTest, ReplyShapesUnderFaults) {
+  const struct {
+    Fault fault;
+    size_t length;
+  } cases[] = {
+      {Fault::None, 7}, {Fault::ExtraBytes, 9}, {Fault::ShortReply, 5}, {Fault::Exception, 5}};
+  RawPort port(server_.DevicePath(), 9600);
+  for (const auto& c : cases) {
+    server_.InjectFault(c.fault, 1);
+    port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+    const Bytes reply = port.ReadReply();
+    EXPECT_EQ(reply.size(), c.length) << static_cast<int>(c.fault);
+  }
+}
+
+TEST_F(PtyServerTest, BlockAndLogRepliesOnTheWire) {
+  server_.Device().PrefillLog(24);
+  RawPort port(server_.DevicePath(), 9600);
+  port.Write(BuildReadRequest(1, kFactoryStatusBlock.first, kFactoryStatusBlock.count));
+  EXPECT_EQ(port.ReadReply().size(), kFactoryStatusBlock.replyLength);
+  port.Write(BuildReadRequest(1, kA1CoefficientBlock.first, kA1CoefficientBlock.count));
+  EXPECT_EQ(port.ReadReply().size(), kA1CoefficientBlock.replyLength);
+  port.Write(BuildReadFileRecordRequest(1, kLogFileNumber, 0, 120));
+  const Bytes log = port.ReadReply();
+  EXPECT_EQ(log.size(), FileRecordReplyLength(24));
+  EXPECT_TRUE(CheckBytesRight(log));
+}
+
+TEST_F(PtyServerTest, RequestsArrivingInPiecesAreFramedByLength) {
+  RawPort port(server_.DevicePath(), 9600);
+  const Bytes request = ToBytes(WriteFloat(1, REG_RESISTIVITY, 2.0f));
+  port.Write(Bytes(request.begin(), request.begin() + 3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  port.Write(Bytes(request.begin() + 3, request.begin() + 8));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  port.Write(Bytes(request.begin() + 8, request.end()));
+  EXPECT_EQ(port.ReadReply().size(), kWriteReplyLength);
+  EXPECT_FLOAT_EQ(server_.Device().FloatRegister(REG_RESISTIVITY), 2.0f);
+}
+
+TEST_F(PtyServerTest, GarbageIsDroppedAfterASilence) {
+  RawPort port(server_.DevicePath(), 9600);
+  port.Write(Bytes{0x01, 0x03, 0x20});
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply().size(), 7u);
+  const auto frames = server_.Requests();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].bytes.size(), 8u);
+}
+
+TEST_F(PtyServerTest, UnknownFunctionIsFramedBySilence) {
+  RawPort port(server_.DevicePath(), 9600);
+  port.Write(WithCrc({0x01, 0x2B, 0x0E, 0x01, 0x00}));
+  EXPECT_EQ(port.ReadReply(), WithCrc({0x01, 0xAB, 0x01}));
+}
+
+TEST_F(PtyServerTest, NewAddressAndBaudTakeEffectOnTheLine) {
+  {
+    RawPort port(server_.DevicePath(), 9600);
+    port.Write(WriteStationAndBaud(1, 9, 19200));
+    const Bytes reply = port.ReadReply();
+    ASSERT_EQ(reply.size(), 8u);
+    EXPECT_EQ(reply[0], 1);
+    port.Write(BuildReadRequest(9, REG_LINE_LENGTH, 1));
+    EXPECT_TRUE(port.ReadReply(60, 200).empty()) << "still 9600 on our side";
+  }
+  ModbusMaster master(server_.DevicePath(), 19200, 9);
+  ASSERT_TRUE(master.Connected());
+  uint16_t value = 0;
+  EXPECT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, &value), 1);
+}
+
+TEST_F(PtyServerTest, DelayedAndPacedRepliesTakeAtLeastTheirTime) {
+  RawPort port(server_.DevicePath(), 9600);
+  server_.InjectFault(Fault::Delay, 1, 150);
+  auto start = Clock::now();
+  port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply().size(), 7u);
+  EXPECT_GE(MsSince(start), 150);
+
+  // 247 bytes of 10 bits at 9600 bit/s: 257 ms on the wire.
+  server_.Device().PrefillLog(24);
+  server_.SetPacing(true);
+  start = Clock::now();
+  port.Write(BuildReadFileRecordRequest(1, kLogFileNumber, 0, 120));
+  const Bytes log = port.ReadReply(100, 2000);
+  const auto elapsed = MsSince(start);
+  EXPECT_EQ(log.size(), 247u);
+  EXPECT_GE(elapsed, 250);
+  EXPECT_LT(elapsed, 5 * 257);
+}
+
+TEST_F(PtyServerTest, LateByDefaultComesAfterTheConsolesTimeOut) {
+  RawPort port(server_.DevicePath(), 9600);
+  server_.InjectFault(Fault::Late, 1);
+  const auto start = Clock::now();
+  port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply(60, 1800).size(), 7u);
+  EXPECT_GE(MsSince(start), 1200);
+}
+
+TEST_F(PtyServerTest, IdleWithThePortClosedDoesNotSpin) {
+  {
+    RawPort port(server_.DevicePath(), 9600);
+    port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+    EXPECT_EQ(port.ReadReply().size(), 7u);
+  }
+  timespec a{}, b{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+  const double cpuMs = (b.tv_sec - a.tv_sec) * 1e3 + (b.tv_nsec - a.tv_nsec) / 1e6;
+  EXPECT_LT(cpuMs, 100.0) << "a spinning server would burn the whole 300 ms";
+  RawPort again(server_.DevicePath(), 9600);
+  again.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(again.ReadReply().size(), 7u);
+}
+
+TEST_F(PtyServerTest, HangupMakesTheDeviceVanish) {
+  RawPort port(server_.DevicePath(), 9600);
+  server_.Hangup();
+  pollfd p{port.Fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 1000), 1);
+  EXPECT_NE(p.revents & POLLHUP, 0);
+}
+
+TEST_F(PtyServerTest, RestartsOnAFreshPty) {
+  server_.Stop();
+  ASSERT_TRUE(server_.Start());
+  RawPort port(server_.DevicePath(), 9600);
+  port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply().size(), 7u);
+}
+
+TEST(PtyServerStart, UnsupportedBaudRateFails) {
+  PtyServer server({1, 1234});
+  EXPECT_FALSE(server.Start());
+  EXPECT_EQ(errno, EINVAL);
+}
+
+}  // namespace
