@@ -36,6 +36,13 @@ QList<QWidget*> VisibleControls(const QWidget& parent, const QDialog& dialog)
     return result;
 }
 
+// The part of a group box inside the frame line and below the title that the
+// style draws: its contents area and a pixel of the margin around it.
+QRect FrameInterior(const QGroupBox& group)
+{
+    return group.contentsRect().adjusted(-1, -1, 1, 1);
+}
+
 }  // namespace
 
 TEST_F(ConsoleTemplate, WindowHasItsCaptionSizeAndFont)
@@ -75,6 +82,20 @@ TEST_F(ConsoleTemplate, ControlsLieInsideTheirGroupBoxes)
         if (QLabel* label = CaptionLabelFor(Dialog(), ById(row.id))) {
             EXPECT_TRUE(box.contains(RectIn(*label, Dialog()))) << "label outside the group box";
         }
+    }
+}
+
+// Inside the frame the style draws, so no control sits on a border or title.
+TEST_F(ConsoleTemplate, ControlsClearTheFramesOfTheirGroupBoxes)
+{
+    for (const Control& row : kConsoleControls) {
+        if (row.group == kNoGroup || !ById(row.id).isVisibleTo(&Dialog()))
+            continue;
+        SCOPED_TRACE(row.id);
+        QGroupBox* group = GroupByTitle(Dialog(), row.group);
+        ASSERT_NE(group, nullptr);
+        const QRect inside = FrameInterior(*group).translated(RectIn(*group, Dialog()).topLeft());
+        EXPECT_TRUE(inside.contains(RectIn(ById(row.id), Dialog())));
     }
 }
 
