@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "exchange.h"
 #include "pty_server.h"
 #include "registers.h"
 #include "sim_test_support.h"
@@ -290,6 +291,29 @@ TEST(PtyServerStart, UnsupportedBaudRateFails) {
   PtyServer server({1, 1234});
   EXPECT_FALSE(server.Start());
   EXPECT_EQ(errno, EINVAL);
+}
+
+}  // namespace
+
+namespace {
+
+// The console's own link layer: exclusive open, exchanges, close and reopen.
+TEST_F(PtyServerTest, ServesTheConsolesLinkLayer) {
+  server_.Device().PrefillLog(24);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    HPORT port = OpenDevice(server_.DevicePath(), 9600);
+    ASSERT_NE(port, nullptr);
+    uint8_t reply[kMaxFrameBytes];
+    EXPECT_TRUE(Exchange(port, BuildReadRequest(1, kFactoryStatusBlock.first,
+                                                kFactoryStatusBlock.count),
+                         reply, kFactoryStatusBlock.replyLength));
+    EXPECT_TRUE(Exchange(port, BuildReadFileRecordRequest(1, kLogFileNumber, 0, 120),
+                         reply, FileRecordReplyLength(24)));
+    EXPECT_TRUE(Exchange(port, BuildReadFileRecordRequest(1, kLogFileNumber, 0, 0),
+                         reply, FileRecordReplyLength(0)));
+    CloseDevice(port);
+  }
 }
 
 }  // namespace
