@@ -44,42 +44,47 @@ constexpr option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+bool Refuse(std::string& error, const char* why) {
+  error = why;
+  return false;
+}
+
 // One option's value into the settings; false with `error` set.
 bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) {
   long n = 0;
   switch (opt) {
     case 'a':
-      if (!ParseInt(arg, 1, 255, n)) return error = "address must be 1..255", false;
+      if (!ParseInt(arg, 1, 255, n)) return Refuse(error, "address must be 1..255");
       s.controller.address = static_cast<uint8_t>(n);
       return true;
     case 'b':
       if (!ParseInt(arg, 1, 38400, n) || !IsDeviceBaud(static_cast<uint32_t>(n))) {
-        return error = "baud must be 1200, 2400, 4800, 9600, 19200 or 38400", false;
+        return Refuse(error, "baud must be 1200, 2400, 4800, 9600, 19200 or 38400");
       }
       s.controller.baud = static_cast<int>(n);
       return true;
     case 's':
       if (!ParseScenario(arg, s.controller.scenario)) {
-        return error = "scenario must be none, leak or broken", false;
+        return Refuse(error, "scenario must be none, leak or broken");
       }
       return true;
     case 'p':
       if (!ParseMetres(arg, s.controller.leakPositionM)) {
-        return error = "position must be 0..655.35 metres", false;
+        return Refuse(error, "position must be 0..655.35 metres");
       }
       return true;
     case 'l':
-      if (!ParseInt(arg, 0, 65535, n)) return error = "log must be 0..65535 entries", false;
+      if (!ParseInt(arg, 0, 65535, n)) return Refuse(error, "log must be 0..65535 entries");
       s.controller.prefillLog = static_cast<int>(n);
       return true;
     case 'f':
       if (!ParseFault(arg, s.fault, s.faultCount)) {
-        return error = "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, "
-                       "extra, short, exception, delay, late", false;
+        return Refuse(error, "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, "
+                       "extra, short, exception, delay, late");
       }
       return true;
     case 'd':
-      if (!ParseInt(arg, 0, 60000, n)) return error = "delay must be 0..60000 ms", false;
+      if (!ParseInt(arg, 0, 60000, n)) return Refuse(error, "delay must be 0..60000 ms");
       s.delayMs = static_cast<int>(n);
       s.delayGiven = true;
       return true;
@@ -90,7 +95,7 @@ bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) 
       s.help = true;
       return true;
     default:
-      return error = "unknown option", false;
+      return Refuse(error, "unknown option");
   }
 }
 
@@ -117,7 +122,10 @@ bool ParseMetres(const std::string& text, double& value) {
 
 bool ParseScenario(const std::string& text, Scenario& scenario) {
   for (const auto& s : kScenarios) {
-    if (text == s.name) return scenario = s.scenario, true;
+    if (text == s.name) {
+      scenario = s.scenario;
+      return true;
+    }
   }
   return false;
 }

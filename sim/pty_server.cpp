@@ -22,6 +22,8 @@ using std::chrono::milliseconds;
 
 constexpr uint8_t kDeviceFailure = 0x04;
 constexpr int kConsoleTimeoutMs = 1200;
+// A demo may run for days: the oldest half of the record goes beyond this.
+constexpr size_t kMaxRecorded = 100000;
 
 // Time on the wire for `bytes` at `baud`, 10 bits a byte.
 microseconds WireTime(size_t bytes, int baud) {
@@ -148,6 +150,9 @@ void PtyServer::Impl::OnFrame(std::vector<uint8_t> frame, Clock::time_point now)
   const int line = pty.LineBaud();
   {
     std::lock_guard<std::mutex> lock(mu);
+    if (requests.size() >= kMaxRecorded) {
+      requests.erase(requests.begin(), requests.begin() + kMaxRecorded / 2);
+    }
     requests.push_back({now, frame, line});
   }
   arrived.notify_all();
