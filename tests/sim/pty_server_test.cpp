@@ -180,16 +180,20 @@ TEST_F(PtyServerTest, BlockAndLogRepliesOnTheWire) {
   EXPECT_TRUE(CheckBytesRight(log));
 }
 
-TEST_F(PtyServerTest, RequestsArrivingInPiecesAreFramedByLength) {
-  RawPort port(server_.DevicePath(), 9600);
+TEST(PtyServerFraming, RequestsArrivingInPiecesAreFramedByLength) {
+  // At 1200 baud the frame gap is 29 ms: a loaded machine cannot open one
+  // between the pieces by accident.
+  PtyServer server({1, 1200});
+  ASSERT_TRUE(server.Start());
+  RawPort port(server.DevicePath(), 1200);
   const Bytes request = ToBytes(WriteFloat(1, REG_RESISTIVITY, 2.0f));
   port.Write(Bytes(request.begin(), request.begin() + 3));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
   port.Write(Bytes(request.begin() + 3, request.begin() + 8));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
   port.Write(Bytes(request.begin() + 8, request.end()));
   EXPECT_EQ(port.ReadReply().size(), kWriteReplyLength);
-  EXPECT_FLOAT_EQ(server_.Device().FloatRegister(REG_RESISTIVITY), 2.0f);
+  EXPECT_FLOAT_EQ(server.Device().FloatRegister(REG_RESISTIVITY), 2.0f);
 }
 
 TEST_F(PtyServerTest, GarbageIsDroppedAfterASilence) {
