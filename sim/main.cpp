@@ -44,7 +44,11 @@ void ServeUntilSignalled(int signals, sim::CommandInterpreter& commands) {
       if (errno == EINTR) continue;
       return;
     }
-    if (fds[0].revents != 0) return;
+    if (fds[0].revents != 0) {
+      signalfd_siginfo info{};
+      (void)!read(signals, &info, sizeof info);  // taken, so none stays pending
+      return;
+    }
     if (!readStdin || fds[1].revents == 0) continue;
     char buf[256];
     const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
