@@ -87,17 +87,33 @@ int OpenExclusive(const std::string& path) {
 // writes on a three-wire line), no hang-up on close. All waiting is done by
 // poll(); VMIN 1 makes a non-blocking read() with nothing queued fail with
 // EAGAIN, so that a return of 0 means hang-up (with VMIN 0 it means both).
-bool Configure(int fd, speed_t speed) {
-  termios tio{};
-  tcgetattr(fd, &tio);  // on failure the settings below still apply in full
+bool MakeLineSettings(termios& tio, speed_t speed) {
   cfmakeraw(&tio);
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
-  if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
+}
+
+bool SameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+bool Configure(int fd, speed_t speed) {
+  termios current{};
+  // On failure the settings below still apply in full.
+  const bool known = tcgetattr(fd, &current) == 0;
+  termios wanted = current;
+  if (!MakeLineSettings(wanted, speed)) return false;
+  // A line keeps its settings between opens; reopening it at the same rate
+  // (every command does) needs no reconfiguration.
+  if (known && SameSettings(current, wanted)) return true;
+  if (tcsetattr(fd, TCSANOW, &wanted) != 0) return false;
   // tcsetattr() succeeds if ANY change took; make sure the ones we need did.
   termios got{};
   if (tcgetattr(fd, &got) != 0) return false;
@@ -125,7 +141,9 @@ struct SerialPort {
   size_t Buffered() const { return rxEnd - rxStart; }
 
   // Moves what the driver holds into rx. False when the device has gone
-  // (read() returns 0 on hang-up, EIO when the adapter vanished).
+  // (read() returns 0 on hang-up, EIO when the adapter vanished). A read
+  // that returns less than it had room for has emptied the driver's queue,
+  // so no further read (or FIONREAD) is needed to know the count.
   bool Drain() {
     if (rxStart == rxEnd) rxStart = rxEnd = 0;
     if (rxEnd == rx.size() && rxStart > 0) {
@@ -134,9 +152,11 @@ struct SerialPort {
       rxStart = 0;
     }
     while (rxEnd < rx.size()) {
-      const ssize_t n = read(fd, rx.data() + rxEnd, rx.size() - rxEnd);
+      const size_t room = rx.size() - rxEnd;
+      const ssize_t n = read(fd, rx.data() + rxEnd, room);
       if (n > 0) {
         rxEnd += static_cast<size_t>(n);
+        if (static_cast<size_t>(n) < room) return true;
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
@@ -146,10 +166,13 @@ struct SerialPort {
     return true;
   }
 
-  // Our buffer plus what the driver still holds.
+  // The count at the last look: after Drain() the driver holds nothing
+  // unless our buffer filled up first.
   uint32_t Queued() const {
     int pending = 0;
-    if (ioctl(fd, FIONREAD, &pending) != 0 || pending < 0) pending = 0;
+    if (rxEnd == rx.size() && (ioctl(fd, FIONREAD, &pending) != 0 || pending < 0)) {
+      pending = 0;
+    }
     return static_cast<uint32_t>(Buffered() + static_cast<size_t>(pending));
   }
 
@@ -215,16 +238,18 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
     deadline.SleepUntil();
     return 0;
   }
+  // poll() first: right after a request nothing is there yet, and when
+  // something is, poll() says so at once. Every look ends with a drain, the
+  // last one at the deadline.
   for (;;) {
-    const bool open = port->Drain();
-    const uint32_t count = port->Queued();
-    if (count >= expected || !open) return count;
-    const uint32_t left = deadline.RemainingMs();
-    if (left == 0) return count;
-    if (PollFd(port->fd, POLLIN, left) == PollResult::Gone) {
-      port->Drain();
+    if (port->Buffered() >= expected) {
+      port->Drain();  // still a look: count what came after
       return port->Queued();
     }
+    const PollResult r = PollFd(port->fd, POLLIN, deadline.RemainingMs());
+    const bool open = port->Drain() && r != PollResult::Gone;
+    const uint32_t count = port->Queued();
+    if (count >= expected || !open || deadline.Expired()) return count;
   }
 }
 

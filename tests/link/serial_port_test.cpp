@@ -68,6 +68,21 @@ TEST_F(SerialPortTest, SetsEveryRateWith8N1Raw) {
   }
 }
 
+TEST_F(SerialPortTest, ReopenRepairsSettingsChangedMeanwhile) {
+  ASSERT_NE(Open(9600), nullptr);
+  ClosePort();
+  // Another program leaves the line at 7E2 with echo on.
+  termios tio{};
+  ASSERT_EQ(tcgetattr(pty_.Master(), &tio), 0);
+  tio.c_cflag = (tio.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB | CSTOPB;
+  tio.c_lflag |= ECHO;
+  ASSERT_EQ(tcsetattr(pty_.Master(), TCSANOW, &tio), 0);
+  ASSERT_NE(Open(9600), nullptr);
+  ASSERT_EQ(tcgetattr(pty_.Master(), &tio), 0);
+  EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_lflag & ECHO, 0u);
+}
+
 TEST_F(SerialPortTest, RefusesWhatCannotBeOpened) {
   for (int baud : {0, 1234, -9600}) {
     EXPECT_EQ(Open(baud), nullptr) << baud;
