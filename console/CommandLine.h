@@ -1,0 +1,28 @@
+// The console's command line, its only configuration: which device each
+// "ComN" talks to, the in-process simulated controller, and tracing.
+#pragma once
+
+#include <QStringList>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "controller.h"
+
+struct CommandLine {
+  // Run the console, or end at once with `exitCode` after printing `output`
+  // (to standard output: --help, --version) and `error` (to standard error).
+  bool run = true;
+  int exitCode = 0;
+  std::string output;
+  std::string error;
+
+  std::vector<std::pair<int, std::string>> ports;  // --port N=PATH, in order
+  bool simulate = false;
+  sim::ControllerOptions sim;  // --sim-address, --sim-baud, --sim-scenario, --sim-log
+  bool trace = false;
+};
+
+// `arguments` as QCoreApplication::arguments() gives them (program first).
+CommandLine ParseCommandLine(const QStringList& arguments);

@@ -1,0 +1,47 @@
+#include "ConsoleApp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "ConsoleDlg.h"
+#include "Trace.h"
+#include "pty_server.h"
+#include "serial_port.h"
+
+CConsoleApp::CConsoleApp(CommandLine commandLine) : m_commandLine(std::move(commandLine)) {}
+
+CConsoleApp::~CConsoleApp() { RemoveTrace(); }
+
+bool CConsoleApp::InitInstance() {
+  if (!ApplyCommandLine()) return false;
+
+  CConsoleDlg dlg;
+  m_pMainWnd = &dlg;
+  dlg.DoModal();
+  m_pMainWnd = nullptr;
+  return false;
+}
+
+bool CConsoleApp::ApplyCommandLine() {
+  const CommandLine& commandLine = m_commandLine;
+  ResetPortMap();
+  for (const auto& [number, path] : commandLine.ports) SetPortPath(number, path);
+  if (commandLine.simulate) {
+    m_pSimulator = std::make_unique<sim::PtyServer>(commandLine.sim);
+    if (!m_pSimulator->Start()) {
+      std::fprintf(stderr, "qd7420: the simulated controller did not start: %s\n",
+                   std::strerror(errno));
+      m_nExitCode = 1;
+      return false;
+    }
+    // The simulator takes Com1, whatever --port said about it.
+    SetPortPath(1, m_pSimulator->DevicePath());
+  }
+  if (commandLine.trace) {
+    InstallTrace();
+    if (m_pSimulator) TraceNote("simulated controller on " + m_pSimulator->DevicePath());
+  }
+  return true;
+}

@@ -1,0 +1,290 @@
+// res/strings.h shares its name with the C library's <strings.h>, which
+// <string.h> pulls in inside extern "C" (the -I path finds ours first).
+// Included before any system header, it keeps its C++ linkage.
+#include "strings.h"
+//
+#include "ConsoleDlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTreeWidget>
+#include <QWindow>
+
+#include "AboutDlg.h"
+#include "Globals.h"
+#include "MessageService.h"
+#include "TextNumbers.h"
+#include "Trace.h"
+#include "exchange.h"
+#include "registers.h"
+#include "resource.h"
+#include "ui_console_dlg.h"
+
+namespace {
+
+constexpr int kNarrowNumerator = 360;  // narrow width = full width x 360 / 537
+constexpr int kNarrowDenominator = 537;
+constexpr uint32_t kStartupTimeoutMs = 300;
+const char kPortMissing[] = "没有发现此串口或此串口被占用";
+
+}  // namespace
+
+// In the order the window has always bound its commands.
+const CommandEntry<CConsoleDlg> CConsoleDlg::kMessageMap[] = {
+    {IDC_READ_LOG_COUNT, Notification::Clicked, &CConsoleDlg::OnReadLogCount},
+    {IDC_SEARCH, Notification::Clicked, &CConsoleDlg::OnSearchParameters},
+    {IDC_WORK_MODE, Notification::SelChange, &CConsoleDlg::OnWorkModeChange},
+    {IDC_READ_LINE_LENGTH, Notification::Clicked, &CConsoleDlg::OnReadLineLength},
+    {IDC_READ_RESISTIVITY, Notification::Clicked, &CConsoleDlg::OnReadResistivity},
+    {IDC_READ_A0_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnReadA0Resistance},
+    {IDC_READ_LINE_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnReadLineResistance},
+    {IDC_READ_A0_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA0CalVoltage1},
+    {IDC_READ_A0_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA0CalVoltage2},
+    {IDC_READ_A1_RANGE, Notification::Clicked, &CConsoleDlg::OnReadA1Range},
+    {IDC_READ_A1_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA1CalVoltage1},
+    {IDC_READ_A1_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA1CalVoltage2},
+    {IDC_READ_A2_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA2CalVoltage1},
+    {IDC_READ_A2_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA2CalVoltage2},
+    {IDC_READ_CURRENT, Notification::Clicked, &CConsoleDlg::OnReadCurrent},
+    {IDC_READ_ENTRY_COUNT, Notification::Clicked, &CConsoleDlg::OnReadEntryCount},
+    {IDC_READ_LOG, Notification::Clicked, &CConsoleDlg::OnReadLog},
+    {IDC_SET_A0_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA0CalVoltage1},
+    {IDC_SET_A0_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA0CalVoltage2},
+    {IDC_SET_A1_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA1CalVoltage1},
+    {IDC_SET_A1_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA1CalVoltage2},
+    {IDC_SET_A2_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA2CalVoltage1},
+    {IDC_SET_A2_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA2CalVoltage2},
+    {IDC_SET_CURRENT, Notification::Clicked, &CConsoleDlg::OnSetCurrent},
+    {IDC_READ_MODE_STATE, Notification::Clicked, &CConsoleDlg::OnReadModeState},
+    {IDC_READ_CLOCK, Notification::Clicked, &CConsoleDlg::OnReadClock},
+    {IDC_WRITE_CLOCK, Notification::Clicked, &CConsoleDlg::OnWriteClock},
+    {IDC_READ_A1_COEFFICIENTS, Notification::Clicked, &CConsoleDlg::OnReadA1Coefficients},
+    {IDC_READ_A0_COEFFICIENT, Notification::Clicked, &CConsoleDlg::OnReadA0Coefficient},
+    {IDC_START_DETECTION, Notification::Clicked, &CConsoleDlg::OnStartDetection},
+    {IDC_SET_A1_RANGE, Notification::Clicked, &CConsoleDlg::OnSetA1Range},
+    {IDC_READ_A2_COEFFICIENT, Notification::Clicked, &CConsoleDlg::OnReadA2Coefficient},
+    {IDC_CLEAR_LOG, Notification::Clicked, &CConsoleDlg::OnClearLog},
+    {IDC_SET_LINE_LENGTH, Notification::Clicked, &CConsoleDlg::OnSetLineLength},
+    {IDC_SET_RESISTIVITY, Notification::Clicked, &CConsoleDlg::OnSetResistivity},
+    {IDC_SET_A0_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnSetA0Resistance},
+    {IDC_SET_LINE_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnSetLineResistance},
+    {IDC_CHANGE_ADDRESS_BAUD, Notification::Clicked, &CConsoleDlg::OnChangeAddressBaud},
+    {IDC_BUZZER_OFF, Notification::Clicked, &CConsoleDlg::OnBuzzerOff},
+    {IDC_SET_SOURCE_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetSourceVoltage1},
+    {IDC_SET_SOURCE_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetSourceVoltage2},
+    {IDC_SET_SYSTEM_TIME, Notification::Clicked, &CConsoleDlg::OnSetSystemTime},
+    {IDC_AUTORES_OFF, Notification::Clicked, &CConsoleDlg::OnAutoResistivityOff},
+    {IDC_BUZZER_ON, Notification::Clicked, &CConsoleDlg::OnBuzzerOn},
+    {IDC_AUTORES_ON, Notification::Clicked, &CConsoleDlg::OnAutoResistivityOn},
+    {IDC_AUTO_CALIBRATE_VOLTAGE, Notification::Clicked, &CConsoleDlg::OnAutoCalibrateVoltage},
+    {IDC_DEFAULT_BUTTON, Notification::Clicked, &CConsoleDlg::OnDefaultButton},
+    {IDC_DISPLAY_VOLTAGE, Notification::Clicked, &CConsoleDlg::OnDisplayVoltage},
+    {IDC_DISPLAY_ADC, Notification::Clicked, &CConsoleDlg::OnDisplayAdc},
+};
+
+const MessageEntry<CConsoleDlg> CConsoleDlg::kWindowMessages[] = {
+    {WM_SEARCH_PROGRESS, &CConsoleDlg::OnSearchProgress},
+    {WM_SEARCH_FOUND, &CConsoleDlg::OnSearchFound},
+};
+
+CConsoleDlg::CConsoleDlg(QWidget* parent)
+    : CDialog(parent),
+      m_hIcon(QStringLiteral(":/icons/qd7420.png")),
+      m_ui(std::make_unique<Ui::ConsoleDlg>()) {
+  m_ui->setupUi(this);
+  // A drop-down list starts without a selection until the program sets one;
+  // Qt selects a combo's first entry as the form fills it.
+  for (QComboBox* combo : findChildren<QComboBox*>()) combo->setCurrentIndex(-1);
+  // A dialog frame: minimise and close, no maximise; the layouts fix the size.
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  BindCommands(this, kMessageMap);
+}
+
+CConsoleDlg::~CConsoleDlg() = default;
+
+bool CConsoleDlg::OnInitDialog() {
+  CDialog::OnInitDialog();  // the radio members are -1 yet: none checked
+  AddSystemMenu();
+  setWindowIcon(m_hIcon);
+  SetDefaultSelections();
+
+  // The full rectangle, then the narrow layout of the measurement mode.
+  m_rcFull = frameGeometry();
+  m_rcFullMargins = FrameMargins();
+  SetLayout(false);
+
+  g_nWorkMode = 0;
+  SetUpAlarmList();
+  StartupExchange();
+  m_startupDone.start();
+  return true;
+}
+
+void CConsoleDlg::DoDataExchange(bool save) {
+  DDX_Radio(save, {IDC_BUZZER_OFF, IDC_BUZZER_ON}, m_nBuzzer);
+  DDX_Radio(save, {IDC_AUTORES_OFF, IDC_AUTORES_ON}, m_nAutoResistivity);
+  DDX_Radio(save, {IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC}, m_nDisplayMode);
+}
+
+LRESULT CConsoleDlg::OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  if (DispatchMessage(this, kWindowMessages, message, wParam, lParam, result)) return result;
+  return CDialog::OnMessage(message, wParam, lParam);
+}
+
+void CConsoleDlg::OnDefaultButton() {}
+
+// --- Start-up ------------------------------------------------------------------
+
+void CConsoleDlg::AddSystemMenu() {
+  // The window manager owns the title bar's menu, so the About entry lives in
+  // the window's context menu.
+  const QString text = QString::fromUtf8(LoadStringResource(IDS_ABOUTBOX));
+  if (text.isEmpty() || m_pSysMenu) return;
+  m_pSysMenu = new QMenu(this);
+  QAction* about = m_pSysMenu->addAction(text);
+  connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+}
+
+void CConsoleDlg::SetDefaultSelections() {
+  SetComboSel(IDC_WORK_MODE, 0);
+  static const int kSearchRates[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
+                                     IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
+  for (int id : kSearchRates) CheckDlgButton(id, id == IDC_SEARCH_9600);
+  SetComboSel(IDC_PORT, 0);
+  SetComboSel(IDC_BAUD, 3);
+  SetDlgItemText(IDC_ADDRESS, QStringLiteral("1"));
+  SetComboSel(IDC_NEW_BAUD, 3);
+  SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("1"));
+  m_nBuzzer = 0;
+  m_nAutoResistivity = 0;
+  UpdateData(false);
+
+  // Which device each "ComN" is (the command line may have moved it).
+  if (auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT))) {
+    for (int i = 0; i < ports->count(); ++i)
+      ports->setItemData(i, QString::fromStdString(PortPath(i + 1)), Qt::ToolTipRole);
+  }
+}
+
+void CConsoleDlg::SetUpAlarmList() {
+  auto* list = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_ALARM_LIST));
+  if (!list) return;
+  struct Column {
+    const char* title;
+    int width;
+  };
+  static const Column kColumns[] = {{"编号", 70}, {"时间", 150}, {"告警类型", 150}, {"告警长度", 150}};
+  list->setColumnCount(static_cast<int>(std::size(kColumns)));
+  list->header()->setStretchLastSection(false);
+  QTreeWidgetItem* header = list->headerItem();
+  for (int i = 0; i < list->columnCount(); ++i) {
+    header->setText(i, QString::fromUtf8(kColumns[i].title));
+    header->setTextAlignment(i, Qt::AlignLeft | Qt::AlignVCenter);
+    list->setColumnWidth(i, kColumns[i].width);
+  }
+}
+
+// Puts the controller into measurement mode with its resistivity
+// auto-calibration stopped. Silent when the controller does not answer.
+void CConsoleDlg::StartupExchange() {
+  const Connection connection = ReadConnection();
+  Transaction transaction(connection.port, connection.baud);
+  if (!transaction.IsOpen()) {
+    AppMessage(QString::fromUtf8(kPortMissing));
+    return;
+  }
+  uint8_t reply[kWriteReplyLength];
+  if (transaction.Exchange(BuildWriteRequest(connection.address, REG_WORK_MODE, 0), reply,
+                           kWriteReplyLength, kStartupTimeoutMs)) {
+    transaction.Exchange(BuildWriteRequest(connection.address, REG_RESISTIVITY_AUTOCAL, 0), reply,
+                         kWriteReplyLength, kStartupTimeoutMs);
+  } else {
+    SetComboSel(IDC_WORK_MODE, 0);
+  }
+}
+
+CConsoleDlg::Connection CConsoleDlg::ReadConnection() const {
+  Connection connection;
+  connection.address = static_cast<uint8_t>(AtoiText(GetDlgItemText(IDC_ADDRESS)) & 0xFF);
+  connection.port = GetComboSel(IDC_PORT) + 1;
+  connection.baud = AtoiText(GetDlgItemText(IDC_BAUD));
+  return connection;
+}
+
+// --- Layout ---------------------------------------------------------------------
+
+QMargins CConsoleDlg::FrameMargins() const {
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(),
+          frame.right() - client.right(), frame.bottom() - client.bottom()};
+}
+
+void CConsoleDlg::SetLayout(bool wide) {
+  m_bWide = wide;
+  const QMargins frame = FrameMargins();
+  const int frameWidth =
+      wide ? m_rcFull.width() : m_rcFull.width() * kNarrowNumerator / kNarrowDenominator;
+  // The frame gets the target width; resizing a window keeps its position.
+  setFixedSize(frameWidth - frame.left() - frame.right(),
+               m_rcFull.height() - frame.top() - frame.bottom());
+  // Cut off is not enough for the keyboard: a hidden panel takes no Tab.
+  if (auto* panel = findChild<QWidget*>(QStringLiteral("calibrationPanel"))) panel->setVisible(wide);
+}
+
+// The frame is known only once the window is on screen; the full rectangle
+// taken before includes it from then on, and the layout follows.
+void CConsoleDlg::SyncFrameMargins() {
+  const QMargins now = FrameMargins();
+  if (now == m_rcFullMargins) return;
+  m_rcFull = m_rcFull.marginsAdded(now - m_rcFullMargins);
+  m_rcFullMargins = now;
+  SetLayout(m_bWide);
+}
+
+void CConsoleDlg::showEvent(QShowEvent* event) {
+  CDialog::showEvent(event);
+  SyncFrameMargins();
+  if (m_nShownAfterStartupMs < 0 && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
+  QWindow* window = windowHandle();
+  if (watched == window && event->type() == QEvent::Expose && window->isExposed()) {
+    window->removeEventFilter(this);
+    SyncFrameMargins();
+    NoteShown();
+  }
+  return CDialog::eventFilter(watched, event);
+}
+
+void CConsoleDlg::NoteShown() {
+  if (!m_startupDone.isValid() || m_nShownAfterStartupMs >= 0) return;
+  m_nShownAfterStartupMs = m_startupDone.elapsed();
+  TraceNote("window shown " + std::to_string(m_nShownAfterStartupMs) +
+            " ms after the start-up exchange");
+}
+
+// --- Window menu and icon ------------------------------------------------------------
+
+void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (!m_pSysMenu) return CDialog::contextMenuEvent(event);
+  m_pSysMenu->popup(event->globalPos());
+}
+
+void CConsoleDlg::OnSysCommand(int nID, LPARAM) {
+  // Move, size, minimise and close belong to the window manager; the About
+  // command is the only one left to the window.
+  if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg dlgAbout(this);
+    dlgAbout.DoModal();
+  }
+}
+
+// The window manager draws a minimised window and its icon; no painting of
+// our own is needed for it.
+QIcon CConsoleDlg::OnQueryDragIcon() const { return m_hIcon; }

@@ -1,0 +1,79 @@
+#include "Trace.h"
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+namespace {
+
+std::mutex g_sinkMutex;
+TraceSink g_sink;  // empty: tracing is off
+
+void WriteLine(const std::string& line) {
+  // Exchanges run on the window's thread and on the search worker.
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  if (g_sink) g_sink(line);
+}
+
+void WriteToStderr(const std::string& line) {
+  std::fputs((line + '\n').c_str(), stderr);
+  std::fflush(stderr);
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  if (bytes.empty()) return "-";
+  std::string out;
+  char byte[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(byte, sizeof byte, out.empty() ? "%02X" : " %02X", b);
+    out += byte;
+  }
+  return out;
+}
+
+}  // namespace
+
+void InstallTrace(TraceSink sink) {
+  {
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    g_sink = sink ? std::move(sink) : TraceSink(WriteToStderr);
+  }
+  SetTraceHook([](const TraceRecord& record) { WriteLine(FormatTraceRecord(record)); });
+}
+
+void RemoveTrace() {
+  SetTraceHook({});
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  g_sink = {};
+}
+
+bool TraceEnabled() {
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  return static_cast<bool>(g_sink);
+}
+
+void TraceNote(const std::string& text) {
+  WriteLine(FormatTraceTime(std::chrono::system_clock::now()) + ' ' + text);
+}
+
+std::string FormatTraceTime(std::chrono::system_clock::time_point when) {
+  namespace chrono = std::chrono;
+  const auto whole = chrono::floor<chrono::seconds>(when);
+  const time_t seconds = chrono::system_clock::to_time_t(whole);
+  const auto millis = chrono::duration_cast<chrono::milliseconds>(when - whole).count();
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[48];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(millis));
+  return text;
+}
+
+std::string FormatTraceRecord(const TraceRecord& record) {
+  char counts[96];
+  std::snprintf(counts, sizeof counts, " waited %u/%zu read %zu %s %.1f ms", record.waited,
+                record.expected, record.reply.size(), record.accepted ? "accepted" : "rejected",
+                record.roundTripMs);
+  return FormatTraceTime(record.when) + ' ' + record.device + " tx " + Hex(record.request) +
+         " rx " + Hex(record.reply) + counts;
+}

@@ -1,0 +1,304 @@
+#include "Dialog.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QThread>
+#include <QTimerEvent>
+
+#include "MessageService.h"
+#include "resource.h"
+
+namespace {
+
+// How each kind of control holds "its text": one row per kind.
+struct TextAccess {
+  bool (*matches)(const QWidget*);
+  QString (*get)(const QWidget*);
+  void (*set)(QWidget*, const QString&);
+};
+
+template <class W, QString (W::*Get)() const, void (W::*Set)(const QString&)>
+TextAccess Access() {
+  return {
+      [](const QWidget* w) { return qobject_cast<const W*>(w) != nullptr; },
+      [](const QWidget* w) { return (static_cast<const W*>(w)->*Get)(); },
+      [](QWidget* w, const QString& text) { (static_cast<W*>(w)->*Set)(text); },
+  };
+}
+
+const TextAccess kTextAccess[] = {
+    Access<QLineEdit, &QLineEdit::text, &QLineEdit::setText>(),
+    Access<QLabel, &QLabel::text, &QLabel::setText>(),
+    Access<QAbstractButton, &QAbstractButton::text, &QAbstractButton::setText>(),
+    Access<QGroupBox, &QGroupBox::title, &QGroupBox::setTitle>(),
+    // A drop-down list's text is its selected entry.
+    Access<QComboBox, &QComboBox::currentText, &QComboBox::setCurrentText>(),
+};
+
+const TextAccess* TextAccessFor(const QWidget* w) {
+  if (!w) return nullptr;
+  for (const TextAccess& access : kTextAccess)
+    if (access.matches(w)) return &access;
+  return nullptr;
+}
+
+bool IsEnterKey(const QKeyEvent* event) {
+  const int key = event->key();
+  if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+  return !event->modifiers() ||
+         (key == Qt::Key_Enter && (event->modifiers() & Qt::KeypadModifier));
+}
+
+}  // namespace
+
+CDialog::CDialog(QWidget* parent) : QDialog(parent) {}
+
+CDialog::~CDialog() = default;
+
+int CDialog::DoModal() {
+  m_ended = false;
+  if (!m_standardBound) {
+    // The framework's standard buttons, wherever a template has them.
+    m_standardBound = true;
+    if (qobject_cast<QAbstractButton*>(FindControl(IDOK)))
+      BindCommand(IDOK, Notification::Clicked, [this] { OnOK(); });
+    if (qobject_cast<QAbstractButton*>(FindControl(IDCANCEL)))
+      BindCommand(IDCANCEL, Notification::Clicked, [this] { OnCancel(); });
+  }
+  OnInitDialog();
+  if (m_ended) return result();  // ended from within OnInitDialog
+  return exec();
+}
+
+void CDialog::EndDialog(int result) {
+  m_ended = true;
+  QDialog::done(result);
+}
+
+void CDialog::accept() { OnOK(); }
+void CDialog::reject() { OnCancel(); }
+
+bool CDialog::OnInitDialog() {
+  UpdateData(false);
+  return true;
+}
+
+void CDialog::DoDataExchange(bool) {}
+
+void CDialog::OnOK() {
+  UpdateData(true);
+  EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void CDialog::OnTimer(int) {}
+
+LRESULT CDialog::OnMessage(unsigned, WPARAM, LPARAM) { return 0; }
+
+// --- Controls by id -----------------------------------------------------------
+
+void CDialog::IndexControls() const {
+  m_controls.clear();
+  const QList<QWidget*> children = findChildren<QWidget*>();
+  for (QWidget* w : children) {
+    // A sub-dialog parented to this one keeps its own ids.
+    if (w->window() != this) continue;
+    const QString name = w->objectName();
+    if (!name.startsWith(QLatin1String("id"))) continue;
+    bool ok = false;
+    const int id = name.mid(2).toInt(&ok);
+    if (ok) m_controls.insert(id, w);
+  }
+}
+
+QWidget* CDialog::FindControl(int id) const {
+  auto it = m_controls.constFind(id);
+  if (it == m_controls.constEnd()) {
+    IndexControls();
+    it = m_controls.constFind(id);
+    if (it == m_controls.constEnd()) return nullptr;
+  }
+  return it.value();
+}
+
+QWidget* CDialog::GetDlgItem(int id) const {
+  QWidget* control = FindControl(id);
+  if (!control) qWarning("%s: no control with id %d", metaObject()->className(), id);
+  return control;
+}
+
+QString CDialog::GetDlgItemText(int id) const {
+  const QWidget* w = GetDlgItem(id);
+  const TextAccess* access = TextAccessFor(w);
+  return access ? access->get(w) : QString();
+}
+
+void CDialog::SetDlgItemText(int id, const QString& text) {
+  QWidget* w = GetDlgItem(id);
+  if (const TextAccess* access = TextAccessFor(w)) access->set(w, text);
+}
+
+void CDialog::EnableDlgItem(int id, bool enable) {
+  if (QWidget* w = GetDlgItem(id)) w->setEnabled(enable);
+}
+
+void CDialog::ShowDlgItem(int id, bool show) {
+  if (QWidget* w = GetDlgItem(id)) w->setVisible(show);
+}
+
+bool CDialog::IsDlgButtonChecked(int id) const {
+  const auto* button = qobject_cast<const QAbstractButton*>(GetDlgItem(id));
+  return button && button->isChecked();
+}
+
+void CDialog::CheckDlgButton(int id, bool check) {
+  if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id))) button->setChecked(check);
+}
+
+int CDialog::GetComboSel(int id) const {
+  const auto* combo = qobject_cast<const QComboBox*>(GetDlgItem(id));
+  return combo ? combo->currentIndex() : -1;
+}
+
+void CDialog::SetComboSel(int id, int index) {
+  auto* combo = qobject_cast<QComboBox*>(GetDlgItem(id));
+  if (!combo) return;
+  combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+}
+
+QString CDialog::GetComboItemText(int id, int index) const {
+  const auto* combo = qobject_cast<const QComboBox*>(GetDlgItem(id));
+  return combo ? combo->itemText(index) : QString();
+}
+
+bool CDialog::BindCommand(int id, Notification code, std::function<void()> handler) {
+  QWidget* w = GetDlgItem(id);
+  if (code == Notification::Clicked) {
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      connect(button, &QAbstractButton::clicked, this, [handler] { handler(); });
+      return true;
+    }
+  } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    connect(combo, &QComboBox::activated, this, [handler] { handler(); });
+    return true;
+  }
+  qWarning("%s: id %d cannot carry this command", metaObject()->className(), id);
+  return false;
+}
+
+// --- Data exchange ---------------------------------------------------------------
+
+void CDialog::UpdateData(bool save) { DoDataExchange(save); }
+
+QButtonGroup* CDialog::RadioGroup(std::initializer_list<int> ids) {
+  const int first = *ids.begin();
+  auto it = m_radioGroups.find(first);
+  if (it != m_radioGroups.end()) return it->second;
+  auto* group = new QButtonGroup(this);
+  int index = 0;
+  for (int id : ids) {
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id))) group->addButton(button, index);
+    ++index;
+  }
+  m_radioGroups.emplace(first, group);
+  return group;
+}
+
+void CDialog::DDX_Radio(bool save, std::initializer_list<int> ids, int& value) {
+  QButtonGroup* group = RadioGroup(ids);
+  if (save) {
+    value = group->checkedId();
+    return;
+  }
+  if (QAbstractButton* button = value >= 0 ? group->button(value) : nullptr) {
+    button->setChecked(true);
+    return;
+  }
+  // None checked: an exclusive group refuses to uncheck its last checked
+  // button, so lift the exclusivity for the moment.
+  group->setExclusive(false);
+  for (QAbstractButton* button : group->buttons()) button->setChecked(false);
+  group->setExclusive(true);
+}
+
+void CDialog::DDX_Text(bool save, int id, QString& value) {
+  if (save)
+    value = GetDlgItemText(id);
+  else
+    SetDlgItemText(id, value);
+}
+
+// --- Keys -----------------------------------------------------------------------
+
+void CDialog::keyPressEvent(QKeyEvent* event) {
+  if (!IsEnterKey(event)) {
+    QDialog::keyPressEvent(event);  // Esc ends the dialog through reject()
+    return;
+  }
+  // Enter presses the focused push button; anywhere else it is the default
+  // button's command (in the main window a hidden button that does nothing).
+  auto* focused = qobject_cast<QPushButton*>(focusWidget());
+  if (focused && focused->isEnabled())
+    focused->click();
+  else
+    ClickDefaultButton();
+  event->accept();
+}
+
+void CDialog::ClickDefaultButton() {
+  const QList<QPushButton*> buttons = findChildren<QPushButton*>();
+  for (QPushButton* button : buttons) {
+    if (button->window() == this && button->isDefault()) {
+      button->click();  // a hidden default button still carries its command
+      return;
+    }
+  }
+}
+
+// --- Timers and messages ----------------------------------------------------------
+
+void CDialog::SetTimer(int id, int ms) {
+  KillTimer(id);
+  m_timers[id] = startTimer(ms, Qt::PreciseTimer);
+}
+
+void CDialog::KillTimer(int id) {
+  auto it = m_timers.find(id);
+  if (it == m_timers.end()) return;
+  killTimer(it->second);
+  m_timers.erase(it);
+}
+
+void CDialog::timerEvent(QTimerEvent* event) {
+  int id = 0;
+  bool ours = false;
+  for (const auto& [timerId, qtId] : m_timers) {
+    if (qtId == event->timerId()) {
+      id = timerId;
+      ours = true;
+      break;
+    }
+  }
+  if (ours)
+    OnTimer(id);
+  else
+    QDialog::timerEvent(event);
+}
+
+LRESULT CDialog::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
+  if (QThread::currentThread() == thread()) return OnMessage(message, wParam, lParam);
+  LRESULT result = 0;
+  QMetaObject::invokeMethod(
+      this, [&] { result = OnMessage(message, wParam, lParam); }, Qt::BlockingQueuedConnection);
+  return result;
+}
+
+void CDialog::WindowMessage(const QString& text) { ShowMessage(this, text); }

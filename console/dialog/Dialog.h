@@ -1,0 +1,101 @@
+// The dialog base of the console's windows, on Qt Widgets: controls reached
+// by their numeric id (object name "id<N>"), radio-group and text data
+// exchange, timers with ids, modal runs with a one-time initialisation, a
+// blocking message send from worker threads, and the Enter/Esc behaviour of
+// a dialog with a default button.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <initializer_list>
+#include <map>
+
+#include "MessageMap.h"
+#include "WindowMessages.h"
+
+class QButtonGroup;
+
+class CDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CDialog(QWidget* parent = nullptr);
+  ~CDialog() override;
+
+  // Runs OnInitDialog, then the dialog modally; IDOK or IDCANCEL (or what
+  // EndDialog was given).
+  int DoModal();
+  void EndDialog(int result);
+
+  // --- Controls by id ------------------------------------------------------
+  QWidget* GetDlgItem(int id) const;
+  // The text of an edit, static, button or group box; of a combo, the text
+  // of its selected entry ("" with none).
+  QString GetDlgItemText(int id) const;
+  void SetDlgItemText(int id, const QString& text);
+  void EnableDlgItem(int id, bool enable);
+  void ShowDlgItem(int id, bool show);
+  bool IsDlgButtonChecked(int id) const;
+  void CheckDlgButton(int id, bool check);
+  // Combo selection: -1 is none; an index past the end selects none.
+  int GetComboSel(int id) const;
+  void SetComboSel(int id, int index);
+  QString GetComboItemText(int id, int index) const;
+
+  // --- Data exchange -------------------------------------------------------
+  // save = true: controls -> members; false: members -> controls.
+  void UpdateData(bool save = true);
+
+  // --- Timers: OnTimer(id) every `ms` until KillTimer(id) -----------------
+  void SetTimer(int id, int ms);
+  void KillTimer(int id);
+
+  // Runs OnMessage on the dialog's thread and returns its result. From
+  // another thread it blocks until the handler has run, so the dialog must
+  // outlive every worker that may still send to it.
+  LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+  // A message box owned by this window.
+  void WindowMessage(const QString& text);
+
+  // Connects one message-map row; false (with a warning) when the id names
+  // no control of the kind the notification needs.
+  bool BindCommand(int id, Notification code, std::function<void()> handler);
+
+  // QDialog's ends, routed to the overridable handlers.
+  void accept() override;
+  void reject() override;
+
+ protected:
+  // Once per DoModal, before the dialog shows. The base copies the members
+  // to the controls.
+  virtual bool OnInitDialog();
+  virtual void DoDataExchange(bool save);
+  virtual void OnOK();
+  virtual void OnCancel();
+  virtual void OnTimer(int id);
+  virtual LRESULT OnMessage(unsigned message, WPARAM wParam, LPARAM lParam);
+
+  // Exchange helpers for DoDataExchange. A radio group is the list of its
+  // buttons' ids; the value is the index of the checked one, -1 for none.
+  void DDX_Radio(bool save, std::initializer_list<int> ids, int& value);
+  void DDX_Text(bool save, int id, QString& value);
+
+  void keyPressEvent(QKeyEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  QButtonGroup* RadioGroup(std::initializer_list<int> ids);
+  QWidget* FindControl(int id) const;  // GetDlgItem without the warning
+  void IndexControls() const;
+  void ClickDefaultButton();
+
+  mutable QHash<int, QWidget*> m_controls;
+  std::map<int, QButtonGroup*> m_radioGroups;  // by the group's first id
+  std::map<int, int> m_timers;                 // our id -> QObject timer id
+  bool m_standardBound = false;  // IDOK/IDCANCEL bound to OnOK/OnCancel
+  bool m_ended = false;          // EndDialog ran during this DoModal
+};

@@ -1,0 +1,49 @@
+#include "MessageService.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include "AppInfo.h"
+
+namespace {
+
+// The real boxes: the application's name as caption, no icon, OK only.
+class CMessageBoxService : public CMessageService {
+ public:
+  void Show(QWidget* owner, const QString& text) override {
+    // An application message still stays above a modal window that is up.
+    QWidget* parent = owner ? owner : QApplication::activeModalWidget();
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationName), text,
+                    QMessageBox::Ok, parent);
+    box.exec();
+  }
+};
+
+CMessageBoxService g_defaultService;
+CMessageService* g_service = nullptr;
+
+CMessageService& Service() { return g_service ? *g_service : g_defaultService; }
+
+}  // namespace
+
+CMessageService* InstallMessageService(CMessageService* service) {
+  CMessageService* previous = g_service;
+  g_service = service;
+  return previous;
+}
+
+void ShowMessage(QWidget* owner, const QString& text) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app && QThread::currentThread() != app->thread()) {
+    // Widgets live on the GUI thread only; the worker waits there, as a
+    // blocking box would make it wait.
+    QMetaObject::invokeMethod(
+        app, [owner, &text] { Service().Show(owner, text); }, Qt::BlockingQueuedConnection);
+    return;
+  }
+  Service().Show(owner, text);
+}
+
+void AppMessage(const QString& text) { ShowMessage(nullptr, text); }

@@ -1,0 +1,30 @@
+// Message boxes of the console, through one replaceable service. The window's
+// commands report failures in boxes with fixed texts and an OK button: an
+// application box (no owner; the port could not be opened) or a box owned by
+// the window (a rejected reply). Tests install a service that records instead
+// of blocking on a modal box.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class CMessageService {
+ public:
+  virtual ~CMessageService() = default;
+  // Shows `text` and returns when the operator has dismissed it. `owner` is
+  // the window the box belongs to, or null for an application message. Always
+  // called on the GUI thread.
+  virtual void Show(QWidget* owner, const QString& text) = 0;
+};
+
+// Installs `service` (not owned; null restores the QMessageBox service) and
+// returns the one it replaces (null when that was the default).
+CMessageService* InstallMessageService(CMessageService* service);
+
+// Shows a message through the installed service. From another thread it
+// blocks until the box has been dismissed on the GUI thread.
+void ShowMessage(QWidget* owner, const QString& text);
+
+// A message of the application, owned by no window.
+void AppMessage(const QString& text);

@@ -1,0 +1,127 @@
+// The command line: port mappings, the simulator's options, trace, help and
+// version, and the exit code 2 for everything malformed.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+
+namespace {
+
+CommandLine Parse(const std::vector<const char*>& args) {
+  QStringList arguments{QStringLiteral("qd7420")};
+  for (const char* arg : args) arguments << QString::fromUtf8(arg);
+  return ParseCommandLine(arguments);
+}
+
+using Ports = std::vector<std::pair<int, std::string>>;
+
+TEST(CommandLine, GoodInvocations) {
+  struct Case {
+    std::vector<const char*> args;
+    std::function<void(const CommandLine&)> check;
+  };
+  const Case cases[] = {
+      {{},
+       [](const CommandLine& c) {
+         EXPECT_TRUE(c.ports.empty());
+         EXPECT_FALSE(c.simulate);
+         EXPECT_FALSE(c.trace);
+       }},
+      {{"--port", "1=/dev/ttyUSB0"},
+       [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{1, "/dev/ttyUSB0"}})); }},
+      {{"--port=9=/dev/serial/by-id/usb-x", "--port", "2=/dev/ttyS0"},
+       [](const CommandLine& c) {
+         EXPECT_EQ(c.ports, (Ports{{9, "/dev/serial/by-id/usb-x"}, {2, "/dev/ttyS0"}}));
+       }},
+      // Only the first '=' separates: a path may hold one.
+      {{"--port", "3=/tmp/a=b"},
+       [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{3, "/tmp/a=b"}})); }},
+      {{"--simulate"},
+       [](const CommandLine& c) {
+         EXPECT_TRUE(c.simulate);
+         EXPECT_EQ(c.sim.address, 1);
+         EXPECT_EQ(c.sim.baud, 9600);
+         EXPECT_EQ(c.sim.scenario, sim::Scenario::NoAlarm);
+         EXPECT_EQ(c.sim.prefillLog, 0);
+       }},
+      {{"--simulate", "--sim-address", "17", "--sim-baud", "38400", "--sim-log", "30"},
+       [](const CommandLine& c) {
+         EXPECT_EQ(c.sim.address, 17);
+         EXPECT_EQ(c.sim.baud, 38400);
+         EXPECT_EQ(c.sim.prefillLog, 30);
+       }},
+      {{"--simulate", "--sim-scenario", "leak:123.45"},
+       [](const CommandLine& c) {
+         EXPECT_EQ(c.sim.scenario, sim::Scenario::Leak);
+         EXPECT_DOUBLE_EQ(c.sim.leakPositionM, 123.45);
+       }},
+      {{"--simulate", "--sim-scenario", "leak:0"},
+       [](const CommandLine& c) { EXPECT_EQ(c.sim.scenario, sim::Scenario::Leak); }},
+      {{"--simulate", "--sim-scenario", "broken"},
+       [](const CommandLine& c) { EXPECT_EQ(c.sim.scenario, sim::Scenario::Broken); }},
+      {{"--simulate", "--sim-scenario", "none"},
+       [](const CommandLine& c) { EXPECT_EQ(c.sim.scenario, sim::Scenario::NoAlarm); }},
+      {{"--trace"}, [](const CommandLine& c) { EXPECT_TRUE(c.trace); }},
+      // Qt's own options pass; the application object takes them later.
+      {{"-platform", "offscreen", "-reverse"}, [](const CommandLine&) {}},
+  };
+  for (const Case& c : cases) {
+    const CommandLine result = Parse(c.args);
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args.front());
+    EXPECT_TRUE(result.run) << result.error;
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.error.empty());
+    c.check(result);
+  }
+}
+
+TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"--port", "0=/dev/x"},       {"--port", "10=/dev/x"},
+      {"--port", "-1=/dev/x"},      {"--port", "1"},
+      {"--port", "=/dev/x"},        {"--port", "1="},
+      {"--port", "one=/dev/x"},     {"--port"},
+      {"--simulate", "--sim-scenario", "leak"},
+      {"--simulate", "--sim-scenario", "leak:"},
+      {"--simulate", "--sim-scenario", "leak:-1"},
+      {"--simulate", "--sim-scenario", "leak:12m"},
+      {"--simulate", "--sim-scenario", "leak:700"},
+      {"--simulate", "--sim-scenario", "flood"},
+      {"--simulate", "--sim-address", "0"},
+      {"--simulate", "--sim-address", "256"},
+      {"--simulate", "--sim-baud", "9601"},
+      {"--simulate", "--sim-baud", "fast"},
+      {"--simulate", "--sim-log", "-1"},
+      {"--sim-log", "3"},  // without --simulate
+      {"--bogus"},
+      {"extra"},
+  };
+  for (const auto& args : cases) {
+    const CommandLine result = Parse(args);
+    std::string joined;
+    for (const char* arg : args) joined += std::string(arg) + ' ';
+    EXPECT_FALSE(result.run) << joined;
+    EXPECT_EQ(result.exitCode, 2) << joined;
+    EXPECT_FALSE(result.error.empty()) << joined;
+    EXPECT_TRUE(result.output.empty()) << joined;
+  }
+}
+
+TEST(CommandLine, HelpAndVersionEndAtOnceOnStandardOutput) {
+  const CommandLine help = Parse({"--help"});
+  EXPECT_FALSE(help.run);
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option : {"--port", "--simulate", "--sim-scenario", "--trace", "--version"})
+    EXPECT_NE(help.output.find(option), std::string::npos) << option;
+  EXPECT_EQ(help.output.find("platform"), std::string::npos);  // Qt's stay out of sight
+
+  const CommandLine version = Parse({"--version"});
+  EXPECT_FALSE(version.run);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output, "QD7420 1.1\n");
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+#include "console_window_fixture.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QTest>
+#include <QTimer>
+
+#include "serial_port.h"
+
+void ConsoleWindowTest::SetUp() {
+  ASSERT_TRUE(m_server.Start());
+  SetPortPath(1, m_server.DevicePath());
+}
+
+void ConsoleWindowTest::TearDown() { ResetPortMap(); }
+
+int ConsoleWindowTest::RunWindow(const std::function<void(CConsoleDlg&)>& body) {
+  CConsoleDlg dlg;
+  m_messages.Watch(&dlg);
+  QTimer::singleShot(0, &dlg, [&] {
+    if (QTest::qWaitForWindowExposed(&dlg))
+      body(dlg);
+    else
+      ADD_FAILURE() << "the window never came on screen";
+    if (dlg.isVisible()) dlg.reject();
+  });
+  const int result = dlg.DoModal();
+  m_messages.Watch(nullptr);
+  return result;
+}
+
+std::vector<std::vector<uint8_t>> ConsoleWindowTest::Frames() const {
+  std::vector<std::vector<uint8_t>> frames;
+  for (const sim::ReceivedFrame& frame : m_server.Requests()) frames.push_back(frame.bytes);
+  return frames;
+}
+
+QStringList ConsoleWindowTest::Snapshot(const CConsoleDlg& dlg) {
+  QStringList state;
+  const QList<QWidget*> controls = dlg.findChildren<QWidget*>();
+  for (const QWidget* w : controls) {
+    if (!w->objectName().startsWith(QLatin1String("id"))) continue;
+    QString line = w->objectName() + ' ' + w->metaObject()->className();
+    const int number = w->objectName().mid(2).toInt();
+    line += ' ' + dlg.GetDlgItemText(number);
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+      line += button->isChecked() ? QStringLiteral(" checked") : QString();
+    if (const auto* combo = qobject_cast<const QComboBox*>(w))
+      line += QStringLiteral(" sel%1").arg(combo->currentIndex());
+    line += w->isEnabled() ? QString() : QStringLiteral(" disabled");
+    line += w->isHidden() ? QStringLiteral(" hidden") : QString();
+    state << line;
+  }
+  return state;
+}

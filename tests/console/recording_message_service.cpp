@@ -1,0 +1,14 @@
+#include "recording_message_service.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QWidget>
+
+CRecordingMessageService::CRecordingMessageService() : m_previous(InstallMessageService(this)) {}
+
+CRecordingMessageService::~CRecordingMessageService() { InstallMessageService(m_previous); }
+
+void CRecordingMessageService::Show(QWidget* owner, const QString& text) {
+  shown.push_back({text, owner == nullptr, m_window && m_window->isVisible(),
+                   QThread::currentThread() == QCoreApplication::instance()->thread()});
+}

@@ -1,0 +1,34 @@
+// A message service that records each message instead of showing a modal
+// box: its text, whether it belonged to the application or a window, and
+// whether the watched window was on screen at that moment.
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+#include "MessageService.h"
+
+class CRecordingMessageService : public CMessageService {
+ public:
+  struct Shown {
+    QString text;
+    bool application;    // no owning window
+    bool windowVisible;  // the watched window was visible
+    bool onGuiThread;
+  };
+
+  CRecordingMessageService();  // installs itself
+  ~CRecordingMessageService() override;
+  CRecordingMessageService(const CRecordingMessageService&) = delete;
+  CRecordingMessageService& operator=(const CRecordingMessageService&) = delete;
+
+  void Watch(const QWidget* window) { m_window = window; }
+  void Show(QWidget* owner, const QString& text) override;
+
+  std::vector<Shown> shown;
+
+ private:
+  const QWidget* m_window = nullptr;
+  CMessageService* m_previous;
+};

@@ -1,0 +1,95 @@
+// The trace line of an exchange, and the reading of typed numbers.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "TextNumbers.h"
+#include "Trace.h"
+
+namespace {
+
+// A local wall-clock time, as the trace prints it.
+std::chrono::system_clock::time_point LocalTime(int hour, int minute, int second, int millis) {
+  std::tm tm{};
+  tm.tm_year = 2026 - 1900;
+  tm.tm_mon = 11;
+  tm.tm_mday = 8;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&tm)) +
+         std::chrono::milliseconds(millis);
+}
+
+TEST(Trace, OneLinePerExchange) {
+  const std::vector<uint8_t> request = {0x01, 0x06, 0x1F, 0xF9, 0x00, 0x00, 0x5E, 0x2F};
+  struct Case {
+    TraceRecord record;
+    const char* line;
+  };
+  const Case cases[] = {
+      {{LocalTime(9, 5, 3, 42), "/dev/pts/3", request, request, 8, 8, true, 3.25},
+       "09:05:03.042 /dev/pts/3 tx 01 06 1F F9 00 00 5E 2F rx 01 06 1F F9 00 00 5E 2F "
+       "waited 8/8 read 8 accepted 3.2 ms"},
+      {{LocalTime(23, 59, 59, 999), "/dev/ttyUSB0", request, {}, 8, 0, false, 300.44},
+       "23:59:59.999 /dev/ttyUSB0 tx 01 06 1F F9 00 00 5E 2F rx - waited 0/8 read 0 rejected "
+       "300.4 ms"},
+      {{LocalTime(0, 0, 0, 0), "/dev/ttyS0", {0x01, 0x03, 0x20, 0x0A, 0x00, 0x01, 0xAF, 0xC8},
+        {0x01, 0x83, 0x04, 0x40, 0xF3}, 7, 5, false, 1001.0},
+       "00:00:00.000 /dev/ttyS0 tx 01 03 20 0A 00 01 AF C8 rx 01 83 04 40 F3 waited 5/7 read 5 "
+       "rejected 1001.0 ms"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatTraceRecord(c.record), c.line);
+}
+
+TEST(Trace, InstalledSinkGetsExchangesAndNotes) {
+  std::vector<std::string> lines;
+  EXPECT_FALSE(TraceEnabled());
+  TraceNote("not traced");
+  InstallTrace([&](const std::string& line) { lines.push_back(line); });
+  EXPECT_TRUE(TraceEnabled());
+  TraceNote("window shown 12 ms after the start-up exchange");
+  RemoveTrace();
+  TraceNote("not traced either");
+  ASSERT_EQ(lines.size(), 1u);
+  // "HH:MM:SS.mmm " then the text
+  EXPECT_EQ(lines[0].size(), 13 + std::string("window shown 12 ms after the start-up exchange").size());
+  EXPECT_EQ(lines[0].substr(13), "window shown 12 ms after the start-up exchange");
+  EXPECT_EQ(lines[0][2], ':');
+  EXPECT_EQ(lines[0][8], '.');
+}
+
+TEST(TextNumbers, LeadingIntegerPrefix) {
+  struct Case {
+    const char* text;
+    int value;
+  };
+  const Case cases[] = {
+      {"1", 1},          {"  17abc", 17},   {"abc", 0},        {"", 0},
+      {"300", 300},      {"-5", -5},        {"+7", 7},         {"+-7", 0},
+      {"0x10", 0},       {"12.9", 12},      {"\t42", 42},      {"- 5", 0},
+      {"99999999999", INT_MAX},             {"-99999999999", INT_MIN},
+      {"99999999999999999999999", INT_MAX}, {"１", 0},  // a full-width digit is no digit
+  };
+  for (const Case& c : cases) EXPECT_EQ(AtoiText(QString::fromUtf8(c.text)), c.value) << c.text;
+}
+
+TEST(TextNumbers, LeadingDecimalPrefix) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  const Case cases[] = {
+      {"1.5", 1.5},       {"3.5V", 3.5},     {"", 0},          {"abc", 0},
+      {" -2.25e1x", -22.5}, {"12.34", 12.34}, {"1,5", 1},       {".5", 0.5},
+      {"+0.29", 0.29},    {"700", 700},
+  };
+  for (const Case& c : cases)
+    EXPECT_DOUBLE_EQ(AtofText(QString::fromUtf8(c.text)), c.value) << c.text;
+}
+
+}  // namespace
