@@ -110,6 +110,7 @@ bool CConsoleDlg::OnInitDialog() {
   AddSystemMenu();
   setWindowIcon(m_hIcon);
   SetDefaultSelections();
+  ShowPortDevices();
 
   // The full rectangle, then the narrow layout of the measurement mode.
   m_rcFull = frameGeometry();
@@ -162,12 +163,14 @@ void CConsoleDlg::SetDefaultSelections() {
   m_nBuzzer = 0;
   m_nAutoResistivity = 0;
   UpdateData(false);
+}
 
-  // Which device each "ComN" is (the command line may have moved it).
-  if (auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT))) {
-    for (int i = 0; i < ports->count(); ++i)
-      ports->setItemData(i, QString::fromStdString(PortPath(i + 1)), Qt::ToolTipRole);
-  }
+// Which device each "ComN" is: the command line may have moved it.
+void CConsoleDlg::ShowPortDevices() {
+  auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT));
+  if (!ports) return;
+  for (int i = 0; i < ports->count(); ++i)
+    ports->setItemData(i, QString::fromStdString(PortPath(i + 1)), Qt::ToolTipRole);
 }
 
 void CConsoleDlg::SetUpAlarmList() {
@@ -217,6 +220,10 @@ CConsoleDlg::Connection CConsoleDlg::ReadConnection() const {
 
 // --- Layout ---------------------------------------------------------------------
 
+int CConsoleDlg::NarrowWidth(int fullWidth) {
+  return fullWidth * kNarrowNumerator / kNarrowDenominator;  // truncated, as always
+}
+
 QMargins CConsoleDlg::FrameMargins() const {
   const QRect frame = frameGeometry();
   const QRect client = geometry();
@@ -226,9 +233,9 @@ QMargins CConsoleDlg::FrameMargins() const {
 
 void CConsoleDlg::SetLayout(bool wide) {
   m_bWide = wide;
+  if (m_rcFull.isNull()) return;  // before start-up took the full rectangle
   const QMargins frame = FrameMargins();
-  const int frameWidth =
-      wide ? m_rcFull.width() : m_rcFull.width() * kNarrowNumerator / kNarrowDenominator;
+  const int frameWidth = wide ? m_rcFull.width() : NarrowWidth(m_rcFull.width());
   // The frame gets the target width; resizing a window keeps its position.
   setFixedSize(frameWidth - frame.left() - frame.right(),
                m_rcFull.height() - frame.top() - frame.bottom());
@@ -240,7 +247,7 @@ void CConsoleDlg::SetLayout(bool wide) {
 // taken before includes it from then on, and the layout follows.
 void CConsoleDlg::SyncFrameMargins() {
   const QMargins now = FrameMargins();
-  if (now == m_rcFullMargins) return;
+  if (m_rcFull.isNull() || now == m_rcFullMargins) return;
   m_rcFull = m_rcFull.marginsAdded(now - m_rcFullMargins);
   m_rcFullMargins = now;
   SetLayout(m_bWide);
@@ -249,13 +256,13 @@ void CConsoleDlg::SyncFrameMargins() {
 void CConsoleDlg::showEvent(QShowEvent* event) {
   CDialog::showEvent(event);
   SyncFrameMargins();
-  if (m_nShownAfterStartupMs < 0 && windowHandle()) windowHandle()->installEventFilter(this);
+  // A window manager may tell the frame only after mapping the window.
+  if (windowHandle()) windowHandle()->installEventFilter(this);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
   QWindow* window = windowHandle();
   if (watched == window && event->type() == QEvent::Expose && window->isExposed()) {
-    window->removeEventFilter(this);
     SyncFrameMargins();
     NoteShown();
   }
@@ -272,8 +279,10 @@ void CConsoleDlg::NoteShown() {
 // --- Window menu and icon ------------------------------------------------------------
 
 void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event) {
-  if (!m_pSysMenu) return CDialog::contextMenuEvent(event);
-  m_pSysMenu->popup(event->globalPos());
+  if (m_pSysMenu)
+    m_pSysMenu->popup(event->globalPos());
+  else
+    CDialog::contextMenuEvent(event);
 }
 
 void CConsoleDlg::OnSysCommand(int nID, LPARAM) {

@@ -42,6 +42,7 @@ class CConsoleDlg : public CDialog {
   // mode): the full width. Height from the full rectangle, position kept.
   void SetLayout(bool wide);
   bool IsWide() const { return m_bWide; }
+  static int NarrowWidth(int fullWidth);
 
   // The full frame rectangle taken at start-up, before narrowing.
   QRect FullRect() const { return m_rcFull; }
@@ -145,6 +146,7 @@ class CConsoleDlg : public CDialog {
 
   void AddSystemMenu();
   void SetDefaultSelections();
+  void ShowPortDevices();
   void SetUpAlarmList();
   void StartupExchange();
   QMargins FrameMargins() const;

@@ -65,6 +65,11 @@ TEST_F(ConsoleWindowTest, EveryCommandOfTheMessageMapFindsItsControl) {
   EXPECT_TRUE(warnings.Messages().isEmpty()) << warnings.Messages().join('\n').toStdString();
 }
 
+TEST(ConsoleLayout, NarrowWidthIs360Of537Truncated) {
+  const std::pair<int, int> cases[] = {{1074, 720}, {816, 547}, {820, 549}, {537, 360}, {536, 359}, {0, 0}};
+  for (const auto& [full, narrow] : cases) EXPECT_EQ(CConsoleDlg::NarrowWidth(full), narrow) << full;
+}
+
 TEST_F(ConsoleWindowTest, NarrowAtStartWideRestoresTheFullWidth) {
   RunWindow([&](CConsoleDlg& dlg) {
     const QRect full = dlg.FullRect();
