@@ -1,8 +1,3 @@
-// res/strings.h shares its name with the C library's <strings.h>, which
-// <string.h> pulls in inside extern "C" (the -I path finds ours first).
-// Included before any system header, it keeps its C++ linkage.
-#include "strings.h"
-//
 #include "ConsoleDlg.h"
 
 #include <QComboBox>
@@ -20,6 +15,7 @@
 #include "exchange.h"
 #include "registers.h"
 #include "resource.h"
+#include "string_table.h"
 #include "ui_console_dlg.h"
 
 namespace {
