@@ -41,9 +41,16 @@ TEST_P(StartupRefused, FirstEchoRefusedSendsNothingMore) {
   EXPECT_TRUE(m_messages.shown.empty());  // a refusal is silent too
 }
 
+std::string FaultName(const ::testing::TestParamInfo<sim::Fault>& info) {
+  static const char* const kNames[] = {"None",       "Silence",   "BadCrc", "ExtraBytes",
+                                       "ShortReply", "Exception", "Delay",  "Late"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, StartupRefused,
                          ::testing::Values(sim::Fault::Silence, sim::Fault::BadCrc,
-                                           sim::Fault::ShortReply, sim::Fault::ExtraBytes));
+                                           sim::Fault::ShortReply, sim::Fault::ExtraBytes),
+                         FaultName);
 
 TEST_F(ConsoleWindowTest, NoDeviceShowsThePortMessageBeforeTheWindow) {
   SetPortPath(1, "/dev/qd7420-test-no-such-device");
