@@ -21,10 +21,13 @@ trap cleanup EXIT
 "$dir/console/qd7420" --simulate "$@" &
 console=$!
 # Wait until the window is mapped, then give it a moment to paint.
+win=""
 for _ in $(seq 100); do
-  if xwininfo -root -tree 2>/dev/null | grep -q 'QD-7420A'; then break; fi
+  win=$(xwininfo -root -tree 2>/dev/null | awk '/"QD-7420A_ver.1.1"/ {print $1; exit}')
+  [ -n "$win" ] && break
   sleep 0.1
 done
+[ -n "$win" ] || { echo "the console's window did not appear" >&2; exit 1; }
 sleep 0.5
-import -window root -crop 830x660+0+0 "$out"
+import -window "$win" "$out"
 echo "$out"
