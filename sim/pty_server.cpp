@@ -64,6 +64,7 @@ struct PtyServer::Impl {
   Fault fault = Fault::None;
   int faultCount = 0;
   int faultDelayMs = 0;
+  int faultAfter = 0;  // good replies still to go before the fault starts
 
   // Serving thread only.
   RequestFramer framer;
@@ -224,6 +225,10 @@ void PtyServer::Impl::Flush(Clock::time_point now) {
 FaultShot PtyServer::Impl::TakeFault() {
   std::lock_guard<std::mutex> lock(mu);
   if (fault == Fault::None || faultCount == 0) return {};
+  if (faultAfter > 0) {
+    --faultAfter;
+    return {};
+  }
   const FaultShot shot{fault, faultDelayMs};
   if (faultCount > 0 && --faultCount == 0) fault = Fault::None;
   return shot;
@@ -242,11 +247,12 @@ const std::string& PtyServer::DevicePath() const { return impl_->path; }
 Controller& PtyServer::Device() { return impl_->device; }
 int PtyServer::LineBaud() const { return impl_->pty.LineBaud(); }
 
-void PtyServer::InjectFault(Fault fault, int count, int delayMs) {
+void PtyServer::InjectFault(Fault fault, int count, int delayMs, int after) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->fault = count == 0 ? Fault::None : fault;
   impl_->faultCount = count;
   impl_->faultDelayMs = delayMs;
+  impl_->faultAfter = after;
 }
 
 void PtyServer::ClearFaults() { InjectFault(Fault::None, 0); }

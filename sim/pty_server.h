@@ -54,9 +54,10 @@ class PtyServer {
   // The next `count` replies (all of them while count < 0) suffer `fault`.
   // Faults touch the reply only: the request has been carried out (a write
   // whose reply is lost has still taken effect). Late without a delay waits
-  // 1200 ms plus the wire time of request and reply. Replaces any earlier
-  // injection.
-  void InjectFault(Fault fault, int count = 1, int delayMs = 0);
+  // 1200 ms plus the wire time of request and reply. The fault starts after
+  // `after` good replies (to refuse the second exchange of a command).
+  // Replaces any earlier injection.
+  void InjectFault(Fault fault, int count = 1, int delayMs = 0, int after = 0);
   void ClearFaults();
   // Send reply bytes at the wire speed of the baud rate (10 bits a byte).
   void SetPacing(bool paced);

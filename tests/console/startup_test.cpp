@@ -41,6 +41,15 @@ TEST_P(StartupRefused, FirstEchoRefusedSendsNothingMore) {
   EXPECT_TRUE(m_messages.shown.empty());  // a refusal is silent too
 }
 
+TEST_P(StartupRefused, SecondEchoRefusedChangesNothing) {
+  m_server.InjectFault(GetParam(), 1, 0, /*after=*/1);
+  QString mode;
+  RunWindow([&](CConsoleDlg& dlg) { mode = dlg.GetDlgItemText(IDC_WORK_MODE); });
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{kWorkModeZero, kAutoCalibrationOff}));
+  EXPECT_EQ(mode, QStringLiteral("测量模式"));
+  EXPECT_TRUE(m_messages.shown.empty());
+}
+
 std::string FaultName(const ::testing::TestParamInfo<sim::Fault>& info) {
   static const char* const kNames[] = {"None",       "Silence",   "BadCrc", "ExtraBytes",
                                        "ShortReply", "Exception", "Delay",  "Late"};
