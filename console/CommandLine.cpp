@@ -7,14 +7,13 @@
 #include <iterator>
 
 #include "AppInfo.h"
+#include "command_line.h"
 
 namespace {
 
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 9;
 constexpr int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
-// The leak position travels as hundredths of a metre in 16 bits.
-constexpr double kMaxLeakMetres = 655.35;
 constexpr int kMaxPrefilledLog = 2000;  // the controller's log capacity
 
 CommandLine Failed(const QString& message) {
@@ -42,22 +41,17 @@ bool ParsePort(const QString& text, std::pair<int, std::string>& out) {
   return true;
 }
 
-// "none", "broken" or "leak:METRES".
+// "none", "broken" or "leak:METRES": the simulator's own scenario names and
+// metre range, with the leak position after a colon.
 bool ParseScenario(const QString& text, sim::ControllerOptions& sim) {
-  if (text == QLatin1String("none")) {
-    sim.scenario = sim::Scenario::NoAlarm;
-    return true;
-  }
-  if (text == QLatin1String("broken")) {
-    sim.scenario = sim::Scenario::Broken;
-    return true;
-  }
-  if (!text.startsWith(QLatin1String("leak:"))) return false;
-  bool ok = false;
-  const double metres = text.mid(5).toDouble(&ok);
-  if (!ok || !(metres >= 0 && metres <= kMaxLeakMetres)) return false;
-  sim.scenario = sim::Scenario::Leak;
-  sim.leakPositionM = metres;
+  const std::string value = text.toStdString();
+  const size_t colon = value.find(':');
+  sim::Scenario scenario{};
+  if (!sim::ParseScenario(value.substr(0, colon), scenario)) return false;
+  const bool isLeak = scenario == sim::Scenario::Leak;
+  if (isLeak != (colon != std::string::npos)) return false;
+  if (isLeak && !sim::ParseMetres(value.substr(colon + 1), sim.leakPositionM)) return false;
+  sim.scenario = scenario;
   return true;
 }
 
