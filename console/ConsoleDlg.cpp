@@ -8,6 +8,7 @@
 #include <QWindow>
 
 #include "AboutDlg.h"
+#include "CommandPort.h"
 #include "Globals.h"
 #include "MessageService.h"
 #include "TextNumbers.h"
@@ -23,7 +24,6 @@ namespace {
 constexpr int kNarrowNumerator = 360;  // narrow width = full width x 360 / 537
 constexpr int kNarrowDenominator = 537;
 constexpr uint32_t kStartupTimeoutMs = 300;
-const char kPortMissing[] = "没有发现此串口或此串口被占用";
 
 }  // namespace
 
@@ -190,17 +190,13 @@ void CConsoleDlg::SetUpAlarmList() {
 // Puts the controller into measurement mode with its resistivity
 // auto-calibration stopped. Silent when the controller does not answer.
 void CConsoleDlg::StartupExchange() {
-  const Connection connection = ReadConnection();
-  Transaction transaction(connection.port, connection.baud);
-  if (!transaction.IsOpen()) {
-    AppMessage(QString::fromUtf8(kPortMissing));
-    return;
-  }
+  CCommandPort port(*this);
+  if (!port) return;
   uint8_t reply[kWriteReplyLength];
-  if (transaction.Exchange(BuildWriteRequest(connection.address, REG_WORK_MODE, 0), reply,
-                           kWriteReplyLength, kStartupTimeoutMs)) {
-    transaction.Exchange(BuildWriteRequest(connection.address, REG_RESISTIVITY_AUTOCAL, 0), reply,
-                         kWriteReplyLength, kStartupTimeoutMs);
+  if (port.Exchange(BuildWriteRequest(port.Address(), REG_WORK_MODE, 0), reply,
+                    kWriteReplyLength, kStartupTimeoutMs)) {
+    port.Exchange(BuildWriteRequest(port.Address(), REG_RESISTIVITY_AUTOCAL, 0), reply,
+                  kWriteReplyLength, kStartupTimeoutMs);
   } else {
     SetComboSel(IDC_WORK_MODE, 0);
   }
@@ -208,7 +204,7 @@ void CConsoleDlg::StartupExchange() {
 
 CConsoleDlg::Connection CConsoleDlg::ReadConnection() const {
   Connection connection;
-  connection.address = static_cast<uint8_t>(AtoiText(GetDlgItemText(IDC_ADDRESS)) & 0xFF);
+  connection.address = StationAddress(GetDlgItemText(IDC_ADDRESS));
   connection.port = GetComboSel(IDC_PORT) + 1;
   connection.baud = AtoiText(GetDlgItemText(IDC_BAUD));
   return connection;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "dialog/Dialog.h"
 
@@ -32,9 +33,9 @@ class CConsoleDlg : public CDialog {
 
   // The connection every command uses, read from the window at the moment.
   struct Connection {
-    uint8_t address;  // edit 1000 with atoi, its low 8 bits
-    int port;         // list 1001: index + 1
-    int baud;         // list 1002: atoi of the selected entry's text
+    std::optional<uint8_t> address;  // edit 1000, 1..255; none when refused
+    int port;                        // list 1001: index + 1
+    int baud;                        // list 1002: atoi of the selected entry's text
   };
   Connection ReadConnection() const;
 
@@ -101,6 +102,9 @@ class CConsoleDlg : public CDialog {
   void OnSetSourceVoltage1();
   void OnSetSourceVoltage2();
   void OnReadModeState();
+  // The family's two routines; `button` names the row of the command table.
+  void ReadParameter(int button);
+  void SetParameter(int button);
 
   // --- Live monitoring (ConsoleDlg_Monitoring.cpp; OnTimer above) ---
   void OnStartDetection();

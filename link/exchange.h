@@ -53,6 +53,13 @@ class Transaction {
 
   bool IsOpen() const { return port_ != nullptr; }
   HPORT Port() const { return port_; }
+  // Gives the open port up to the caller: it stays in PortHandle after the
+  // transaction ends, until someone calls ClosePort.
+  HPORT Release() {
+    HPORT port = port_;
+    port_ = nullptr;
+    return port;
+  }
   bool Exchange(const Frame& request, uint8_t* reply, size_t replyLen,
                 uint32_t timeoutMs = 1000, uint32_t pauseMs = 0) const;
 

@@ -1,0 +1,30 @@
+// The fixed texts of the console's message boxes, one place for all
+// features. Each box has the application's name as caption and an OK button.
+#pragma once
+
+// The port could not be opened (missing, no permission, or in use).
+inline constexpr char kTextPortMissing[] = "没有发现此串口或此串口被占用";
+
+// A refused reply, by command.
+inline constexpr char kTextReadFailed[] = "读取失败!";
+inline constexpr char kTextSetFailed[] = "设置失败!";
+inline constexpr char kTextClockSetFailed[] = "设置失败";  // without "!", as it always was
+inline constexpr char kTextReadError[] = "读取错误";
+inline constexpr char kTextLogReadFailed[] = "读取日志失败!";
+inline constexpr char kTextModeSetFailed[] = "设置模式失败!";
+inline constexpr char kTextChangeFailed[] = "修改失败!";
+inline constexpr char kTextCheckFailed[] = "校验出错!";
+inline constexpr char kTextStartFailed[] = "启动失败!";
+inline constexpr char kTextAutoCalibrationOffFailed[] = "关闭自动校准电压出错!";
+inline constexpr char kTextLineLengthSetFailed[] = "设置线长失败!";
+
+// Success, where a command reports it.
+inline constexpr char kTextSetSucceeded[] = "设置成功!";
+
+// Inputs refused before anything is sent.
+inline constexpr char kTextBadStationAddress[] = "不能为空，地址范围在1--255";
+inline constexpr char kTextBadNewAddress[] = "不能为空，地址范围在0--255";
+inline constexpr char kTextBadNumber[] = "请输入正确数值";
+inline constexpr char kTextBadLineLength[] = "请输入正确线长";
+inline constexpr char kTextNoRange[] = "请选择量程";
+inline constexpr char kTextNoBaudRate[] = "请选择波特率";
