@@ -4,11 +4,14 @@
 #include <QThread>
 #include <QWidget>
 
+#include "serial_port.h"
+
 CRecordingMessageService::CRecordingMessageService() : m_previous(InstallMessageService(this)) {}
 
 CRecordingMessageService::~CRecordingMessageService() { InstallMessageService(m_previous); }
 
 void CRecordingMessageService::Show(QWidget* owner, const QString& text) {
   shown.push_back({text, owner == nullptr, m_window && m_window->isVisible(),
-                   QThread::currentThread() == QCoreApplication::instance()->thread()});
+                   QThread::currentThread() == QCoreApplication::instance()->thread(),
+                   PortHandle != nullptr});
 }

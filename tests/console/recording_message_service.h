@@ -1,6 +1,7 @@
 // A message service that records each message instead of showing a modal
 // box: its text, whether it belonged to the application or a window, and
-// whether the watched window was on screen at that moment.
+// whether the watched window was on screen at that moment, and whether the
+// window's port was still open.
 #pragma once
 
 #include <QString>
@@ -16,6 +17,7 @@ class CRecordingMessageService : public CMessageService {
     bool application;    // no owning window
     bool windowVisible;  // the watched window was visible
     bool onGuiThread;
+    bool portOpen;  // PortHandle held a port while the box was up
   };
 
   CRecordingMessageService();  // installs itself
