@@ -60,10 +60,11 @@ console_starts() {
   cat "$log"
   return "$up"
 }
-# Renders without a troff warning and carries the sections of its .h2m file.
+# Renders without a troff warning, also in a fresh system's C locale, and
+# carries the sections of its .h2m file.
 man_page_renders() {
   local page="$scratch/root/usr/share/man/man1/$1.1.gz"
-  LANG=C.UTF-8 MANWIDTH=80 man -l --warnings "$page" >"$scratch/page" 2>"$scratch/warnings" &&
+  LC_ALL=C MANWIDTH=80 man -l --warnings "$page" >"$scratch/page" 2>"$scratch/warnings" &&
     cat "$scratch/warnings" && [ ! -s "$scratch/warnings" ] &&
     grep -q '^PERMISSIONS' "$scratch/page" && grep -q '^OPTIONS' "$scratch/page"
 }
