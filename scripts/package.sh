@@ -25,13 +25,12 @@ trap 'rm -rf "$scratch"' EXIT
 dpkg-deb -x "$deb" "$scratch/root"
 bin="$scratch/root/usr/bin"
 passed=0 failed=0
-check() {  # check NAME COMMAND...: one line per check
+check() {  # check NAME COMMAND...: one line per check, all run
   local name=$1; shift
   if "$@" >"$scratch/out" 2>&1; then
     passed=$((passed + 1)); echo "ok    $name"
   else
     failed=$((failed + 1)); echo "FAIL  $name"; sed 's/^/      /' "$scratch/out"
-    return 1
   fi
 }
 
@@ -79,8 +78,10 @@ check "menu entry valid" desktop-file-validate "$scratch/root/usr/share/applicat
 check "qd7420(1) renders" man_page_renders qd7420
 check "qd7420-sim(1) renders" man_page_renders qd7420-sim
 cd - >/dev/null
-# Its warnings are listed, its errors fail.
-check "lintian: no errors" lintian --fail-on error "$deb" && sed 's/^/      /' "$scratch/out" || true
+# Its errors fail; what else it says is listed.
+lintian_no_errors() { lintian --fail-on error "$deb" >"$scratch/lintian" 2>&1; }
+check "lintian: no errors" lintian_no_errors
+sed -e '/running with root privileges/d' -e 's/^/      /' "$scratch/lintian"
 
 echo "$deb: $(du -k "$deb" | cut -f1) KiB"
 dpkg-deb -f "$deb" Depends
