@@ -29,6 +29,7 @@ constexpr FaultName_ kFaults[] = {
     {"bad-crc", Fault::BadCrc},      {"extra", Fault::ExtraBytes},
     {"short", Fault::ShortReply},    {"exception", Fault::Exception},
     {"delay", Fault::Delay},         {"late", Fault::Late},
+    {"other-station", Fault::OtherStation},
 };
 
 constexpr option kOptions[] = {
@@ -81,7 +82,7 @@ bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) 
     case 'f':
       if (!ParseFault(arg, s.fault, s.faultCount)) {
         return Refuse(error, "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, "
-                       "extra, short, exception, delay, late");
+                       "extra, short, exception, delay, late, other-station");
       }
       return true;
     case 'd':
@@ -196,7 +197,8 @@ const char* UsageText() {
          "                      (0); starting in alarm, the newest is its onset\n"
          "                      (with 0, the onset alone)\n"
          "  --fault KIND[:N]    silence, bad-crc, extra, short, exception, delay,\n"
-         "                      late: the next N replies, or all without N\n"
+         "                      late, other-station: the next N replies, or all\n"
+         "                      without N\n"
          "  --delay MS          how long the delay fault holds a reply (200); the\n"
          "                      late fault waits MS when given, otherwise 1200 ms\n"
          "                      plus the wire time of request and reply\n"

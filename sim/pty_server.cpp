@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 
+#include "frame_codec.h"
 #include "pseudo_terminal.h"
 #include "request_framer.h"
 
@@ -81,6 +82,12 @@ bool Spoil(const FaultShot& shot, const std::vector<uint8_t>& request,
       due += shot.delayMs > 0 ? microseconds(milliseconds(shot.delayMs))
                               : milliseconds(kConsoleTimeoutMs) +
                                     WireTime(request.size() + reply.size(), baud);
+      break;
+    case Fault::OtherStation:
+      // Two controllers answering for one address look like this: the
+      // check is right, only the station byte differs.
+      reply[0] = static_cast<uint8_t>(reply[0] + 1);
+      PutU16(&reply[reply.size() - 2], Crc16(reply.data(), reply.size() - 2));
       break;
   }
   return true;

@@ -31,6 +31,7 @@ enum class Fault {
   Exception,   // a 5-byte exception reply (code 0x04) instead of the reply
   Delay,       // the reply after delayMs
   Late,        // the reply after the console's time-out (1200 ms by default)
+  OtherStation,  // a good reply, but from the next station address up
 };
 
 struct ReceivedFrame {
