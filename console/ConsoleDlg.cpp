@@ -99,7 +99,10 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   BindCommands(this, kMessageMap);
 }
 
-CConsoleDlg::~CConsoleDlg() = default;
+CConsoleDlg::~CConsoleDlg() {
+  // Monitoring still holding the port when the window goes without a hide.
+  if (IsMonitoring()) StopPolling();
+}
 
 bool CConsoleDlg::OnInitDialog() {
   CDialog::OnInitDialog();  // the radio members are -1 yet: none checked
