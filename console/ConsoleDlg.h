@@ -159,6 +159,8 @@ class CConsoleDlg : public CDialog {
   bool WriteDeviceClock(const CCommandPort& port, uint16_t reg, const QString (&fields)[6]);
   // The six fields of a clock read back, with "%X", into `ids`.
   void ShowBcdClock(const int (&ids)[6], const BcdClock& clock);
+  // The visible clock statics: year, month, day, hour, minute, second.
+  static const int kClockRow[6];
   TimeSource m_timeSource;
 
   // --- Auto-calibration (ConsoleDlg_Calibration.cpp) ---

@@ -56,8 +56,6 @@ constexpr RadioWrite kRadioWrites[] = {
 };
 // clang-format on
 
-const int kTimeStatics[6] = {IDC_TIME_YEAR, IDC_TIME_MONTH,  IDC_TIME_DAY,
-                             IDC_TIME_HOUR, IDC_TIME_MINUTE, IDC_TIME_SECOND};
 const int kClockEdits[6] = {IDC_CLOCK_YEAR, IDC_CLOCK_MONTH,  IDC_CLOCK_DAY,
                             IDC_CLOCK_HOUR, IDC_CLOCK_MINUTE, IDC_CLOCK_SECOND};
 
@@ -133,6 +131,9 @@ void CConsoleDlg::OnChangeAddressBaud() {
 
 // --- Device clock ---------------------------------------------------------------------
 
+const int CConsoleDlg::kClockRow[6] = {IDC_TIME_YEAR, IDC_TIME_MONTH,  IDC_TIME_DAY,
+                                       IDC_TIME_HOUR, IDC_TIME_MINUTE, IDC_TIME_SECOND};
+
 bool CConsoleDlg::WriteDeviceClock(const CCommandPort& port, uint16_t reg,
                                    const QString (&fields)[6]) {
   ClockFields clock;
@@ -164,7 +165,7 @@ void CConsoleDlg::OnSetSystemTime() {
   for (int i = 0; i < 6; ++i) fields[i] = QString::number(values[i]);
   if (!WriteDeviceClock(port, REG_CLOCK, fields))
     return WindowMessage(QString::fromUtf8(kTextClockSetFailed));
-  for (int i = 0; i < 6; ++i) SetDlgItemText(kTimeStatics[i], fields[i]);
+  for (int i = 0; i < 6; ++i) SetDlgItemText(kClockRow[i], fields[i]);
 }
 
 void CConsoleDlg::OnReadClock() {

@@ -54,8 +54,6 @@ QString Metres(uint16_t hundredths) {
   return QString::asprintf("%.2f米", FromHundredths(hundredths));
 }
 
-const int kClockStatics[6] = {IDC_TIME_YEAR, IDC_TIME_MONTH,  IDC_TIME_DAY,
-                              IDC_TIME_HOUR, IDC_TIME_MINUTE, IDC_TIME_SECOND};
 const int kChannelStatics[3] = {IDC_A0_VOLTAGE, IDC_A1_VOLTAGE, IDC_A2_VOLTAGE};
 
 // Every static a poll writes. They paint their own background, so that a new
@@ -190,7 +188,7 @@ void CConsoleDlg::ShowMeasurementStatus(const MeasurementStatus& status, bool fa
   SetDlgItemText(IDC_LOG_COUNT, QString::number(status.logCount));
   // The register says 0 for on; the radio index of "开" is 1.
   if (status.buzzer <= 1) m_nBuzzer = status.buzzer == 0 ? 1 : 0;
-  ShowBcdClock(kClockStatics, status.clock);
+  ShowBcdClock(kClockRow, status.clock);
 }
 
 // --- Display-mode radios -----------------------------------------------------------
