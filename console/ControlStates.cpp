@@ -73,6 +73,28 @@ const ControlStateRow kModeStateRows[] = {
   {{IDC_CHANGE_ADDRESS_BAUD},                                                     "DDE"},
 };
 
+// Columns: search started, stopped, found in measurement mode, found in
+// factory mode. A search locks every control that starts a transaction; its
+// stop gives them all back whatever the mode; a find follows the mode.
+const ControlStateRow kSearchRows[] = {
+  {{IDC_READ_A0_CAL_VOLTAGE1, IDC_SET_A0_CAL_VOLTAGE1, IDC_READ_A0_CAL_VOLTAGE2,
+    IDC_SET_A0_CAL_VOLTAGE2, IDC_READ_A1_RANGE, IDC_SET_A1_RANGE, IDC_READ_A1_CAL_VOLTAGE1,
+    IDC_SET_A1_CAL_VOLTAGE1, IDC_READ_A1_CAL_VOLTAGE2, IDC_SET_A1_CAL_VOLTAGE2,
+    IDC_READ_A2_CAL_VOLTAGE1, IDC_SET_A2_CAL_VOLTAGE1, IDC_READ_A2_CAL_VOLTAGE2,
+    IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_CURRENT, IDC_SET_CURRENT},                  "DEDE"},
+  {{IDC_READ_A0_COEFFICIENT, IDC_READ_A1_COEFFICIENTS, IDC_READ_A2_COEFFICIENT}, "DEDE"},
+  {{IDC_SET_A0_RESISTANCE},                                                       "DEDE"},
+  {{IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC},                                        "DEDE"},
+  {{IDC_READ_LINE_LENGTH, IDC_READ_RESISTIVITY, IDC_READ_A0_RESISTANCE,
+    IDC_SET_LINE_LENGTH, IDC_SET_RESISTIVITY,
+    IDC_READ_LINE_RESISTANCE, IDC_SET_LINE_RESISTANCE},                           "DEEE"},
+  {{IDC_ADDRESS, IDC_START_DETECTION, IDC_WORK_MODE, IDC_CHANGE_ADDRESS_BAUD,
+    IDC_SET_SYSTEM_TIME, IDC_SET_SOURCE_VOLTAGE1, IDC_SET_SOURCE_VOLTAGE2,
+    IDC_AUTO_CALIBRATE_VOLTAGE, IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG},  "DEEE"},
+  {{IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON},              "DEEE"},
+  {{IDC_SEARCH, IDC_READ_MODE_STATE, IDC_READ_CLOCK, IDC_WRITE_CLOCK},            "--EE"},
+};
+
 // clang-format on
 
 }  // namespace
@@ -80,6 +102,7 @@ const ControlStateRow kModeStateRows[] = {
 const ControlStateTable kMonitoringStates = TableOf(kMonitoringRows);
 const ControlStateTable kWorkModeStates = TableOf(kWorkModeRows);
 const ControlStateTable kModeStateEnables = TableOf(kModeStateRows);
+const ControlStateTable kSearchStates = TableOf(kSearchRows);
 
 void ApplyControlStates(CDialog& dlg, const ControlStateTable& table, int column) {
   for (const ControlStateRow* row = table.rows; row != table.rows + table.count; ++row) {

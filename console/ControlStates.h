@@ -34,3 +34,8 @@ extern const ControlStateTable kWorkModeStates;
 // reads it: 0, 1, and 2 or 3.
 enum ModeStateColumn { kModeState0, kModeState1, kModeState2Or3 };
 extern const ControlStateTable kModeStateEnables;
+
+// The parameter search: started, stopped by the operator, and found in
+// measurement or factory mode.
+enum SearchColumn { kSearchStarted, kSearchStopped, kSearchFoundMeasurement, kSearchFoundFactory };
+extern const ControlStateTable kSearchStates;
