@@ -11,11 +11,14 @@ namespace {
 
 constexpr uint32_t kBitsPerByte = 10;  // start + 8 data + stop
 constexpr uint32_t kReplyMarginMs = 100;
-// A frame ends at 3.5 character times of silence. Below 20 ms the host cannot
-// tell silence from a pause of its own making: a USB adapter hands bytes over
-// in bursts up to 16 ms apart, and a busy machine may wake a poll late.
+// A frame ends at 3.5 character times of silence. But the host cannot tell a
+// short silence from a pause of its own making: a USB adapter hands bytes
+// over in bursts up to 16 ms apart, and a busy machine may wake a poll (or a
+// sender) tens of milliseconds late. So a line that was carrying bytes must
+// be quiet for 50 ms at least, one that carried none for 20 ms.
 constexpr uint64_t kFrameGapBits = 35;  // 3.5 characters of 10 bits
-constexpr uint32_t kMinQuietMs = 20;
+constexpr uint32_t kQuietAfterBytesMs = 50;
+constexpr uint32_t kQuietAfterNothingMs = 20;
 
 // The hook is held by shared_ptr so an exchange can take its own reference
 // under the lock and call it outside: a slow hook never blocks SetTraceHook,
@@ -49,15 +52,18 @@ uint64_t WireMs(int baud, size_t bytes) {
 // the next reply, spoil it, and its tail the one after, for as long as the
 // exchanges follow each other. A line that never falls silent is given the
 // reply's wire time and the reply margin, no more.
-void SettleLine(HPORT port, size_t replyLen) {
+void SettleLine(HPORT port, size_t replyLen, bool bytesCame) {
   const int baud = PortBaud(port);
   const Deadline limit(WireMs(baud, replyLen) + kReplyMarginMs);
   const uint64_t gapMs = baud > 0 ? (kFrameGapBits * 1000 + baud - 1) / baud : 0;
-  const uint32_t quietMs = static_cast<uint32_t>(std::max<uint64_t>(gapMs, kMinQuietMs));
   for (;;) {
     PurgePort(port);
-    const uint32_t left = limit.RemainingMs();
-    if (left == 0 || WaitForBytes(port, 1, std::min(quietMs, left)) == 0) return;
+    const uint64_t left = limit.RemainingMs();
+    if (left == 0) return;
+    const uint64_t quietMs =
+        std::max<uint64_t>(gapMs, bytesCame ? kQuietAfterBytesMs : kQuietAfterNothingMs);
+    if (WaitForBytes(port, 1, static_cast<uint32_t>(std::min(quietMs, left))) == 0) return;
+    bytesCame = true;
   }
 }
 
@@ -129,7 +135,7 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
   }
   r.end = std::chrono::steady_clock::now();
   // An accepted reply was exactly what was awaited: nothing more to wait for.
-  if (!r.accepted) SettleLine(port, replyLen);
+  if (!r.accepted) SettleLine(port, replyLen, r.waited > 0);
   if (hook) Trace(*hook, port, request, reply, replyLen, r);
   return r.accepted;
 }

@@ -39,9 +39,9 @@ uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
 // write the request, wait for `replyLen` bytes, read exactly that many, and
 // apply IsReplyValid. `reply` must hold `replyLen` bytes. A refused exchange
 // returns only once the line has fallen silent (3.5 characters, at least
-// 20 ms; at most the reply's wire time plus 100 ms) and the receive queue is
-// empty, so whatever spoiled it cannot spoil the next one; an accepted one
-// returns at once.
+// 50 ms after bytes, 20 ms when none came; at most the reply's wire time plus
+// 100 ms) and the receive queue is empty, so whatever spoiled it cannot spoil
+// the next one; an accepted one returns at once.
 bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
               uint32_t timeoutMs = 1000, uint32_t pauseMs = 0);
 
