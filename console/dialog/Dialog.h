@@ -18,6 +18,7 @@
 #include "WindowMessages.h"
 
 class QButtonGroup;
+struct DialogTimer;  // one timer's state, private to Dialog.cpp
 
 class CDialog : public QDialog {
   Q_OBJECT
@@ -51,6 +52,10 @@ class CDialog : public QDialog {
   void UpdateData(bool save = true);
 
   // --- Timers: OnTimer(id) every `ms` until KillTimer(id) -----------------
+  // A tick is an event like any other: it also arrives in a nested loop (a
+  // message box) opened by an earlier OnTimer still on the stack. Ticks do
+  // not pile up: at most one per id waits to be delivered, and KillTimer
+  // drops it. Setting an id again replaces its timer.
   void SetTimer(int id, int ms);
   void KillTimer(int id);
 
@@ -95,6 +100,7 @@ class CDialog : public QDialog {
 
   void keyPressEvent(QKeyEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
+  void customEvent(QEvent* event) override;
 
  private:
   QButtonGroup* RadioGroup(std::initializer_list<int> ids);
@@ -109,7 +115,7 @@ class CDialog : public QDialog {
 
   mutable QHash<int, QWidget*> m_controls;
   std::map<int, QButtonGroup*> m_radioGroups;  // by the group's first id
-  std::map<int, int> m_timers;                 // our id -> QObject timer id
+  std::map<int, std::shared_ptr<DialogTimer>> m_timers;  // by our id
   bool m_standardBound = false;  // IDOK/IDCANCEL bound to OnOK/OnCancel
   bool m_ended = false;          // EndDialog ran during this DoModal
 };
