@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <utility>
 
 #include "deadline.h"
@@ -236,7 +237,7 @@ HPORT OpenDevice(const std::string& path, int baud) {
   const bool quiet = OpenWatch::Process().Before(path);
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    ReportFailure(path, std::strerror(errno));
+    ReportFailure(path, std::error_code(errno, std::generic_category()).message());
     return nullptr;
   }
   std::string why;
