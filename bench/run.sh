@@ -4,13 +4,15 @@
 #   bench/run.sh soak [--exchanges N] [--seed S] [--baud B] [--fault-every K]
 #                     [--timeout MS] [--alternate] [--verbose]
 #                                              the exchange under random faults
+#   bench/run.sh open [--processes N] [--iterations N]
+#                                              what an open pays to keep the line ours
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=bench_roundtrip
-if [ "${1:-}" = "soak" ]; then
-  target=bench_soak
-  shift
-fi
+case "${1:-}" in
+  soak) target=bench_soak; shift ;;
+  open) target=bench_open; shift ;;
+esac
 dir=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQD_BUILD_BENCH=ON \
   -DQD_BUILD_TESTS=OFF -DQD_BUILD_CONSOLE=OFF >/dev/null

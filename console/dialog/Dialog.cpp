@@ -1,9 +1,11 @@
 #include "Dialog.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimerEvent>
+#include <QWindow>
 
 #include <condition_variable>
 #include <deque>
@@ -71,6 +74,14 @@ const TextAccess* TextAccessFor(const QWidget* w) {
   for (const TextAccess& access : kTextAccess)
     if (access.matches(w)) return &access;
   return nullptr;
+}
+
+// Shift+F10, or the Menu key alone (where the window system has not already
+// turned it into a context-menu event).
+bool IsContextMenuKey(const QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  return (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) ||
+         (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier);
 }
 
 bool IsEnterKey(const QKeyEvent* event) {
@@ -298,6 +309,11 @@ void CDialog::DDX_Text(bool save, int id, QString& value) {
 // --- Keys -----------------------------------------------------------------------
 
 void CDialog::keyPressEvent(QKeyEvent* event) {
+  if (IsContextMenuKey(event)) {
+    OpenContextMenuFromKeyboard();
+    event->accept();
+    return;
+  }
   if (!IsEnterKey(event)) {
     QDialog::keyPressEvent(event);  // Esc ends the dialog through reject()
     return;
@@ -310,6 +326,23 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
   else
     ClickDefaultButton();
   event->accept();
+}
+
+// The focused control's menu (an edit's own), or, where it has none, its
+// window's: the event goes up the parents as a right click's does.
+void CDialog::OpenContextMenuFromKeyboard() {
+  QWidget* target = focusWidget() ? focusWidget() : this;
+  const QPoint where = target->rect().center();
+  QContextMenuEvent menu(QContextMenuEvent::Keyboard, where, target->mapToGlobal(where));
+  QApplication::sendEvent(target, &menu);
+}
+
+void CDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Qt hands the window system the program's name for an empty caption; a
+  // blank one shows nothing, as the template means. The dialog's own
+  // windowTitle() stays empty.
+  if (windowTitle().isEmpty() && windowHandle()) windowHandle()->setTitle(QStringLiteral(" "));
 }
 
 void CDialog::ClickDefaultButton() {

@@ -1,8 +1,9 @@
 // The dialog base of the console's windows, on Qt Widgets: controls reached
 // by their numeric id (object name "id<N>"), radio-group and text data
 // exchange, timers with ids, modal runs with a one-time initialisation, a
-// blocking message send from worker threads, and the Enter/Esc behaviour of
-// a dialog with a default button.
+// blocking message send from worker threads, the Enter/Esc behaviour of a
+// dialog with a default button, Shift+F10 and the Menu key for the context
+// menu, and a caption left empty that stays empty.
 #pragma once
 
 #include <QDialog>
@@ -99,6 +100,7 @@ class CDialog : public QDialog {
   void DDX_Text(bool save, int id, QString& value);
 
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void customEvent(QEvent* event) override;
 
@@ -107,6 +109,7 @@ class CDialog : public QDialog {
   QWidget* FindControl(int id) const;  // GetDlgItem without the warning
   void IndexControls() const;
   void ClickDefaultButton();
+  void OpenContextMenuFromKeyboard();
 
   struct PendingCall;
   struct SendGate;
