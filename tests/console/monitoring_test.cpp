@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "expected_states.h"
 #include "registers.h"
 #include "resource.h"
+#include "port_lock.h"
 #include "serial_port.h"
 #include "window_actions.h"
 
@@ -82,6 +84,26 @@ TEST_F(MonitoringTest, StartAndStopSetTheTableAndTheCountersRestartFromZero) {
     Click(dlg, IDC_START_DETECTION);
   });
   EXPECT_TRUE(m_messages.shown.empty());
+}
+
+// Other programs see the line taken while monitoring holds it, and free
+// again after "停止读取".
+TEST_F(MonitoringTest, LockFileLastsFromStartToStop) {
+  char folder[] = "/tmp/qd7420-locks-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  SetLockFolders({folder});
+  const std::string lock =
+      std::string(folder) + "/" + LockFileName(m_server.DevicePath());
+  RunWindow([&](CConsoleDlg& dlg) {
+    EXPECT_FALSE(std::filesystem::exists(lock));  // the start-up closed its port
+    Click(dlg, IDC_START_DETECTION);
+    ASSERT_TRUE(WaitForPolls(2));
+    EXPECT_TRUE(std::filesystem::exists(lock));
+    Click(dlg, IDC_START_DETECTION);
+    EXPECT_FALSE(std::filesystem::exists(lock));
+  });
+  ResetLockFolders();
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(MonitoringTest, StopInFactoryModeEnablesTheWholeTableAndStaysWide) {
