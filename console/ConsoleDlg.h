@@ -11,14 +11,17 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMargins>
+#include <QPointer>
 #include <QRect>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "dialog/Dialog.h"
 
+class CLogReader;
 class QMenu;
 namespace Ui {
 class ConsoleDlg;
@@ -55,6 +58,11 @@ class CConsoleDlg : public CDialog {
 
   void OnSysCommand(int nID, LPARAM lParam);
   QIcon OnQueryDragIcon() const;
+
+  // The ids of every control that starts a command (the message map's).
+  static std::vector<int> CommandIds();
+  // A paged log read is still under way (the window's commands are locked).
+  bool IsReadingLog() const { return !m_pLogReader.isNull(); }
 
  protected:
   bool OnInitDialog() override;
@@ -116,6 +124,8 @@ class CConsoleDlg : public CDialog {
   void OnReadEntryCount();
   void OnReadLog();
   void OnClearLog();
+  void OnLogReadFinished();
+  QPointer<CLogReader> m_pLogReader;  // the paged read under way, if any
 
   // --- Device administration (ConsoleDlg_Admin.cpp) ---
   void OnWorkModeChange();
