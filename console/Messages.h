@@ -20,6 +20,8 @@ inline constexpr char kTextLineLengthSetFailed[] = "设置线长失败!";
 
 // Success, where a command reports it.
 inline constexpr char kTextSetSucceeded[] = "设置成功!";
+inline constexpr char kTextStartSucceeded[] = "启动成功!";
+inline constexpr char kTextCalibrationSucceeded[] = "校准成功!";
 
 // Inputs refused before anything is sent.
 inline constexpr char kTextBadStationAddress[] = "不能为空，地址范围在1--255";
