@@ -33,8 +33,26 @@ TextAccess Access() {
   };
 }
 
+// The same with a free setter.
+template <class W, QString (W::*Get)() const, void (*Set)(W&, const QString&)>
+TextAccess Access() {
+  return {
+      [](const QWidget* w) { return qobject_cast<const W*>(w) != nullptr; },
+      [](const QWidget* w) { return (static_cast<const W*>(w)->*Get)(); },
+      [](QWidget* w, const QString& text) { Set(*static_cast<W*>(w), text); },
+  };
+}
+
+// A text the program puts into an edit shows from its beginning, as on a
+// Windows edit. Qt leaves the cursor at the end, and a value longer than the
+// edit would show only its tail: 1000.000000 would read "00.000000".
+void SetEditText(QLineEdit& edit, const QString& text) {
+  edit.setText(text);
+  edit.setCursorPosition(0);
+}
+
 const TextAccess kTextAccess[] = {
-    Access<QLineEdit, &QLineEdit::text, &QLineEdit::setText>(),
+    Access<QLineEdit, &QLineEdit::text, &SetEditText>(),
     Access<QLabel, &QLabel::text, &QLabel::setText>(),
     Access<QAbstractButton, &QAbstractButton::text, &QAbstractButton::setText>(),
     Access<QGroupBox, &QGroupBox::title, &QGroupBox::setTitle>(),

@@ -155,6 +155,13 @@ TEST(DialogLayer, TextByIdForEveryKind) {
   }
 }
 
+// A long value put into a narrow edit shows its beginning, not its tail.
+TEST(DialogLayer, ProgramSetEditTextShowsFromTheStart) {
+  CProbeDlg dlg;
+  dlg.SetDlgItemText(kEdit, QStringLiteral("1000.000000"));
+  EXPECT_EQ(static_cast<QLineEdit*>(dlg.GetDlgItem(kEdit))->cursorPosition(), 0);
+}
+
 TEST(DialogLayer, ComboSelectionAndEntries) {
   CProbeDlg dlg;
   EXPECT_EQ(dlg.GetComboSel(kCombo), -1);

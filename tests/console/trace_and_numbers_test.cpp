@@ -86,10 +86,67 @@ TEST(TextNumbers, LeadingDecimalPrefix) {
   const Case cases[] = {
       {"1.5", 1.5},       {"3.5V", 3.5},     {"", 0},          {"abc", 0},
       {" -2.25e1x", -22.5}, {"12.34", 12.34}, {"1,5", 1},       {".5", 0.5},
-      {"+0.29", 0.29},    {"700", 700},
+      {"+0.29", 0.29},    {"700", 700},      {"0x10", 0},      {"nan", 0},
+      {"inf", 0},         {"1e", 1},         {"5.", 5},        {"-.5e-1", -0.05},
   };
   for (const Case& c : cases)
     EXPECT_DOUBLE_EQ(AtofText(QString::fromUtf8(c.text)), c.value) << c.text;
+}
+
+// The checked readers: what may be sent to the controller at all.
+TEST(TextNumbers, StationAddressIsOneTo255AsAtoiReadsIt) {
+  struct Case {
+    const char* text;
+    int address;  // -1: refused
+  };
+  const Case cases[] = {
+      {"1", 1},    {"255", 255}, {" 7", 7},    {"7abc", 7}, {"+9", 9},   {"\t12", 12},
+      {"", -1},    {"abc", -1},  {"0", -1},    {"256", -1}, {"300", -1}, {"-1", -1},
+      {"+", -1},   {"99999999999", -1},        {"-0", -1},
+  };
+  for (const Case& c : cases) {
+    const auto address = StationAddress(QString::fromUtf8(c.text));
+    EXPECT_EQ(address ? *address : -1, c.address) << c.text;
+  }
+}
+
+TEST(TextNumbers, FloatValueNeedsAFiniteSingle) {
+  struct Case {
+    const char* text;
+    bool accepted;
+    float value;
+  };
+  const Case cases[] = {
+      {"1.5", true, 1.5f},      {"3.5V", true, 3.5f},   {"-2", true, -2.0f},
+      {"0x10", true, 0.0f},     {"3.4e38", true, 3.4e38f}, {"1e-50", true, 0.0f},
+      {"", false, 0},           {"abc", false, 0},      {"nan", false, 0},
+      {"inf", false, 0},        {"-infinity", false, 0}, {"1e39", false, 0},
+      {"-1e39", false, 0},      {"1e999", false, 0},    {".", false, 0},
+  };
+  for (const Case& c : cases) {
+    const auto value = FloatValue(QString::fromUtf8(c.text));
+    EXPECT_EQ(value.has_value(), c.accepted) << c.text;
+    if (value && c.accepted) {
+      EXPECT_EQ(*value, c.value) << c.text;
+    }
+  }
+}
+
+TEST(TextNumbers, HundredthsValueFitsTheRegister) {
+  struct Case {
+    const char* text;
+    int word;  // -1: refused
+  };
+  const Case cases[] = {
+      {"12.34", 1234}, {"1.15", 114},    {"0.29", 28},     {"655.35", 65535},
+      {"0", 0},        {"-0.005", 0},    {"3m", 300},      {"655.36", -1},
+      {"700", -1},     {"-1.5", -1},     {"-0.01", -1},    {"", -1},
+      {"abc", -1},     {"1e10", -1},
+  };
+  for (const Case& c : cases) {
+    const auto word = HundredthsValue(QString::fromUtf8(c.text));
+    EXPECT_EQ(word ? *word : -1, c.word) << c.text;
+  }
 }
 
 }  // namespace
