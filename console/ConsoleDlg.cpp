@@ -105,7 +105,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   BindCommands(this, kMessageMap);
 }
 
-CConsoleDlg::~CConsoleDlg() = default;
+CConsoleDlg::~CConsoleDlg() { EndSearchWorker(); }
 
 bool CConsoleDlg::OnInitDialog() {
   CDialog::OnInitDialog();  // the radio members are -1 yet: none checked

@@ -17,9 +17,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "dialog/Dialog.h"
+#include "serial_port.h"
 
 class CLogReader;
 class QMenu;
@@ -78,6 +80,15 @@ class CConsoleDlg : public CDialog {
   void OnSearchParameters();
   LRESULT OnSearchProgress(WPARAM wParam, LPARAM lParam);
   LRESULT OnSearchFound(WPARAM wParam, LPARAM lParam);
+  void StartSearch();
+  void StopSearch();
+  void EndSearchWorker();
+  // The worker: every address 1..255, every ticked rate, until found or
+  // stopped. `generation` is the search it belongs to.
+  static unsigned SearchThreadProc(CConsoleDlg* dlg, unsigned generation);
+  // One probe on the worker's own open port: does `address` answer?
+  static bool ProbeAddress(HPORT port, int address);
+  static constexpr uint32_t kProbeTimeoutMs = 1000;
 
   // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
   void OnReadLineLength();
@@ -168,6 +179,7 @@ class CConsoleDlg : public CDialog {
   void NoteShown();
 
   std::unique_ptr<Ui::ConsoleDlg> m_ui;
+  std::thread m_searchWorker;  // the latest search's worker, joined at the end
   QMenu* m_pSysMenu = nullptr;
   bool m_bWide = true;
   QMargins m_rcFullMargins;  // the frame margins m_rcFull was taken with

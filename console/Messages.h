@@ -18,6 +18,10 @@ inline constexpr char kTextStartFailed[] = "启动失败!";
 inline constexpr char kTextAutoCalibrationOffFailed[] = "关闭自动校准电压出错!";
 inline constexpr char kTextLineLengthSetFailed[] = "设置线长失败!";
 
+// The parameter search: a probe has failed, and a whole scan has.
+inline constexpr char kTextSearching[] = "参数正在查找中......";
+inline constexpr char kTextSearchNotFound[] = "未搜索到参数,请检查接线!!!";
+
 // Success, where a command reports it.
 inline constexpr char kTextSetSucceeded[] = "设置成功!";
 inline constexpr char kTextStartSucceeded[] = "启动成功!";

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the project needs from Debian's packages. Idempotent: when
 # everything is there it installs nothing and asks no mirror.
+#   scripts/setup.sh            to build, run and test
+#   scripts/setup.sh --package  also the tools that build and check the
+#                               Debian package (scripts/package.sh)
 set -euo pipefail
 
 packages=(
@@ -11,7 +14,11 @@ packages=(
   socat xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei
   locales
+  help2man
 )
+if [ "${1:-}" = "--package" ]; then
+  packages+=(dpkg-dev desktop-file-utils lintian man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -182,6 +182,8 @@ const char* UsageText() {
   return "Usage: qd7420-sim [options]\n"
          "Simulates a QD7420 leak-detection controller on a pseudo-terminal and\n"
          "prints the device path to open as the first line of output.\n"
+         "\n"
+         "Options:\n"
          "  --address N         station address, 1..255 (1)\n"
          "  --baud B            1200, 2400, 4800, 9600, 19200 or 38400 (9600)\n"
          "  --scenario S        none, leak or broken (none)\n"
@@ -192,6 +194,7 @@ const char* UsageText() {
          "  --delay MS          the delay of the delay and late faults (200)\n"
          "  --paced             send replies at the wire speed of the baud rate\n"
          "  --help              this text\n"
+         "\n"
          "Commands on standard input: leak METRES, break [METRES], clear, log N,\n"
          "fault KIND [N], paced on|off, status, help.\n";
 }

@@ -12,6 +12,10 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
 #include "MessageService.h"
 #include "resource.h"
 
@@ -76,9 +80,9 @@ bool IsEnterKey(const QKeyEvent* event) {
 
 }  // namespace
 
-CDialog::CDialog(QWidget* parent) : QDialog(parent) {}
+CDialog::CDialog(QWidget* parent) : QDialog(parent), m_sendGate(std::make_shared<SendGate>()) {}
 
-CDialog::~CDialog() = default;
+CDialog::~CDialog() { CloseMessages(); }
 
 int CDialog::DoModal() {
   m_ended = false;
@@ -311,12 +315,72 @@ void CDialog::timerEvent(QTimerEvent* event) {
     QDialog::timerEvent(event);
 }
 
-LRESULT CDialog::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
-  if (QThread::currentThread() == thread()) return OnMessage(message, wParam, lParam);
+// A worker's call waiting for the dialog's thread.
+struct CDialog::PendingCall {
+  std::function<LRESULT()> call;
+  bool ran = false;
   LRESULT result = 0;
-  QMetaObject::invokeMethod(
-      this, [&] { result = OnMessage(message, wParam, lParam); }, Qt::BlockingQueuedConnection);
-  return result;
+};
+
+// What the workers' sends and the dialog share, under one mutex: the calls
+// waiting to run, the closed flag, and the wake-up of a sender when its call
+// has run or the dialog has closed. The calls travel in this queue rather
+// than inside Qt's events, so the hand-over is plain standard-library
+// synchronisation that a thread checker can follow.
+struct CDialog::SendGate {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::deque<std::shared_ptr<PendingCall>> queue;
+  bool closed = false;
+};
+
+LRESULT CDialog::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
+  return RunOnDialogThread([this, message, wParam, lParam] {
+    return OnMessage(message, wParam, lParam);
+  });
+}
+
+LRESULT CDialog::RunOnDialogThread(std::function<LRESULT()> call) {
+  if (QThread::currentThread() == thread()) return call();
+  const std::shared_ptr<SendGate> gate = m_sendGate;
+  const auto pending = std::make_shared<PendingCall>();
+  pending->call = std::move(call);
+  {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (gate->closed) return 0;
+    gate->queue.push_back(pending);
+  }
+  // Not Qt's blocking connection: a window that waits for this worker to
+  // end could never run the call, and both would wait for ever.
+  QMetaObject::invokeMethod(this, "RunPendingCalls", Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(gate->mutex);
+  gate->done.wait(lock, [&] { return pending->ran || gate->closed; });
+  return pending->ran ? pending->result : 0;
+}
+
+void CDialog::RunPendingCalls() {
+  const std::shared_ptr<SendGate> gate = m_sendGate;
+  for (;;) {
+    std::shared_ptr<PendingCall> pending;
+    {
+      std::lock_guard<std::mutex> lock(gate->mutex);
+      if (gate->closed || gate->queue.empty()) return;
+      pending = gate->queue.front();
+      gate->queue.pop_front();
+    }
+    const LRESULT result = pending->call();  // may open a message box
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    pending->ran = true;
+    pending->result = result;
+    gate->done.notify_all();
+  }
+}
+
+void CDialog::CloseMessages() {
+  std::lock_guard<std::mutex> lock(m_sendGate->mutex);
+  m_sendGate->closed = true;
+  m_sendGate->queue.clear();  // their senders return without them
+  m_sendGate->done.notify_all();
 }
 
 void CDialog::WindowMessage(const QString& text) { ShowMessage(this, text); }

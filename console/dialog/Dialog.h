@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 
 #include "MessageMap.h"
 #include "WindowMessages.h"
@@ -54,9 +55,17 @@ class CDialog : public QDialog {
   void KillTimer(int id);
 
   // Runs OnMessage on the dialog's thread and returns its result. From
-  // another thread it blocks until the handler has run, so the dialog must
-  // outlive every worker that may still send to it.
+  // another thread it blocks until the handler has run (a message box the
+  // handler shows included), or until the dialog stops taking messages.
   LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0);
+  // Runs `call` on the dialog's thread the same way, for a worker that has
+  // something to show.
+  LRESULT RunOnDialogThread(std::function<LRESULT()> call);
+  // From now on no worker's send is handled: a sender waiting for its
+  // handler returns 0 at once, and a later send returns 0 without waiting.
+  // A closing window calls it before it waits for its workers to end, so
+  // that neither waits for the other.
+  void CloseMessages();
 
   // A message box owned by this window.
   void WindowMessage(const QString& text);
@@ -92,6 +101,11 @@ class CDialog : public QDialog {
   QWidget* FindControl(int id) const;  // GetDlgItem without the warning
   void IndexControls() const;
   void ClickDefaultButton();
+
+  struct PendingCall;
+  struct SendGate;
+  std::shared_ptr<SendGate> m_sendGate;  // shared with the sends under way
+  Q_INVOKABLE void RunPendingCalls();
 
   mutable QHash<int, QWidget*> m_controls;
   std::map<int, QButtonGroup*> m_radioGroups;  // by the group's first id

@@ -184,13 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SerialPortTest, WaitWakesForBytesArrivingInPieces) {
   ASSERT_NE(Open(), nullptr);
-  std::thread device([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The pieces are timed from `start`, so the rest cannot come before 200 ms.
+  const auto start = Clock::now();
+  std::thread device([this, start] {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(50));
     pty_.Send({kReply.begin(), kReply.begin() + 3});
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(200));
     pty_.Send({kReply.begin() + 3, kReply.end()});
   });
-  const auto start = Clock::now();
   const double cpuStart = CpuMs();
   const uint32_t count = WaitForBytes(PortHandle, 7, 2000);
   const double cpu = CpuMs() - cpuStart;
