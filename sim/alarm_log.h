@@ -13,7 +13,9 @@ namespace sim {
 
 class AlarmLog {
  public:
-  explicit AlarmLog(size_t capacity) : capacity_(capacity) {}
+  // At most kMaxLogEntries, whatever is asked: the count register is 16 bits.
+  explicit AlarmLog(size_t capacity)
+      : capacity_(capacity < kMaxLogEntries ? capacity : kMaxLogEntries) {}
 
   void Append(const LogEntry& entry);
   void Clear() { entries_.clear(); }

@@ -72,7 +72,7 @@ std::string CommandInterpreter::Clear(const Args&) {
 std::string CommandInterpreter::Log(const Args& args) {
   long n = 0;
   if (!ParseInt(args[0], 0, 65535, n)) return "error: log N, N 0..65535";
-  server_.Device().PrefillLog(static_cast<int>(n));
+  server_.Device().FillLog(static_cast<size_t>(n));
   return "log holds " + std::to_string(server_.Device().LogCount()) + " entries";
 }
 
@@ -112,8 +112,8 @@ std::string CommandInterpreter::Status(const Args&) {
 }
 
 std::string CommandInterpreter::Help(const Args&) {
-  return "leak METRES | break [METRES] | clear | log N | fault KIND [N [MS]] | "
-         "paced on|off | status";
+  return "leak METRES | break [METRES] | clear | log N (holds N entries) | "
+         "fault KIND [N [MS]] | paced on|off | status";
 }
 
 }  // namespace sim

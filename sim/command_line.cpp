@@ -29,6 +29,7 @@ constexpr FaultName_ kFaults[] = {
     {"bad-crc", Fault::BadCrc},      {"extra", Fault::ExtraBytes},
     {"short", Fault::ShortReply},    {"exception", Fault::Exception},
     {"delay", Fault::Delay},         {"late", Fault::Late},
+    {"other-station", Fault::OtherStation},
 };
 
 constexpr option kOptions[] = {
@@ -40,6 +41,7 @@ constexpr option kOptions[] = {
     {"fault", required_argument, nullptr, 'f'},
     {"delay", required_argument, nullptr, 'd'},
     {"paced", no_argument, nullptr, 'P'},
+    {"answer-all-bad-crc", no_argument, nullptr, 'A'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -80,7 +82,7 @@ bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) 
     case 'f':
       if (!ParseFault(arg, s.fault, s.faultCount)) {
         return Refuse(error, "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, "
-                       "extra, short, exception, delay, late");
+                       "extra, short, exception, delay, late, other-station");
       }
       return true;
     case 'd':
@@ -90,6 +92,9 @@ bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) 
       return true;
     case 'P':
       s.paced = true;
+      return true;
+    case 'A':
+      s.answerAllBadCrc = true;
       return true;
     case 'h':
       s.help = true;
@@ -188,14 +193,28 @@ const char* UsageText() {
          "  --baud B            1200, 2400, 4800, 9600, 19200 or 38400 (9600)\n"
          "  --scenario S        none, leak or broken (none)\n"
          "  --position METRES   where the leak (or break) is (0)\n"
-         "  --log N             alarm-log entries present at power-up (0)\n"
+         "  --log N             the alarm log holds N entries at power-up, 0..65535\n"
+         "                      (0); starting in alarm, the newest is its onset\n"
+         "                      (with 0, the onset alone)\n"
          "  --fault KIND[:N]    silence, bad-crc, extra, short, exception, delay,\n"
-         "                      late: the next N replies, or all without N\n"
-         "  --delay MS          the delay of the delay and late faults (200)\n"
-         "  --paced             send replies at the wire speed of the baud rate\n"
+         "                      late, other-station: the next N replies, or all\n"
+         "                      without N\n"
+         "  --delay MS          how long the delay fault holds a reply (200); the\n"
+         "                      late fault waits MS when given, otherwise 1200 ms\n"
+         "                      plus the wire time of request and reply\n"
+         "  --paced             a real line's timing both ways: 10 bits a byte at\n"
+         "                      the line's rate, a request ends at 3.5 characters\n"
+         "                      of silence (bytes sent at once after it spoil it),\n"
+         "                      and a request sent during a reply is lost\n"
+         "  --answer-all-bad-crc  test aid: answer every request to any station\n"
+         "                      1..255 (at the right line speed only) with a bad\n"
+         "                      check, so a search over all addresses never waits\n"
+         "                      out a time-out; writes to other stations are not\n"
+         "                      carried out\n"
          "  --help              this text\n"
          "\n"
-         "Commands on standard input: leak METRES, break [METRES], clear, log N,\n"
+         "Commands on standard input: leak METRES, break [METRES], clear,\n"
+         "log N (the log then holds N entries, replacing what it held),\n"
          "fault KIND [N], paced on|off, status, help.\n";
 }
 

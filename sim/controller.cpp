@@ -15,6 +15,10 @@ constexpr uint8_t kIllegalFunction = 1;
 constexpr uint8_t kIllegalAddress = 2;
 constexpr uint8_t kIllegalValue = 3;
 
+// The controller answers a file-record read with at most 24 entries' worth:
+// 247 bytes, a response data length of 242.
+constexpr size_t kMaxFileRecordReply = 247;
+
 // What one function makes of a request: the reply's bytes after the
 // function code, or an exception code.
 struct Outcome {
@@ -30,6 +34,9 @@ void PushU16(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(static_cast<uint8_t>(v >> 8));
   out.push_back(static_cast<uint8_t>(v & 0xFF));
 }
+
+// A write's reply repeats the register and the value or count it was given.
+Outcome Acknowledge(const uint8_t* req) { return {0, {req + 2, req + 6}}; }
 
 Outcome ReadHolding(DeviceModel& m, const uint8_t* req, size_t len) {
   if (len != 6) return Fail(kIllegalValue);
@@ -57,7 +64,7 @@ Outcome WriteSingle(DeviceModel& m, const uint8_t* req, size_t len) {
   if (len != 6) return Fail(kIllegalValue);
   const uint16_t value = GetU16(req + 4);
   if (uint8_t e = m.Write(GetU16(req + 2), &value, 1)) return Fail(e);
-  return {0, {req + 2, req + 6}};  // the echo
+  return Acknowledge(req);  // the echo
 }
 
 Outcome WriteMultiple(DeviceModel& m, const uint8_t* req, size_t len) {
@@ -70,7 +77,7 @@ Outcome WriteMultiple(DeviceModel& m, const uint8_t* req, size_t len) {
   uint16_t values[123];
   for (uint16_t i = 0; i < count; ++i) values[i] = GetU16(req + 7 + 2 * i);
   if (uint8_t e = m.Write(GetU16(req + 2), values, count)) return Fail(e);
-  return {0, {req + 2, req + 6}};
+  return Acknowledge(req);
 }
 
 Outcome ReadFileRecord(DeviceModel& m, const uint8_t* req, size_t len) {
@@ -89,8 +96,8 @@ Outcome ReadFileRecord(DeviceModel& m, const uint8_t* req, size_t len) {
     const uint16_t length = GetU16(sub + 5);
     if (sub[0] != 6) return Fail(kIllegalValue);
     if (file != kLogFileNumber) return Fail(kIllegalAddress);
-    // The reply must fit one frame: header 3, check 2.
-    if (out.data.size() + 2 + 2 * size_t{length} + 5 > kMaxFrameBytes) {
+    // The whole reply, station to check bytes, within kMaxFileRecordReply.
+    if (2 + out.data.size() + 2 + 2 * size_t{length} + 2 > kMaxFileRecordReply) {
       return Fail(kIllegalValue);
     }
     out.data.push_back(static_cast<uint8_t>(1 + 2 * length));
@@ -103,7 +110,7 @@ Outcome ReadFileRecord(DeviceModel& m, const uint8_t* req, size_t len) {
 
 struct Function {
   uint8_t code;
-  bool broadcast;  // acted on when sent to station 0
+  bool writes;  // a write: carried out when sent to station 0 as well
   Service serve;
 };
 
@@ -139,6 +146,15 @@ std::vector<uint8_t> Controller::ExceptionReply(uint8_t address, uint8_t functio
 }
 
 std::vector<uint8_t> Controller::Handle(const uint8_t* request, size_t len) {
+  return Serve(request, len, false);
+}
+
+std::vector<uint8_t> Controller::AnswerAsAnyStation(const uint8_t* request, size_t len) {
+  return Serve(request, len, true);
+}
+
+std::vector<uint8_t> Controller::Serve(const uint8_t* request, size_t len,
+                                       bool anyStation) {
   // Shorter than station, function and check: line noise.
   if (request == nullptr || len < 4) return {};
   if (Crc16(request, len - 2) != GetU16(request + len - 2)) return {};
@@ -146,22 +162,26 @@ std::vector<uint8_t> Controller::Handle(const uint8_t* request, size_t len) {
   const uint8_t station = request[0];
   const uint8_t code = request[1];
   const bool broadcast = station == 0;
-  if (!broadcast && station != model_->Address()) return {};
+  const bool own = station == model_->Address();
+  if (!broadcast && !own && !anyStation) return {};
   const Function* function = FindFunction(code);
   if (broadcast) {
-    if (function != nullptr && function->broadcast) {
+    if (function != nullptr && function->writes) {
       function->serve(*model_, request, len - 2);
       model_->ApplyLineSettings();
     }
     return {};
   }
   if (function == nullptr) return ExceptionReply(station, code, kIllegalFunction);
-  const Outcome outcome = function->serve(*model_, request, len - 2);
+  // Another station's write is not ours to carry out.
+  const Outcome outcome = own || !function->writes
+                              ? function->serve(*model_, request, len - 2)
+                              : Acknowledge(request);
   if (outcome.exception != 0) return ExceptionReply(station, code, outcome.exception);
   std::vector<uint8_t> reply{station, code};
   reply.insert(reply.end(), outcome.data.begin(), outcome.data.end());
   AppendCheck(reply);
-  model_->ApplyLineSettings();  // the reply above still carries the old ones
+  if (own) model_->ApplyLineSettings();  // the reply above still carries the old ones
   return reply;
 }
 
@@ -185,9 +205,14 @@ Scenario Controller::CurrentScenario() const {
   return model_->CurrentScenario();
 }
 
-void Controller::PrefillLog(int entries) {
+void Controller::FillLog(size_t entries) {
   std::lock_guard<std::mutex> lock(mutex_);
-  model_->Prefill(entries);
+  model_->FillLog(entries);
+}
+
+void Controller::AppendLogEntry(const LogEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_->AppendLogEntry(entry);
 }
 
 size_t Controller::LogCount() const {

@@ -29,6 +29,12 @@ class Controller {
   // Address and baud changes written to 0x200D take effect after the reply
   // is produced (the caller sends it at the old settings).
   std::vector<uint8_t> Handle(const uint8_t* request, size_t len);
+  // The reply this controller would give were it the addressed station, for
+  // tests that need an answer at every address: at its own address exactly
+  // Handle(); at another (1..255) a read is answered from this controller's
+  // registers and a write is acknowledged but not carried out. Broadcast and
+  // bad frames get silence, as with Handle().
+  std::vector<uint8_t> AnswerAsAnyStation(const uint8_t* request, size_t len);
 
   uint8_t Address() const;
   int Baud() const;
@@ -37,7 +43,15 @@ class Controller {
   // broken cable the position is where it broke (0 when unknown).
   void SetScenario(Scenario scenario, double leakPositionM = 0);
   Scenario CurrentScenario() const;
-  void PrefillLog(int entries);
+  // The alarm log, up to kMaxLogEntries (the oldest dropped beyond that).
+  // FillLog replaces it with a plausible history of `entries` alarms, oldest
+  // first, some hours apart, types 1 and 2 (0x2003 then reads `entries`);
+  // while an alarm is on, the newest of them is its onset, stamped now.
+  // AppendLogEntry stores any entry as the newest, whatever its type (3 or
+  // more included), so a test can give the log exactly the entries it needs.
+  // Either counts its entries in 0x102C, the entries logged since power-up.
+  void FillLog(size_t entries);
+  void AppendLogEntry(const LogEntry& entry);
   size_t LogCount() const;
   std::vector<LogEntry> Log() const;
 
@@ -55,6 +69,8 @@ class Controller {
                                              uint8_t code);
 
  private:
+  std::vector<uint8_t> Serve(const uint8_t* request, size_t len, bool anyStation);
+
   mutable std::mutex mutex_;
   std::unique_ptr<DeviceModel> model_;
 };

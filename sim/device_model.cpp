@@ -52,8 +52,8 @@ DeviceModel::DeviceModel(const ControllerOptions& options)
   regs_[REG_STATION_ADDRESS] = options.address;
   regs_[REG_BAUD_RATE] = static_cast<uint16_t>(static_cast<uint32_t>(options.baud) >> 16);
   regs_[REG_BAUD_RATE + 1] = static_cast<uint16_t>(options.baud & 0xFFFF);
-  Prefill(options.prefillLog);
-  SetScenario(options.scenario, options.leakPositionM);
+  SetScenario(options.scenario, options.leakPositionM);  // an alarm logs its onset
+  if (options.prefillLog > 0) FillLog(static_cast<size_t>(options.prefillLog));
   Refresh();
 }
 
@@ -230,7 +230,11 @@ void DeviceModel::RecordAlarm(const ClockFields& when, uint16_t type,
   std::copy(clock, clock + 6, e.clock);
   e.type = type;
   e.lengthHundredths = lengthHundredths;
-  log_.Append(e);
+  AppendLogEntry(e);
+}
+
+void DeviceModel::AppendLogEntry(const LogEntry& entry) {
+  log_.Append(entry);
   ++alarmsSeen_;
 }
 
@@ -245,15 +249,21 @@ void DeviceModel::SetScenario(Scenario scenario, double positionM) {
   if (onset) RecordAlarm(clock_.Now(), AlarmType(scenario), position);
 }
 
-void DeviceModel::Prefill(int entries) {
-  // A plausible history: alarms some hours apart, mostly leaks, ending now.
+void DeviceModel::FillLog(size_t entries) {
+  // A plausible history: alarms some hours apart, mostly leaks, ending with
+  // the alarm that is on now, if one is.
+  log_.Clear();
+  entries = std::min(entries, kMaxLogEntries);
+  const bool alarm = scenario_ != Scenario::NoAlarm;
+  const size_t history = alarm && entries > 0 ? entries - 1 : entries;
   const uint16_t length = std::max<uint16_t>(regs_[REG_LINE_LENGTH], 1);
-  for (int i = 0; i < entries; ++i) {
-    const int64_t ago = static_cast<int64_t>(entries - i) * 97 * 60;
+  for (size_t i = 0; i < history; ++i) {
+    const int64_t ago = static_cast<int64_t>(history - i) * 97 * 60;
     const uint16_t type = i % 3 == 2 ? 2 : 1;
-    const auto at = static_cast<uint16_t>((1234u + 5171u * static_cast<unsigned>(i)) % length);
+    const auto at = static_cast<uint16_t>((1234u + 5171u * i) % length);
     RecordAlarm(clock_.At(-ago), type, at);
   }
+  if (history < entries) RecordAlarm(clock_.Now(), AlarmType(scenario_), positionHundredths_);
 }
 
 void DeviceModel::Pin(uint16_t reg, uint16_t value) {

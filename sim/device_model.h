@@ -40,7 +40,10 @@ class DeviceModel {
 
   void SetScenario(Scenario scenario, double positionM);
   Scenario CurrentScenario() const { return scenario_; }
-  void Prefill(int entries);
+  // Replaces the log with a plausible history of `entries` alarms.
+  void FillLog(size_t entries);
+  // Stores `entry` as the newest, whatever its fields hold.
+  void AppendLogEntry(const LogEntry& entry);
   const AlarmLog& Log() const { return log_; }
 
   // Sets a register as a test wants it; a derived register then keeps that
@@ -67,7 +70,7 @@ class DeviceModel {
   int baud_;
   Scenario scenario_ = Scenario::NoAlarm;
   uint16_t positionHundredths_ = 0;
-  uint32_t alarmsSeen_ = 0;        // every alarm since power-up (0x102C)
+  uint32_t alarmsSeen_ = 0;        // every entry logged since power-up (0x102C)
   bool resistivityCalibrating_ = false;
   DeviceClock clock_;
   AlarmLog log_;

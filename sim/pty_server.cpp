@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <optional>
 
+#include "frame_codec.h"
 #include "pseudo_terminal.h"
 #include "request_framer.h"
 
@@ -24,6 +26,9 @@ constexpr uint8_t kDeviceFailure = 0x04;
 constexpr int kConsoleTimeoutMs = 1200;
 // A demo may run for days: the oldest half of the record goes beyond this.
 constexpr size_t kMaxRecorded = 100000;
+// Paced, the bytes read from the pty but not yet through the wire. Beyond
+// this the pty is not read, so a writer is held back to the line's speed.
+constexpr size_t kMaxInFlight = 512;
 
 // Time on the wire for `bytes` at `baud`, 10 bits a byte.
 microseconds WireTime(size_t bytes, int baud) {
@@ -35,6 +40,59 @@ struct FaultShot {
   int delayMs = 0;
 };
 
+// A stretch of time on the wire: a request byte, or a whole reply.
+struct WireSpan {
+  Clock::time_point start, end;
+  bool Overlaps(const WireSpan& o) const { return start < o.end && o.start < end; }
+};
+
+// A request byte on its way in, paced: it is in once its last bit is. The
+// silence that ends its frame is that of the rate it was sent at, so the
+// frames recorded are those the console sent, at whatever speed.
+struct InboundByte {
+  WireSpan wire;
+  microseconds silence;
+  uint8_t byte;
+};
+
+// What `shot` does to `reply` and to when it is due; false for silence.
+bool Spoil(const FaultShot& shot, const std::vector<uint8_t>& request,
+           std::vector<uint8_t>& reply, Clock::time_point& due, int baud) {
+  switch (shot.fault) {
+    case Fault::None:
+      break;
+    case Fault::Silence:
+      return false;
+    case Fault::BadCrc:
+      reply.back() ^= 0xFF;
+      break;
+    case Fault::ExtraBytes:
+      reply.insert(reply.end(), {0x00, 0x00});
+      break;
+    case Fault::ShortReply:
+      reply.resize(reply.size() - 2);
+      break;
+    case Fault::Exception:
+      reply = Controller::ExceptionReply(request[0], request[1], kDeviceFailure);
+      break;
+    case Fault::Delay:
+      due += milliseconds(shot.delayMs);
+      break;
+    case Fault::Late:
+      due += shot.delayMs > 0 ? microseconds(milliseconds(shot.delayMs))
+                              : milliseconds(kConsoleTimeoutMs) +
+                                    WireTime(request.size() + reply.size(), baud);
+      break;
+    case Fault::OtherStation:
+      // Two controllers answering for one address look like this: the
+      // check is right, only the station byte differs.
+      reply[0] = static_cast<uint8_t>(reply[0] + 1);
+      PutU16(&reply[reply.size() - 2], Crc16(reply.data(), reply.size() - 2));
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct PtyServer::Impl {
@@ -43,8 +101,13 @@ struct PtyServer::Impl {
   bool Start();
   void Shutdown();
   void Run();
-  void Receive(Clock::time_point now);
-  void OnFrame(std::vector<uint8_t> frame, Clock::time_point now);
+  void Receive(Clock::time_point now, bool pacedNow);
+  void Advance(Clock::time_point now);
+  void Hear(const uint8_t* data, size_t len, Clock::time_point at);
+  void ExpireAt(Clock::time_point t);
+  bool Talking(const WireSpan& span);
+  void OnFrame(std::vector<uint8_t> frame, Clock::time_point when);
+  void Record(const std::vector<uint8_t>& frame, Clock::time_point when, int line);
   void Schedule(const std::vector<uint8_t>& reply, Clock::time_point due, int baud);
   void Flush(Clock::time_point now);
   std::optional<Clock::time_point> NextDeadline() const;
@@ -57,6 +120,7 @@ struct PtyServer::Impl {
   std::thread thread;
   std::atomic<bool> stopping{false};
   std::atomic<bool> paced{false};
+  std::atomic<bool> answerAllBadCrc{false};
 
   mutable std::mutex mu;  // guards requests and the fault plan
   mutable std::condition_variable arrived;
@@ -69,6 +133,9 @@ struct PtyServer::Impl {
   // Serving thread only.
   RequestFramer framer;
   std::multimap<Clock::time_point, std::vector<uint8_t>> outbox;
+  std::deque<InboundByte> inbound;    // paced: request bytes still on the wire
+  Clock::time_point inboundFree{};    // paced: when the last of them is in
+  std::vector<WireSpan> replies;      // paced: replies on the wire or due
   bool watchMaster = true;
 };
 
@@ -86,6 +153,8 @@ bool PtyServer::Impl::Start() {
   stopping = false;
   watchMaster = true;
   outbox.clear();
+  inbound.clear();
+  replies.clear();
   framer = RequestFramer();
   thread = std::thread(&Impl::Run, this);
   return true;
@@ -105,14 +174,17 @@ void PtyServer::Impl::Shutdown() {
 
 std::optional<Clock::time_point> PtyServer::Impl::NextDeadline() const {
   std::optional<Clock::time_point> next = framer.Deadline();
-  if (!outbox.empty() && (!next || outbox.begin()->first < *next)) {
-    next = outbox.begin()->first;
-  }
+  const auto earlier = [&next](Clock::time_point t) {
+    if (!next || t < *next) next = t;
+  };
+  if (!outbox.empty()) earlier(outbox.begin()->first);
+  if (!inbound.empty()) earlier(inbound.front().wire.end);
   return next;
 }
 
 void PtyServer::Impl::Run() {
   while (!stopping) {
+    const bool pacedNow = paced;
     timespec ts{};
     timespec* timeout = nullptr;
     if (const auto next = NextDeadline()) {
@@ -122,74 +194,103 @@ void PtyServer::Impl::Run() {
       ts.tv_nsec = static_cast<long>(ns % 1000000000);
       timeout = &ts;
     }
+    const bool listen = watchMaster && inbound.size() < kMaxInFlight;
     pollfd fds[2] = {{wake, POLLIN, 0}, {pty.Master(), POLLIN, 0}};
-    const int n = ppoll(fds, watchMaster ? 2 : 1, timeout, nullptr);
+    const int n = ppoll(fds, listen ? 2 : 1, timeout, nullptr);
     if (n < 0 && errno != EINTR) break;
     if (stopping) break;
     const auto now = Clock::now();
-    if (n > 0 && watchMaster && fds[1].revents != 0) Receive(now);
-    for (auto& frame : framer.Expire(now)) OnFrame(std::move(frame), now);
+    if (n > 0 && listen && fds[1].revents != 0) Receive(now, pacedNow);
+    Advance(now);
     Flush(now);
   }
 }
 
-void PtyServer::Impl::Receive(Clock::time_point now) {
-  uint8_t buf[512];
-  const ssize_t got = read(pty.Master(), buf, sizeof buf);
-  if (got > 0) {
-    framer.SetSilence(RequestFramer::SilenceFor(device.Baud()));
-    for (auto& frame : framer.Feed(buf, static_cast<size_t>(got), now)) {
-      OnFrame(std::move(frame), now);
-    }
-  } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+void PtyServer::Impl::Receive(Clock::time_point now, bool pacedNow) {
+  uint8_t buf[kMaxInFlight];
+  const size_t room = pacedNow ? kMaxInFlight - inbound.size() : sizeof buf;
+  const ssize_t got = read(pty.Master(), buf, room);
+  if (got <= 0) {
     // The line is gone for good; stop polling it rather than spin on it.
-    watchMaster = false;
+    if (got == 0 || (errno != EAGAIN && errno != EINTR)) watchMaster = false;
+    return;
   }
+  if (!pacedNow) {
+    framer.SetFraming(RequestFramer::Framing::ByLength);
+    framer.SetSilence(RequestFramer::SilenceFor(device.Baud()));
+    Hear(buf, static_cast<size_t>(got), now);
+    return;
+  }
+  // The bytes go out back to back at the rate the console set, from now or
+  // after those still on the wire.
+  const int line = pty.LineBaud();
+  const int rate = line > 0 ? line : device.Baud();
+  const microseconds byteTime = WireTime(1, rate);
+  const microseconds silence = RequestFramer::WireSilenceFor(rate);
+  Clock::time_point at = std::max(now, inboundFree);
+  for (ssize_t i = 0; i < got; ++i, at += byteTime) {
+    inbound.push_back({{at, at + byteTime}, silence, buf[i]});
+  }
+  inboundFree = at;
 }
 
-void PtyServer::Impl::OnFrame(std::vector<uint8_t> frame, Clock::time_point now) {
-  const int line = pty.LineBaud();
+void PtyServer::Impl::Advance(Clock::time_point now) {
+  while (!inbound.empty() && inbound.front().wire.end <= now) {
+    const InboundByte in = inbound.front();
+    inbound.pop_front();
+    framer.SetFraming(RequestFramer::Framing::BySilence);
+    framer.SetSilence(in.silence);
+    ExpireAt(in.wire.end);  // a request ended before may be answered over it
+    if (!Talking(in.wire)) Hear(&in.byte, 1, in.wire.end);
+  }
+  ExpireAt(now);
+}
+
+void PtyServer::Impl::Hear(const uint8_t* data, size_t len, Clock::time_point at) {
+  ExpireAt(at);
+  for (auto& frame : framer.Feed(data, len, at)) OnFrame(std::move(frame), at);
+}
+
+void PtyServer::Impl::ExpireAt(Clock::time_point t) {
+  const auto ended = framer.Deadline();
+  if (!ended || t < *ended) return;
+  for (auto& frame : framer.Expire(t)) OnFrame(std::move(frame), *ended);
+}
+
+bool PtyServer::Impl::Talking(const WireSpan& span) {
+  // Bytes come in time order: a reply over before this one is over for all.
+  replies.erase(std::remove_if(replies.begin(), replies.end(),
+                               [&span](const WireSpan& r) { return r.end <= span.start; }),
+                replies.end());
+  return std::any_of(replies.begin(), replies.end(),
+                     [&span](const WireSpan& r) { return r.Overlaps(span); });
+}
+
+void PtyServer::Impl::Record(const std::vector<uint8_t>& frame, Clock::time_point when,
+                             int line) {
   {
     std::lock_guard<std::mutex> lock(mu);
     if (requests.size() >= kMaxRecorded) {
       requests.erase(requests.begin(), requests.begin() + kMaxRecorded / 2);
     }
-    requests.push_back({now, frame, line});
+    requests.push_back({when, frame, line});
   }
   arrived.notify_all();
+}
+
+void PtyServer::Impl::OnFrame(std::vector<uint8_t> frame, Clock::time_point when) {
+  const int line = pty.LineBaud();
+  Record(frame, when, line);
   const int baud = device.Baud();
   if (line != baud) return;  // garbled at the wrong speed: no answer
-  std::vector<uint8_t> reply = device.Handle(frame.data(), frame.size());
+  const bool anyStation = answerAllBadCrc;
+  std::vector<uint8_t> reply = anyStation
+                                   ? device.AnswerAsAnyStation(frame.data(), frame.size())
+                                   : device.Handle(frame.data(), frame.size());
   if (reply.empty()) return;
-  const FaultShot shot = TakeFault();
-  Clock::time_point due = now;
-  switch (shot.fault) {
-    case Fault::None:
-      break;
-    case Fault::Silence:
-      return;
-    case Fault::BadCrc:
-      reply.back() ^= 0xFF;
-      break;
-    case Fault::ExtraBytes:
-      reply.insert(reply.end(), {0x00, 0x00});
-      break;
-    case Fault::ShortReply:
-      reply.resize(reply.size() - 2);
-      break;
-    case Fault::Exception:
-      reply = Controller::ExceptionReply(frame[0], frame[1], kDeviceFailure);
-      break;
-    case Fault::Delay:
-      due += milliseconds(shot.delayMs);
-      break;
-    case Fault::Late:
-      due += shot.delayMs > 0 ? microseconds(milliseconds(shot.delayMs))
-                              : milliseconds(kConsoleTimeoutMs) +
-                                    WireTime(frame.size() + reply.size(), baud);
-      break;
-  }
-  Schedule(reply, due, baud);
+  const FaultShot shot = anyStation ? FaultShot{Fault::BadCrc, 0} : TakeFault();
+  Clock::time_point due = when;
+  if (Spoil(shot, frame, reply, due, baud)) Schedule(reply, due, baud);
 }
 
 void PtyServer::Impl::Schedule(const std::vector<uint8_t>& reply, Clock::time_point due,
@@ -198,6 +299,7 @@ void PtyServer::Impl::Schedule(const std::vector<uint8_t>& reply, Clock::time_po
     outbox.emplace(due, reply);
     return;
   }
+  replies.push_back({due, due + WireTime(reply.size(), baud)});
   // A byte is there once its last bit is.
   for (size_t i = 0; i < reply.size(); ++i) {
     outbox.emplace(due + WireTime(i + 1, baud), std::vector<uint8_t>{reply[i]});
@@ -258,6 +360,8 @@ void PtyServer::InjectFault(Fault fault, int count, int delayMs, int after) {
 void PtyServer::ClearFaults() { InjectFault(Fault::None, 0); }
 
 void PtyServer::SetPacing(bool paced) { impl_->paced = paced; }
+
+void PtyServer::SetAnswerAllBadCrc(bool on) { impl_->answerAllBadCrc = on; }
 
 std::vector<ReceivedFrame> PtyServer::Requests() const {
   std::lock_guard<std::mutex> lock(impl_->mu);

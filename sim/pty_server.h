@@ -1,8 +1,12 @@
 // Serves a simulated Controller on a pseudo-terminal. The console opens the
 // slave path like any serial device; the server reads requests from the
-// master side, frames them by function code, and answers only when the line
-// speed the console set equals the controller's baud rate (as on a real
-// line, a wrong rate gets silence). Faults can be injected for tests.
+// master side, frames them, and answers only when the line speed the console
+// set equals the controller's baud rate (as on a real line, a wrong rate gets
+// silence). By default bytes move at the pty's speed and requests are framed
+// by function code; paced, the line keeps a real RS-485 line's timing in
+// both directions (SetPacing). Either way at most one frame's worth of bytes
+// (256) is held: beyond it the line is noise until it falls silent. Faults
+// can be injected for tests.
 #pragma once
 
 #include <atomic>
@@ -27,9 +31,12 @@ enum class Fault {
   Exception,   // a 5-byte exception reply (code 0x04) instead of the reply
   Delay,       // the reply after delayMs
   Late,        // the reply after the console's time-out (1200 ms by default)
+  OtherStation,  // a good reply, but from the next station address up
 };
 
 struct ReceivedFrame {
+  // When the frame was complete: on arrival of its last byte, or paced, at
+  // the end of the silence after its last byte's wire time.
   std::chrono::steady_clock::time_point when;
   std::vector<uint8_t> bytes;
   int lineBaud = 0;  // the line speed the sending side had set
@@ -59,8 +66,22 @@ class PtyServer {
   // Replaces any earlier injection.
   void InjectFault(Fault fault, int count = 1, int delayMs = 0, int after = 0);
   void ClearFaults();
-  // Send reply bytes at the wire speed of the baud rate (10 bits a byte).
+  // Paced, the line behaves as a real half-duplex line at its speed, 10 bits
+  // a byte, both ways: a request byte is in only after its wire time at the
+  // rate the console set; a frame ends at the silence of 3.5 characters
+  // (1.75 ms above 19200 baud), so bytes sent at once after a valid request
+  // spoil it and it gets no reply; reply bytes go out at the controller's
+  // rate; and bytes that are on the wire while a reply is (the receiver is
+  // off while the controller talks) are lost.
   void SetPacing(bool paced);
+
+  // A test aid for searches over every address: while on, every well-formed
+  // request at the right line speed, to any station 1..255, is answered with
+  // the reply the controller would give as that station but with its last
+  // check byte flipped, so no probe waits out a time-out. Writes to other
+  // stations are not carried out; broadcasts stay unanswered; injected
+  // faults wait until it is off.
+  void SetAnswerAllBadCrc(bool on);
 
   // Every request frame received, in order, with its arrival time.
   std::vector<ReceivedFrame> Requests() const;

@@ -2,15 +2,29 @@
 
 #include <algorithm>
 
+#include "frame_codec.h"
+
 namespace sim {
+namespace {
+
+// 3.5 characters of 10 bits.
+std::chrono::microseconds ThreeAndAHalfCharacters(int baud) {
+  return std::chrono::microseconds(baud > 0 ? 35000000LL / baud : 0);
+}
+
+}  // namespace
 
 std::chrono::microseconds RequestFramer::SilenceFor(int baud) {
-  // 3.5 characters of 10 bits.
-  const auto wire = std::chrono::microseconds(baud > 0 ? 35000000LL / baud : 0);
-  return std::max(wire, kMinSilence);
+  return std::max(ThreeAndAHalfCharacters(baud), kMinSilence);
+}
+
+std::chrono::microseconds RequestFramer::WireSilenceFor(int baud) {
+  constexpr std::chrono::microseconds kFastLineSilence{1750};
+  return baud > 19200 ? kFastLineSilence : ThreeAndAHalfCharacters(baud);
 }
 
 size_t RequestFramer::FrameLength() const {
+  if (framing_ == Framing::BySilence) return kBySilence;
   if (buffer_.size() < 2) return 0;
   switch (buffer_[1]) {
     case 0x03:
@@ -25,23 +39,41 @@ size_t RequestFramer::FrameLength() const {
   }
 }
 
+void RequestFramer::Overrun() {
+  dropped_ += buffer_.size();
+  buffer_.clear();
+  overrun_ = true;
+}
+
 std::vector<RequestFramer::Bytes> RequestFramer::Feed(const uint8_t* data, size_t len,
                                                       Clock::time_point now) {
   std::vector<Bytes> frames = Expire(now);
-  buffer_.insert(buffer_.end(), data, data + len);
-  last_ = now;
-  for (size_t n = FrameLength(); n != 0 && n != kBySilence && buffer_.size() >= n;
-       n = FrameLength()) {
-    frames.emplace_back(buffer_.begin(), buffer_.begin() + static_cast<long>(n));
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(n));
+  if (len > 0) last_ = now;
+  for (size_t i = 0; i < len; ++i) {
+    if (overrun_) {
+      ++dropped_;
+      continue;
+    }
+    buffer_.push_back(data[i]);
+    const size_t n = FrameLength();
+    // No frame is longer than kMaxFrameBytes; a byte count that claims more
+    // is noise as well.
+    if (buffer_.size() > kMaxFrameBytes || (n != kBySilence && n > kMaxFrameBytes)) {
+      Overrun();
+    } else if (n != 0 && n != kBySilence && buffer_.size() == n) {
+      frames.push_back(std::move(buffer_));
+      buffer_.clear();
+    }
   }
   return frames;
 }
 
 std::vector<RequestFramer::Bytes> RequestFramer::Expire(Clock::time_point now) {
   std::vector<Bytes> frames;
-  if (buffer_.empty() || now - last_ < silence_) return frames;
-  if (FrameLength() == kBySilence) {
+  const auto deadline = Deadline();
+  if (!deadline || now < *deadline) return frames;
+  overrun_ = false;
+  if (!buffer_.empty() && FrameLength() == kBySilence) {
     frames.push_back(std::move(buffer_));
   } else {
     dropped_ += buffer_.size();
@@ -51,7 +83,7 @@ std::vector<RequestFramer::Bytes> RequestFramer::Expire(Clock::time_point now) {
 }
 
 std::optional<RequestFramer::Clock::time_point> RequestFramer::Deadline() const {
-  if (buffer_.empty()) return std::nullopt;
+  if (buffer_.empty() && !overrun_) return std::nullopt;
   return last_ + silence_;
 }
 

@@ -144,6 +144,49 @@ TEST_F(SearchTest, FoundInFactoryModeEnablesTheCalibrationButtons) {
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率38400地址1")});
 }
 
+TEST_F(SearchTest, AGoodReplyFromAnotherStationStillCounts) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    m_server.InjectFault(sim::Fault::OtherStation, -1);
+    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("1"));
+  });
+  EXPECT_EQ(Probes(), (std::vector<std::pair<int, int>>{{1, 9600}}));
+  EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率9600地址1")});
+}
+
+// Every station answers with a bad check, so all 255 probes fail at once
+// instead of each waiting out its time-out.
+TEST_F(SearchTest, ScanWithoutResultEndsNotFoundAndTwoClicksStartAfresh) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    m_server.SetAnswerAllBadCrc(true);
+    Tick(dlg, {IDC_SEARCH_9600});
+    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索通讯参数"); }, 120000));
+    EXPECT_EQ(Status(dlg), QStringLiteral("未搜索到通讯参数"));
+    EXPECT_EQ(g_nSearchAddress, 255);
+    ExpectEnabled(dlg, kLocked, false);
+    const std::vector<std::pair<int, int>> probes = Probes();
+    ASSERT_EQ(probes.size(), 255u);
+    for (int address = 1; address <= 255; ++address)
+      EXPECT_EQ(probes[address - 1], std::make_pair(address, 9600));
+
+    Press(dlg);  // the first click only gives the window back
+    EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
+    ExpectEnabled(dlg, kLocked, true);
+    m_server.SetAnswerAllBadCrc(false);
+    m_server.ClearRequests();
+    Press(dlg);  // the second starts a new search, which finds station 1
+    EXPECT_EQ(Caption(dlg), QStringLiteral("停止搜索"));
+    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    EXPECT_EQ(Status(dlg), QStringLiteral("搜索到的参数为:波特率9600地址1"));
+  });
+  EXPECT_EQ(Texts(), (std::vector<QString>{QStringLiteral("未搜索到参数,请检查接线!!!"),
+                                           QStringLiteral("产品参数为：波特率9600地址1")}));
+}
+
 TEST_F(SearchTest, NoRateTickedEndsAtOnceWithoutAProbe) {
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.ClearRequests();

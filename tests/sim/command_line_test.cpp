@@ -24,7 +24,7 @@ TEST(SimCommandLine, GoodOptions) {
   std::string error;
   ASSERT_TRUE(Parse({"--address", "17", "--baud", "38400", "--scenario", "leak",
                      "--position", "12.34", "--log", "30", "--fault", "late:3",
-                     "--delay", "1500", "--paced"},
+                     "--delay", "1500", "--paced", "--answer-all-bad-crc"},
                     s, error))
       << error;
   EXPECT_EQ(s.controller.address, 17);
@@ -36,6 +36,7 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_EQ(s.faultCount, 3);
   EXPECT_EQ(s.delayMs, 1500);
   EXPECT_TRUE(s.paced);
+  EXPECT_TRUE(s.answerAllBadCrc);
 
   SimSettings d;
   ASSERT_TRUE(Parse({"--fault=bad-crc", "--scenario=broken"}, d, error)) << error;
@@ -44,6 +45,8 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_EQ(d.controller.scenario, Scenario::Broken);
   EXPECT_EQ(d.controller.address, 1);
   EXPECT_EQ(d.controller.baud, 9600);
+  EXPECT_FALSE(d.paced);
+  EXPECT_FALSE(d.answerAllBadCrc);
 }
 
 TEST(SimCommandLine, BadOptionsAreRefused) {
@@ -74,7 +77,10 @@ TEST(SimCommands, ChangeTheRunningDevice) {
   EXPECT_EQ(device.Register(REG_ALARM_STATUS), 2);
   EXPECT_EQ(commands.Execute("clear"), "no alarm");
   EXPECT_EQ(device.Register(REG_ALARM_STATUS), 0);
-  EXPECT_EQ(commands.Execute("log 5"), "log holds 7 entries");
+  // The leak and the break logged two entries: log N sets, it does not add.
+  EXPECT_EQ(commands.Execute("log 5"), "log holds 5 entries");
+  EXPECT_EQ(commands.Execute("log 3"), "log holds 3 entries");
+  EXPECT_EQ(device.Register(REG_LOG_COUNT), 3);
   EXPECT_EQ(commands.Execute("fault late 3"), "fault late on the next 3");
   EXPECT_EQ(commands.Execute("fault none"), "no faults");
   EXPECT_EQ(commands.Execute("paced on"), "pacing on");

@@ -179,6 +179,37 @@ TEST(ControllerWrites, AddressAndBaudApplyAfterTheReply) {
   EXPECT_EQ(again, WithCrc({17, 0x03, 0x04, 0x00, 0x00, 0x96, 0x00}));
 }
 
+TEST(ControllerWrites, AddressAndBaudSentToStationZeroTakeEffect) {
+  Controller device;
+  EXPECT_TRUE(Send(device, WriteStationAndBaud(0, 42, 2400)).empty());
+  EXPECT_EQ(device.Address(), 42);
+  EXPECT_EQ(device.Baud(), 2400);
+  EXPECT_EQ(Send(device, BuildReadRequest(42, REG_STATION_ADDRESS, 3)),
+            WithCrc({42, 0x03, 0x06, 0x00, 0x2A, 0x00, 0x00, 0x09, 0x60}));
+  EXPECT_TRUE(Send(device, BuildReadRequest(1, REG_LINE_LENGTH, 1)).empty());
+}
+
+TEST(ControllerWrites, EveryOfferedRateCanBeTheNewBaud) {
+  const struct {
+    uint32_t baud;
+    uint8_t wire[4];
+  } rates[] = {
+      {1200, {0x00, 0x00, 0x04, 0xB0}},  {2400, {0x00, 0x00, 0x09, 0x60}},
+      {4800, {0x00, 0x00, 0x12, 0xC0}},  {9600, {0x00, 0x00, 0x25, 0x80}},
+      {19200, {0x00, 0x00, 0x4B, 0x00}}, {38400, {0x00, 0x00, 0x96, 0x00}},
+  };
+  for (const auto& r : rates) {
+    SCOPED_TRACE(r.baud);
+    Controller device({1, r.baud == 9600 ? 1200 : 9600});
+    const uint8_t data[6] = {0x00, 0x01, r.wire[0], r.wire[1], r.wire[2], r.wire[3]};
+    ASSERT_EQ(Send(device, BuildWriteMultipleRequest(1, REG_STATION_ADDRESS, 3, data)).size(),
+              kWriteReplyLength);
+    EXPECT_EQ(device.Baud(), static_cast<int>(r.baud));
+    EXPECT_EQ(Send(device, BuildReadRequest(1, REG_BAUD_RATE, 2)),
+              WithCrc({1, 0x03, 0x04, r.wire[0], r.wire[1], r.wire[2], r.wire[3]}));
+  }
+}
+
 TEST(ControllerWrites, EitherClockCopySetsTheOneRunningClock) {
   const ClockFields set{2015, 9, 7, 8, 5, 3};
   for (const uint16_t written : {REG_CLOCK, REG_CLOCK_2}) {
@@ -338,6 +369,105 @@ TEST(ControllerLog, TwentyFourEntriesInOneReply) {
   }
 }
 
+TEST(ControllerLog, FileRecordRepliesStayWithin247Bytes) {
+  // Sub-requests of reference type 6 in file 0x2010, as the console builds
+  // them, one or two to a request.
+  const auto request = [](std::initializer_list<std::pair<uint16_t, uint16_t>> subs) {
+    Bytes head{0x01, 0x14, static_cast<uint8_t>(7 * subs.size())};
+    for (const auto& [record, length] : subs) {
+      head.insert(head.end(), {0x06, 0x20, 0x10, static_cast<uint8_t>(record >> 8),
+                               static_cast<uint8_t>(record & 0xFF),
+                               static_cast<uint8_t>(length >> 8),
+                               static_cast<uint8_t>(length & 0xFF)});
+    }
+    return WithCrc(head);
+  };
+  const Bytes refused = WithCrc({0x01, 0x94, 0x03});
+  const struct {
+    const char* what;
+    Bytes request;
+    size_t replyLength;  // 0: the exception reply
+    uint8_t dataLength;
+  } cases[] = {
+      {"24 entries", request({{0, 120}}), 247, 242},
+      {"one register more", request({{0, 121}}), 0, 0},
+      {"two sub-requests, 247 in all", request({{0, 60}, {60, 59}}), 247, 242},
+      {"two sub-requests, 249 in all", request({{0, 60}, {60, 60}}), 0, 0},
+      {"the largest the old limit let through", request({{0, 124}}), 0, 0},
+  };
+  Controller device;
+  device.FillLog(30);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes reply = Send(device, c.request);
+    if (c.replyLength == 0) {
+      EXPECT_EQ(reply, refused);
+      continue;
+    }
+    ASSERT_EQ(reply.size(), c.replyLength);
+    EXPECT_EQ(reply[2], c.dataLength);
+    EXPECT_TRUE(CheckBytesRight(reply));
+  }
+}
+
+TEST(ControllerLog, AppendedEntriesAreServedAsStored) {
+  // Any type, 3 and 0xFFFF included, goes through as it is.
+  const sim::LogEntry entries[] = {
+      {{0x20, 0x15, 0x09, 0x07, 0x08, 0x05}, 3, 1234},
+      {{0x20, 0x26, 0x12, 0x31, 0x23, 0x59}, 0xFFFF, 65535},
+      {{0x20, 0x00, 0x01, 0x01, 0x00, 0x00}, 0, 0},
+  };
+  Controller device;
+  for (const auto& e : entries) device.AppendLogEntry(e);
+  EXPECT_EQ(device.LogCount(), 3u);
+  EXPECT_EQ(device.Register(REG_LOG_COUNT), 3);
+  EXPECT_EQ(Send(device, BuildReadFileRecordRequest(1, kLogFileNumber, 0, 15)),
+            WithCrc({0x01, 0x14, 0x20, 0x1F, 0x06,
+                     0x20, 0x15, 0x09, 0x07, 0x08, 0x05, 0x00, 0x03, 0x04, 0xD2,
+                     0x20, 0x26, 0x12, 0x31, 0x23, 0x59, 0xFF, 0xFF, 0xFF, 0xFF,
+                     0x20, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+}
+
+TEST(ControllerLog, FillingSetsTheCountRatherThanAdding) {
+  const struct {
+    size_t fill;
+    size_t count;
+  } steps[] = {{5, 5}, {3, 3}, {0, 0}, {30, 30}};
+  Controller device;
+  device.SetScenario(Scenario::Leak, 1.0);  // one entry before the first fill
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.fill);
+    device.FillLog(s.fill);
+    EXPECT_EQ(device.LogCount(), s.count);
+    EXPECT_EQ(device.Register(REG_LOG_COUNT), s.count);
+    if (s.count > 0) {
+      EXPECT_EQ(device.Log().back().type, 1) << "the leak that is on comes last";
+      EXPECT_EQ(device.Log().back().lengthHundredths, 100);
+    }
+  }
+}
+
+TEST(ControllerLog, HoldsAsManyEntriesAsTheCountRegisterCanSay) {
+  Controller device;
+  device.FillLog(sim::kMaxLogEntries);
+  EXPECT_EQ(device.LogCount(), 65535u);
+  EXPECT_EQ(device.Register(REG_LOG_COUNT), 65535);
+  // One more drops the oldest; the count register never wraps to 0.
+  const sim::LogEntry newest{{0x20, 0x26, 0x01, 0x02, 0x03, 0x04}, 3, 42};
+  const sim::LogEntry secondOldest = device.Log()[1];
+  device.AppendLogEntry(newest);
+  const auto log = device.Log();
+  ASSERT_EQ(log.size(), 65535u);
+  EXPECT_EQ(std::memcmp(&log.front(), &secondOldest, sizeof secondOldest), 0);
+  EXPECT_EQ(log.back().type, 3);
+  EXPECT_EQ(device.Register(REG_LOG_COUNT), 65535);
+  EXPECT_EQ(device.Register(REG_LOG_COUNT_2), 65535);  // 65536 seen, saturated
+  // The last page a 16-bit record number reaches: entries 13104 to 13106.
+  const Bytes last = Send(device, BuildReadFileRecordRequest(1, kLogFileNumber, 65520, 15));
+  ASSERT_EQ(last.size(), FileRecordReplyLength(3));
+  EXPECT_EQ(GetU16(&last[5 + 8]), log[13104].lengthHundredths);
+}
+
 TEST(ControllerLog, PagesAddressEntriesByRecordNumber) {
   Controller device({1, 9600, Scenario::NoAlarm, 0, 25});
   const Bytes page2 = Send(device, BuildReadFileRecordRequest(1, kLogFileNumber, 120, 5));
@@ -409,11 +539,45 @@ TEST(ControllerScenario, FullLogDropsTheOldest) {
   EXPECT_EQ(device.Register(REG_LOG_COUNT_2), 4);
 }
 
+TEST(ControllerAnyStation, AnswersAsTheAddressedStationWithoutActingForIt) {
+  Controller device;
+  const Bytes foreignRead = Send(device, BuildReadRequest(200, REG_LINE_LENGTH, 1));
+  EXPECT_TRUE(foreignRead.empty()) << "Handle() answers its own station only";
+
+  const Bytes read = ToBytes(BuildReadRequest(200, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(device.AnswerAsAnyStation(read.data(), read.size()),
+            WithCrc({200, 0x03, 0x02, 0x27, 0x10}));
+  const Bytes write = ToBytes(BuildWriteRequest(7, REG_LINE_LENGTH, 1234));
+  EXPECT_EQ(device.AnswerAsAnyStation(write.data(), write.size()), write);
+  EXPECT_EQ(device.Register(REG_LINE_LENGTH), 10000) << "another station's write";
+  const Bytes own = ToBytes(BuildWriteRequest(1, REG_LINE_LENGTH, 1234));
+  EXPECT_EQ(device.AnswerAsAnyStation(own.data(), own.size()), own);
+  EXPECT_EQ(device.Register(REG_LINE_LENGTH), 1234);
+  const Bytes unknown = WithCrc({9, 0x04, 0x20, 0x0A, 0x00, 0x01});
+  EXPECT_EQ(device.AnswerAsAnyStation(unknown.data(), unknown.size()),
+            WithCrc({9, 0x84, 0x01}));
+
+  Bytes badCrc = read;
+  badCrc.back() ^= 0x01;
+  const Bytes broadcast = ToBytes(BuildWriteRequest(0, REG_LINE_LENGTH, 4321));
+  EXPECT_TRUE(device.AnswerAsAnyStation(badCrc.data(), badCrc.size()).empty());
+  EXPECT_TRUE(device.AnswerAsAnyStation(broadcast.data(), broadcast.size()).empty());
+  EXPECT_EQ(device.Register(REG_LINE_LENGTH), 4321) << "a broadcast is still carried out";
+}
+
 TEST(ControllerScenario, PowerUpInAlarmIsAnOnset) {
-  Controller device({1, 9600, Scenario::Broken, 3.5, 2});
-  EXPECT_EQ(device.LogCount(), 3u);
-  EXPECT_EQ(device.Log().back().type, 2);
-  EXPECT_EQ(device.Register(REG_LEAK_POSITION), 350);
+  const struct {
+    int prefill;
+    size_t logCount;
+  } cases[] = {{0, 1}, {1, 1}, {2, 2}, {30, 30}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prefill);
+    Controller device({1, 9600, Scenario::Broken, 3.5, c.prefill});
+    EXPECT_EQ(device.LogCount(), c.logCount) << "the log holds what --log asked for";
+    EXPECT_EQ(device.Log().back().type, 2);
+    EXPECT_EQ(device.Log().back().lengthHundredths, 350);
+    EXPECT_EQ(device.Register(REG_LEAK_POSITION), 350);
+  }
 }
 
 }  // namespace

@@ -168,7 +168,7 @@ TEST_F(PtyServerTest, ReplyShapesUnderFaults) {
 }
 
 TEST_F(PtyServerTest, BlockAndLogRepliesOnTheWire) {
-  server_.Device().PrefillLog(24);
+  server_.Device().FillLog(24);
   RawPort port(server_.DevicePath(), 9600);
   port.Write(BuildReadRequest(1, kFactoryStatusBlock.first, kFactoryStatusBlock.count));
   EXPECT_EQ(port.ReadReply().size(), kFactoryStatusBlock.replyLength);
@@ -229,6 +229,36 @@ TEST_F(PtyServerTest, NewAddressAndBaudTakeEffectOnTheLine) {
   EXPECT_EQ(modbus_read_registers(*master, REG_LINE_LENGTH, 1, &value), 1);
 }
 
+TEST_F(PtyServerTest, AddressAndBaudSentToStationZeroTakeEffectOnTheLine) {
+  {
+    RawPort port(server_.DevicePath(), 9600);
+    port.Write(WriteStationAndBaud(0, 9, 19200));
+    EXPECT_TRUE(port.ReadReply(60, 300).empty()) << "a broadcast gets no reply";
+  }
+  RawPort port(server_.DevicePath(), 19200);
+  port.Write(BuildReadRequest(9, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply(), WithCrc({9, 0x03, 0x02, 0x27, 0x10}));
+}
+
+TEST(PtyServerRates, EveryOfferedRateCanBeSetOverTheLine) {
+  for (const int rate : {1200, 2400, 4800, 9600, 19200, 38400}) {
+    SCOPED_TRACE(rate);
+    const int before = rate == 9600 ? 1200 : 9600;
+    PtyServer server({1, before});
+    ASSERT_TRUE(server.Start());
+    {
+      RawPort port(server.DevicePath(), before);
+      port.Write(WriteStationAndBaud(1, 1, static_cast<uint32_t>(rate)));
+      ASSERT_EQ(port.ReadReply().size(), kWriteReplyLength);
+    }
+    RawPort port(server.DevicePath(), rate);
+    port.Write(BuildReadRequest(1, REG_BAUD_RATE, 2));
+    const Bytes reply = port.ReadReply();
+    ASSERT_EQ(reply.size(), 9u);
+    EXPECT_EQ(GetU32(&reply[3]), static_cast<uint32_t>(rate));
+  }
+}
+
 TEST_F(PtyServerTest, DelayedAndPacedRepliesTakeAtLeastTheirTime) {
   RawPort port(server_.DevicePath(), 9600);
   server_.InjectFault(Fault::Delay, 1, 150);
@@ -238,15 +268,13 @@ TEST_F(PtyServerTest, DelayedAndPacedRepliesTakeAtLeastTheirTime) {
   EXPECT_GE(MsSince(start), 150);
 
   // 247 bytes of 10 bits at 9600 bit/s: 257 ms on the wire.
-  server_.Device().PrefillLog(24);
+  server_.Device().FillLog(24);
   server_.SetPacing(true);
   start = Clock::now();
   port.Write(BuildReadFileRecordRequest(1, kLogFileNumber, 0, 120));
   const Bytes log = port.ReadReply(100, 2000);
-  const auto elapsed = MsSince(start);
   EXPECT_EQ(log.size(), 247u);
-  EXPECT_GE(elapsed, 250);
-  EXPECT_LT(elapsed, 5 * 257);
+  EXPECT_GE(MsSince(start), 257);
 }
 
 TEST_F(PtyServerTest, LateByDefaultComesAfterTheConsolesTimeOut) {
@@ -303,7 +331,7 @@ namespace {
 
 // The console's own link layer: exclusive open, exchanges, close and reopen.
 TEST_F(PtyServerTest, ServesTheConsolesLinkLayer) {
-  server_.Device().PrefillLog(24);
+  server_.Device().FillLog(24);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     HPORT port = OpenDevice(server_.DevicePath(), 9600);

@@ -2,6 +2,8 @@
 // for the rest, and garbage dropped once the line falls silent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "registers.h"
 #include "request_framer.h"
 #include "sim_test_support.h"
@@ -90,6 +92,92 @@ TEST(RequestFramer, SilenceIsThreeAndAHalfCharactersButSomeMilliseconds) {
   EXPECT_EQ(RequestFramer::SilenceFor(4800), microseconds(7291));
   EXPECT_EQ(RequestFramer::SilenceFor(9600), RequestFramer::kMinSilence);
   EXPECT_EQ(RequestFramer::SilenceFor(38400), RequestFramer::kMinSilence);
+}
+
+TEST(RequestFramer, OnAWireTheSilenceIsThreeAndAHalfCharactersOr1750Microseconds) {
+  EXPECT_EQ(RequestFramer::WireSilenceFor(1200), microseconds(29166));
+  EXPECT_EQ(RequestFramer::WireSilenceFor(9600), microseconds(3645));
+  EXPECT_EQ(RequestFramer::WireSilenceFor(19200), microseconds(1822));
+  EXPECT_EQ(RequestFramer::WireSilenceFor(38400), microseconds(1750));
+}
+
+TEST(RequestFramer, BySilenceARequestWithStrayBytesIsOneFrame) {
+  const Bytes request = ToBytes(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  const struct {
+    const char* what;
+    Bytes stray;
+  } cases[] = {{"none", {}}, {"one", {0x00}}, {"a second request", request}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RequestFramer framer;
+    framer.SetFraming(RequestFramer::Framing::BySilence);
+    framer.SetSilence(microseconds(3645));
+    Bytes sent = request;
+    sent.insert(sent.end(), c.stray.begin(), c.stray.end());
+    // One byte a character time (1042 us at 9600 baud), none left out.
+    for (size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_TRUE(framer.Feed(&sent[i], 1, t0 + microseconds(1042 * i)).empty());
+    }
+    const auto lastByte = t0 + microseconds(1042 * (sent.size() - 1));
+    EXPECT_TRUE(framer.Expire(lastByte + microseconds(3644)).empty());
+    const auto frames = framer.Expire(lastByte + microseconds(3645));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], sent);
+  }
+}
+
+TEST(RequestFramer, NoiseWithoutAPauseIsDroppedUntilTheSilence) {
+  // 0xFF is no function: by length it waits for a silence as well. A 0x10
+  // header whose byte count claims 259 bytes is noise from its seventh byte.
+  const struct {
+    const char* what;
+    RequestFramer::Framing framing;
+    Bytes head;
+  } cases[] = {
+      {"by length, unknown function", RequestFramer::Framing::ByLength, {}},
+      {"by length, byte count too large", RequestFramer::Framing::ByLength,
+       {0x01, 0x10, 0x20, 0x0B, 0x00, 0x7D, 0xFA}},
+      {"by silence", RequestFramer::Framing::BySilence, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RequestFramer framer;
+    framer.SetFraming(c.framing);
+    Bytes noise = c.head;
+    noise.resize(100000, 0xFF);
+    size_t most = 0;
+    for (size_t at = 0; at < noise.size(); at += 100) {
+      EXPECT_TRUE(framer.Feed(&noise[at], 100, t0 + microseconds(at)).empty());
+      most = std::max(most, framer.Pending());
+    }
+    EXPECT_LE(most, kMaxFrameBytes);
+    const auto last = t0 + microseconds(noise.size() - 100);
+    EXPECT_TRUE(framer.Expire(last + RequestFramer::kMinSilence).empty());
+    EXPECT_EQ(framer.DroppedBytes(), noise.size());
+    // The line is heard again after the silence.
+    const Bytes request = ToBytes(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+    const auto later = last + milliseconds(10);
+    auto frames = framer.Feed(request.data(), request.size(), later);
+    for (auto& f : framer.Expire(later + milliseconds(10))) frames.push_back(f);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], request);
+  }
+}
+
+TEST(RequestFramer, AFullLengthFrameStillComesThrough) {
+  // 0x10 with 123 registers: 255 bytes, the longest request there is.
+  uint8_t data[246] = {};
+  const Bytes request = ToBytes(BuildWriteMultipleRequest(1, 0x1000, 123, data));
+  ASSERT_EQ(request.size(), 255u);
+  for (const auto framing : {RequestFramer::Framing::ByLength,
+                             RequestFramer::Framing::BySilence}) {
+    RequestFramer framer;
+    framer.SetFraming(framing);
+    auto frames = framer.Feed(request.data(), request.size(), t0);
+    for (auto& f : framer.Expire(t0 + milliseconds(5))) frames.push_back(f);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], request);
+  }
 }
 
 }  // namespace

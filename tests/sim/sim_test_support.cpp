@@ -5,7 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 namespace simtest {
 
@@ -90,10 +92,16 @@ void RawPort::Write(const Bytes& bytes) {
 }
 
 Bytes RawPort::ReadReply(int quietMs, int limitMs) {
+  return Read(SIZE_MAX, quietMs, limitMs);
+}
+
+Bytes RawPort::ReadBytes(size_t count, int limitMs) { return Read(count, limitMs, limitMs); }
+
+Bytes RawPort::Read(size_t count, int quietMs, int limitMs) {
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
   Bytes got;
-  while (fd_ >= 0) {
+  while (fd_ >= 0 && got.size() < count) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           end - Clock::now()).count();
     if (left <= 0) break;
@@ -105,7 +113,7 @@ Bytes RawPort::ReadReply(int quietMs, int limitMs) {
       continue;
     }
     uint8_t buf[300];
-    const ssize_t n = read(fd_, buf, sizeof buf);
+    const ssize_t n = read(fd_, buf, std::min(sizeof buf, count - got.size()));
     if (n <= 0) break;
     got.insert(got.end(), buf, buf + n);
   }

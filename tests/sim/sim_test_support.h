@@ -41,9 +41,13 @@ class RawPort {
   // Reads until `quietMs` pass with no byte (after at least one), or
   // `limitMs` in all.
   Bytes ReadReply(int quietMs = 60, int limitMs = 1500);
+  // Reads until `count` bytes have come, or `limitMs` in all.
+  Bytes ReadBytes(size_t count, int limitMs);
   void Close();
 
  private:
+  Bytes Read(size_t count, int quietMs, int limitMs);
+
   int fd_ = -1;
 };
 
