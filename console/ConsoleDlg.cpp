@@ -105,7 +105,11 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   BindCommands(this, kMessageMap);
 }
 
-CConsoleDlg::~CConsoleDlg() { EndSearchWorker(); }
+CConsoleDlg::~CConsoleDlg() {
+  // Monitoring still holding the port when the window goes without a hide.
+  if (IsMonitoring()) StopPolling();
+  EndSearchWorker();
+}
 
 bool CConsoleDlg::OnInitDialog() {
   CDialog::OnInitDialog();  // the radio members are -1 yet: none checked

@@ -8,6 +8,7 @@
 // search's worker thread reaches the window only through SendMessage.
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMargins>
@@ -15,6 +16,7 @@
 #include <QRect>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -23,8 +25,12 @@
 #include "dialog/Dialog.h"
 #include "serial_port.h"
 
+class CCommandPort;
 class CLogReader;
 class QMenu;
+struct BcdClock;
+struct FactoryStatus;
+struct MeasurementStatus;
 namespace Ui {
 class ConsoleDlg;
 }
@@ -61,6 +67,11 @@ class CConsoleDlg : public CDialog {
   void OnSysCommand(int nID, LPARAM lParam);
   QIcon OnQueryDragIcon() const;
 
+  // Where "设置为系统时间" takes the PC's local time from (the clock by
+  // default; a test fixes it).
+  using TimeSource = std::function<QDateTime()>;
+  void SetTimeSource(TimeSource source) { m_timeSource = std::move(source); }
+
   // The ids of every control that starts a command (the message map's).
   static std::vector<int> CommandIds();
   // A paged log read is still under way (the window's commands are locked).
@@ -74,6 +85,7 @@ class CConsoleDlg : public CDialog {
 
   void contextMenuEvent(QContextMenuEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
   // --- Parameter search (ConsoleDlg_Search.cpp) ---
@@ -129,6 +141,18 @@ class CConsoleDlg : public CDialog {
   void OnStartDetection();
   void OnDisplayVoltage();
   void OnDisplayAdc();
+  // The caption of 1051 is the state: anything but "开始检测" is running.
+  bool IsMonitoring() const;
+  void StartDetection();
+  void StopDetection();
+  // Timer off, caption back, port closed: the part of a stop that also
+  // holds when the window goes away while monitoring runs.
+  void StopPolling();
+  void PollMeasurement(uint8_t address);
+  void PollFactory(uint8_t address);
+  void CountPoll(bool accepted);
+  void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
+  bool m_bPolling = false;  // a tick is inside its exchange
 
   // --- Alarm log (ConsoleDlg_Log.cpp) ---
   void OnReadLogCount();
@@ -146,6 +170,19 @@ class CConsoleDlg : public CDialog {
   void OnWriteClock();
   void OnBuzzerOff();
   void OnBuzzerOn();
+  // A confirmed working mode: control states, layout, display mode.
+  void ApplyWorkMode(bool factory);
+  // The radios that write their choice to the controller (buzzer, display
+  // mode) as one family; `radio` names the row of its table.
+  void WriteRadio(int radio);
+  int& RadioMember(int firstRadio);
+  // Writes six typed clock fields as the BCD clock at `reg`.
+  bool WriteDeviceClock(const CCommandPort& port, uint16_t reg, const QString (&fields)[6]);
+  // The six fields of a clock read back, with "%X", into `ids`.
+  void ShowBcdClock(const int (&ids)[6], const BcdClock& clock);
+  // The visible clock statics: year, month, day, hour, minute, second.
+  static const int kClockRow[6];
+  TimeSource m_timeSource;
 
   // --- Auto-calibration (ConsoleDlg_Calibration.cpp) ---
   void OnAutoCalibrateVoltage();

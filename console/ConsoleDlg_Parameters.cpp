@@ -13,6 +13,7 @@
 
 #include "CommandPort.h"
 #include "ConsoleDlg.h"
+#include "ControlStates.h"
 #include "Messages.h"
 #include "ParameterValues.h"
 #include "TextNumbers.h"
@@ -88,30 +89,6 @@ const ParameterRow& RowOf(int button) {
   Q_ASSERT(row != std::end(kParameterRows));
   return *row;
 }
-
-// The mode-state read enables or disables these buttons; for a state of 0,
-// of 1, and of 2 or 3.
-struct EnableRow {
-  std::initializer_list<int> buttons;
-  bool enabled[3];
-};
-
-const EnableRow kModeStateEnables[] = {
-    {{IDC_READ_A0_CAL_VOLTAGE1, IDC_SET_A0_CAL_VOLTAGE1, IDC_READ_A0_CAL_VOLTAGE2,
-      IDC_SET_A0_CAL_VOLTAGE2, IDC_READ_A1_RANGE, IDC_SET_A1_RANGE, IDC_READ_A1_CAL_VOLTAGE1,
-      IDC_SET_A1_CAL_VOLTAGE1, IDC_READ_A1_CAL_VOLTAGE2, IDC_SET_A1_CAL_VOLTAGE2,
-      IDC_READ_A2_CAL_VOLTAGE1, IDC_SET_A2_CAL_VOLTAGE1, IDC_READ_A2_CAL_VOLTAGE2,
-      IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_CURRENT, IDC_SET_CURRENT},
-     {false, false, true}},
-    {{IDC_READ_A1_COEFFICIENTS, IDC_READ_A0_COEFFICIENT, IDC_READ_A2_COEFFICIENT},
-     {false, false, true}},
-    {{IDC_READ_LINE_LENGTH, IDC_READ_RESISTIVITY, IDC_READ_LINE_RESISTANCE}, {true, true, true}},
-    {{IDC_READ_A0_RESISTANCE}, {true, false, true}},
-    {{IDC_SET_LINE_LENGTH, IDC_SET_RESISTIVITY, IDC_SET_LINE_RESISTANCE}, {false, true, true}},
-    {{IDC_SET_A0_RESISTANCE}, {false, false, true}},
-    {{IDC_READ_LOG_COUNT, IDC_READ_CLOCK, IDC_WRITE_CLOCK}, {true, true, true}},
-    {{IDC_CHANGE_ADDRESS_BAUD}, {false, false, true}},
-};
 
 constexpr int kA1Ranges = 4;  // "量程1".."量程4"; the fifth, empty entry is no range
 
@@ -247,7 +224,5 @@ void CConsoleDlg::OnReadModeState() {
   const int state = GetU16(reply + 3);
   SetComboSel(IDC_WORK_MODE, state);  // 2 and above: no selection
   if (state > 3) return;
-  const int column = std::min(state, 2);
-  for (const EnableRow& row : kModeStateEnables)
-    for (int id : row.buttons) EnableDlgItem(id, row.enabled[column]);
+  ApplyControlStates(*this, kModeStateEnables, std::min(state, int{kModeState2Or3}));
 }

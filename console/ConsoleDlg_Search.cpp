@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "ConsoleDlg.h"
+#include "ControlStates.h"
 #include "Globals.h"
 #include "MessageService.h"
 #include "Messages.h"
@@ -38,47 +39,6 @@ constexpr char kCaptionIdle[] = "搜索参数";
 constexpr char kCaptionSearching[] = "停止搜索";
 constexpr char kCaptionNotFound[] = "搜索通讯参数";
 
-// The 44 controls a search locks (they start transactions of their own),
-// found by id; the rate boxes, the port and baud lists, the "参数修改"
-// inputs and button 1009 itself stay usable.
-constexpr int kSearchLocked[] = {
-    IDC_ADDRESS, IDC_START_DETECTION, IDC_WORK_MODE,
-    IDC_READ_A0_CAL_VOLTAGE1, IDC_SET_A0_CAL_VOLTAGE1, IDC_READ_A0_CAL_VOLTAGE2,
-    IDC_SET_A0_CAL_VOLTAGE2, IDC_READ_A1_RANGE, IDC_SET_A1_RANGE, IDC_READ_A1_CAL_VOLTAGE1,
-    IDC_SET_A1_CAL_VOLTAGE1, IDC_READ_A1_CAL_VOLTAGE2, IDC_SET_A1_CAL_VOLTAGE2,
-    IDC_READ_A2_CAL_VOLTAGE1, IDC_SET_A2_CAL_VOLTAGE1, IDC_READ_A2_CAL_VOLTAGE2,
-    IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_CURRENT, IDC_SET_CURRENT, IDC_READ_LINE_LENGTH,
-    IDC_SET_LINE_LENGTH, IDC_READ_RESISTIVITY, IDC_SET_RESISTIVITY, IDC_READ_A0_RESISTANCE,
-    IDC_SET_A0_RESISTANCE, IDC_READ_LINE_RESISTANCE, IDC_SET_LINE_RESISTANCE,
-    IDC_READ_A0_COEFFICIENT, IDC_READ_A1_COEFFICIENTS, IDC_READ_A2_COEFFICIENT,
-    IDC_SET_SOURCE_VOLTAGE1, IDC_SET_SOURCE_VOLTAGE2, IDC_AUTO_CALIBRATE_VOLTAGE,
-    IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG, IDC_CHANGE_ADDRESS_BAUD,
-    IDC_SET_SYSTEM_TIME, IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON,
-    IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC,
-};
-static_assert(std::size(kSearchLocked) == 44);
-
-// After a find, these follow the working mode: usable in factory mode only.
-constexpr int kFactoryOnlyAfterFind[] = {
-    IDC_READ_A0_CAL_VOLTAGE1, IDC_SET_A0_CAL_VOLTAGE1, IDC_READ_A0_CAL_VOLTAGE2,
-    IDC_SET_A0_CAL_VOLTAGE2, IDC_READ_A1_RANGE, IDC_SET_A1_RANGE, IDC_READ_A1_CAL_VOLTAGE1,
-    IDC_SET_A1_CAL_VOLTAGE1, IDC_READ_A1_CAL_VOLTAGE2, IDC_SET_A1_CAL_VOLTAGE2,
-    IDC_READ_A2_CAL_VOLTAGE1, IDC_SET_A2_CAL_VOLTAGE1, IDC_READ_A2_CAL_VOLTAGE2,
-    IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_CURRENT, IDC_SET_CURRENT, IDC_READ_A0_COEFFICIENT,
-    IDC_READ_A1_COEFFICIENTS, IDC_READ_A2_COEFFICIENT, IDC_SET_A0_RESISTANCE,
-    IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC,
-};
-// ...and these are usable in both modes.
-constexpr int kUsableAfterFind[] = {
-    IDC_READ_LINE_LENGTH, IDC_READ_RESISTIVITY, IDC_READ_A0_RESISTANCE, IDC_SET_LINE_LENGTH,
-    IDC_SET_RESISTIVITY, IDC_READ_LINE_RESISTANCE, IDC_SET_LINE_RESISTANCE, IDC_ADDRESS,
-    IDC_START_DETECTION, IDC_SEARCH, IDC_WORK_MODE, IDC_CHANGE_ADDRESS_BAUD,
-    IDC_SET_SYSTEM_TIME, IDC_SET_SOURCE_VOLTAGE1, IDC_SET_SOURCE_VOLTAGE2,
-    IDC_AUTO_CALIBRATE_VOLTAGE, IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG,
-    IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON, IDC_READ_MODE_STATE,
-    IDC_READ_CLOCK, IDC_WRITE_CLOCK,
-};
-
 bool Is(const char* text, const char* expected) { return std::strcmp(text, expected) == 0; }
 
 }  // namespace
@@ -93,7 +53,7 @@ void CConsoleDlg::OnSearchParameters() {
 }
 
 void CConsoleDlg::StartSearch() {
-  for (int id : kSearchLocked) EnableDlgItem(id, false);
+  ApplyControlStates(*this, kSearchStates, kSearchStarted);
   // What the worker searches is fixed now; ticking a box later changes nothing.
   for (size_t i = 0; i < std::size(kRateBoxes); ++i)
     g_nSearchRates[i] = IsDlgButtonChecked(kRateBoxes[i]) ? 1 : 0;
@@ -119,7 +79,7 @@ void CConsoleDlg::StartSearch() {
 
 void CConsoleDlg::StopSearch() {
   // Everything the search locked comes back, whatever the working mode.
-  for (int id : kSearchLocked) EnableDlgItem(id, true);
+  ApplyControlStates(*this, kSearchStates, kSearchStopped);
   SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionIdle));
   g_bSearching = 0;  // the worker sees it before its next probe
 }
@@ -220,9 +180,8 @@ LRESULT CConsoleDlg::OnSearchFound(WPARAM wParam, LPARAM) {
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
   SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionIdle));
-  if (g_nWorkMode >= 0) {
-    for (int id : kFactoryOnlyAfterFind) EnableDlgItem(id, g_nWorkMode > 0);
-    for (int id : kUsableAfterFind) EnableDlgItem(id, true);
-  }
+  if (g_nWorkMode >= 0)
+    ApplyControlStates(*this, kSearchStates,
+                       g_nWorkMode > 0 ? kSearchFoundFactory : kSearchFoundMeasurement);
   return 1;
 }

@@ -1,6 +1,8 @@
 #include "Globals.h"
 
 int g_nWorkMode = 0;
+int g_nSuccessCount = 0;
+int g_nFailCount = 0;
 
 std::atomic<int> g_bSearching{0};
 std::atomic<int> g_nSearchPort{0};

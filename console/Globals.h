@@ -10,6 +10,11 @@
 // above 0 factory. Set to 0 at start-up. Window thread only.
 extern int g_nWorkMode;
 
+// Accepted and refused monitoring polls since monitoring last started
+// (statics 1068 and 1069). Touched on the window's thread only.
+extern int g_nSuccessCount;
+extern int g_nFailCount;
+
 // --- Parameter search: the window and its worker -----------------------------
 // Atomics, so that neither thread ever reads a half-written value; what each
 // side writes and when is as the search has always done it.

@@ -34,6 +34,7 @@ inline constexpr char kTextBadNumber[] = "请输入正确数值";
 inline constexpr char kTextBadLineLength[] = "请输入正确线长";
 inline constexpr char kTextNoRange[] = "请选择量程";
 inline constexpr char kTextNoBaudRate[] = "请选择波特率";
+inline constexpr char kTextWrongPassword[] = "密码错误!";  // an application box
 
 // The cable's alarm states by the code the controller reports (the status
 // register 0x2000 and the type of a log entry); other codes have no text.

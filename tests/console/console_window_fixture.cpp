@@ -16,6 +16,10 @@ void ConsoleWindowTest::TearDown() { ResetPortMap(); }
 
 int ConsoleWindowTest::RunWindow(const std::function<void(CConsoleDlg&)>& body) {
   CConsoleDlg dlg;
+  return RunWindow(dlg, body);
+}
+
+int ConsoleWindowTest::RunWindow(CConsoleDlg& dlg, const std::function<void(CConsoleDlg&)>& body) {
   m_messages.Watch(&dlg);
   QTimer::singleShot(0, &dlg, [&] {
     if (QTest::qWaitForWindowExposed(&dlg))

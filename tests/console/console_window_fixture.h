@@ -23,6 +23,8 @@ class ConsoleWindowTest : public ::testing::Test {
   // on screen, then the window is closed unless `body` ended it. Returns
   // what DoModal returned.
   int RunWindow(const std::function<void(CConsoleDlg&)>& body);
+  // The same with a window the test made (a subclass that reaches a handler).
+  int RunWindow(CConsoleDlg& dlg, const std::function<void(CConsoleDlg&)>& body);
 
   // The request frames the controller has received, in order.
   std::vector<std::vector<uint8_t>> Frames() const;

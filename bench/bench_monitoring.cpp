@@ -1,0 +1,212 @@
+// The monitoring poll of the real console window, measured in one run: the
+// CPU time the console process uses while it polls once a second, and the
+// rhythm of the polls (each period against 1000 ms, and the drift over the
+// run). The controller is the simulator running as a process of its own, so
+// the CPU time counted is the console's alone.
+//
+//   bench_monitoring [--polls N] [--idle SECONDS] [--sim PATH]
+//
+// First the window sits idle for SECONDS (default 10; what the console costs
+// without monitoring, the text cursor blinking in the address edit), then it
+// makes N polls (default 61, so 60 periods) at station 1, 9600 baud,
+// measurement mode. The window runs on the offscreen platform unless
+// QT_QPA_PLATFORM says otherwise.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ConsoleDlg.h"
+#include "MessageService.h"
+#include "exchange.h"
+#include "registers.h"
+#include "resource.h"
+#include "serial_port.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kPeriodMs = 1000.0;
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The machine's one-minute load average, for reading the jitter figures.
+std::string LoadAverage() {
+  FILE* f = std::fopen("/proc/loadavg", "r");
+  if (!f) return "unknown";
+  char text[32] = {};
+  const int got = std::fscanf(f, "%31s", text);
+  std::fclose(f);
+  return got == 1 ? text : "unknown";
+}
+
+// Message boxes would stop the run; say what they said instead.
+class PrintingMessages : public CMessageService {
+ public:
+  void Show(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "message box: %s\n", text.toUtf8().constData());
+    ++shown;
+  }
+  int shown = 0;
+};
+
+struct Options {
+  int polls = 61;
+  int idleSeconds = 10;
+  std::string sim = QD_SIM_PATH;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--polls") == 0 && hasValue) {
+      options.polls = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--idle") == 0 && hasValue) {
+      options.idleSeconds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--sim") == 0 && hasValue) {
+      options.sim = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: bench_monitoring [--polls N] [--idle SECONDS] [--sim PATH]\n");
+      return false;
+    }
+  }
+  return options.polls >= 3 && options.idleSeconds >= 1;
+}
+
+void Report(const std::vector<Clock::time_point>& polls, double cpu, double wall, int failed,
+            double idleCpu, double idleWall) {
+  std::vector<double> deviations;
+  for (size_t i = 1; i < polls.size(); ++i)
+    deviations.push_back(std::chrono::duration<double, std::milli>(polls[i] - polls[i - 1]).count() -
+                         kPeriodMs);
+  double sum = 0, worst = 0;
+  for (double d : deviations) {
+    sum += d;
+    if (std::fabs(d) > std::fabs(worst)) worst = d;
+  }
+  // Drift: the least-squares period of the request times against 1000 ms,
+  // over the whole run (one late first poll does not pass for drift).
+  const double n = static_cast<double>(polls.size());
+  double meanI = 0, meanT = 0;
+  for (size_t i = 0; i < polls.size(); ++i) {
+    meanI += static_cast<double>(i) / n;
+    meanT += std::chrono::duration<double, std::milli>(polls[i] - polls.front()).count() / n;
+  }
+  double num = 0, den = 0;
+  for (size_t i = 0; i < polls.size(); ++i) {
+    const double di = static_cast<double>(i) - meanI;
+    num += di * (std::chrono::duration<double, std::milli>(polls[i] - polls.front()).count() - meanT);
+    den += di * di;
+  }
+  const double fittedPeriod = num / den;
+  const double drift = (fittedPeriod - kPeriodMs) * static_cast<double>(deviations.size());
+  std::printf("monitoring: %zu polls (%d failed) over %.1f s of wall time; load average %s\n",
+              polls.size(), failed, wall, LoadAverage().c_str());
+  const double share = cpu / wall, idleShare = idleCpu / idleWall;
+  std::printf("  console CPU time   %.3f s = %.4f %% of one core (target <= 0.1 %%), %.0f us per poll\n",
+              cpu, 100.0 * share, 1e6 * cpu / static_cast<double>(polls.size()));
+  std::printf("  idle window        %.4f %% of one core over %.0f s (text cursor blinking in the "
+              "address edit); monitoring / idle = %.2f\n",
+              100.0 * idleShare, idleWall, share / idleShare);
+  std::vector<double> magnitudes;
+  for (double d : deviations) magnitudes.push_back(std::fabs(d));
+  std::sort(magnitudes.begin(), magnitudes.end());
+  const double median = magnitudes[magnitudes.size() / 2];
+  const double p95 = magnitudes[std::min(magnitudes.size() - 1, magnitudes.size() * 95 / 100)];
+  const auto beyond = std::count_if(magnitudes.begin(), magnitudes.end(), [](double m) { return m > 20; });
+  std::printf("  poll period        mean deviation %+.3f ms, worst %+.3f ms over %zu periods (target +-20 ms)\n",
+              sum / static_cast<double>(deviations.size()), worst, deviations.size());
+  std::printf("                     |deviation| median %.3f ms, p95 %.3f ms, %td beyond 20 ms\n", median,
+              p95, beyond);
+  std::printf("  drift              fitted period %.4f ms: %+.3f ms over the %zu periods\n",
+              fittedPeriod, drift, deviations.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  Options options;
+  if (!ParseOptions(argc, argv, options)) return 2;
+
+  QProcess sim;
+  sim.start(QString::fromStdString(options.sim), {});
+  if (!sim.waitForReadyRead(5000)) {
+    std::fprintf(stderr, "bench_monitoring: %s did not start\n", options.sim.c_str());
+    return 1;
+  }
+  const std::string pty = sim.readLine().trimmed().toStdString();
+  SetPortPath(1, pty);
+
+  PrintingMessages messages;
+  InstallMessageService(&messages);
+  std::vector<Clock::time_point> polls;
+  int failed = 0;
+  CConsoleDlg dlg;
+  double cpuStart = 0, cpu = 0, wall = 0, idleCpu = 0, idleWall = 0;
+  Clock::time_point wallStart;
+  // Ends the run from the poll that completes it (no timer of our own that
+  // would wake the process besides the poll's).
+  auto finish = [&] {
+    cpu = CpuSeconds() - cpuStart;
+    wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_START_DETECTION))->click();
+    dlg.reject();
+  };
+  // Each poll's request time: when its exchange began, after the pause.
+  SetTraceHook([&](const TraceRecord& record) {
+    if (record.request.size() < 4 || record.request[1] != 0x03 ||
+        (record.request[2] << 8 | record.request[3]) != REG_ALARM_STATUS)
+      return;
+    polls.push_back(Clock::now() - std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double, std::milli>(record.roundTripMs)));
+    if (!record.accepted) ++failed;
+    if (static_cast<int>(polls.size()) == options.polls) QTimer::singleShot(0, &dlg, finish);
+  });
+  // The idle measure begins once the window has been on screen and painted.
+  constexpr int kSettleMs = 2000;
+  QTimer::singleShot(kSettleMs, &dlg, [&] {
+    cpuStart = CpuSeconds();
+    wallStart = Clock::now();
+  });
+  QTimer::singleShot(kSettleMs + options.idleSeconds * 1000, &dlg, [&] {
+    idleCpu = CpuSeconds() - cpuStart;
+    idleWall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    cpuStart = CpuSeconds();
+    wallStart = Clock::now();
+    // With the mouse, as the operator does: the button takes the focus from
+    // the address edit (whose text cursor would otherwise go on blinking).
+    QTest::mouseClick(dlg.GetDlgItem(IDC_START_DETECTION), Qt::LeftButton);
+  });
+  dlg.DoModal();
+  SetTraceHook({});
+  InstallMessageService(nullptr);
+  sim.terminate();
+  sim.waitForFinished(3000);
+
+  if (static_cast<int>(polls.size()) < options.polls) {
+    std::fprintf(stderr, "bench_monitoring: only %zu polls\n", polls.size());
+    return 1;
+  }
+  polls.resize(options.polls);
+  Report(polls, cpu, wall, failed, idleCpu, idleWall);
+  return messages.shown == 0 && failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the monitoring benchmark (optimised, no sanitizers) and runs it; it
+# takes a little over a minute. Arguments go to the benchmark: --polls N,
+# --sim PATH.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${BENCH_BUILD_DIR:-build-bench-console}
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQD_BUILD_BENCH=ON -DQD_BUILD_TESTS=OFF >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target bench_monitoring >/dev/null
+exec "$dir/bench/bench_monitoring" "$@"

@@ -1,0 +1,317 @@
+// Device administration against the simulated controller: the working mode
+// behind its access code, the address and baud-rate change, the device
+// clock, and the radios that write their choice (buzzer, display mode).
+#include <QDateTime>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Globals.h"
+#include "console_window_fixture.h"
+#include "expected_states.h"
+#include "registers.h"
+#include "resource.h"
+#include "serial_port.h"
+#include "window_actions.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Bytes kWorkMode0 = {0x01, 0x06, 0x1F, 0xF9, 0x00, 0x00, 0x5E, 0x2F};
+const Bytes kWorkMode1 = {0x01, 0x06, 0x1F, 0xF9, 0x00, 0x01, 0x9F, 0xEF};
+const Bytes kWorkMode2 = {0x01, 0x06, 0x1F, 0xF9, 0x00, 0x02, 0xDF, 0xEE};
+const Bytes kBuzzerOff = {0x01, 0x06, 0x20, 0x04, 0x00, 0x01, 0x02, 0x0B};
+const Bytes kBuzzerOn = {0x01, 0x06, 0x20, 0x04, 0x00, 0x00, 0xC3, 0xCB};
+const Bytes kAddress17At38400 = {0x01, 0x10, 0x20, 0x0D, 0x00, 0x03, 0x06, 0x00,
+                                 0x11, 0x00, 0x00, 0x96, 0x00, 0x4F, 0x19};
+const Bytes kClock20261207210509 = {0x01, 0x10, 0x20, 0x05, 0x00, 0x04, 0x08, 0x20, 0x26,
+                                    0x12, 0x07, 0x21, 0x05, 0x00, 0x09, 0xEC, 0x45};
+const Bytes kClock2Write20150907080503 = {0x01, 0x10, 0x10, 0x33, 0x00, 0x04, 0x08, 0x20, 0x15,
+                                          0x09, 0x07, 0x08, 0x05, 0x00, 0x03, 0x6D, 0x4E};
+const Bytes kClock2Read = {0x01, 0x03, 0x10, 0x33, 0x00, 0x04, 0xB0, 0xC6};
+
+const int kTimeStatics[] = {IDC_TIME_YEAR, IDC_TIME_MONTH,  IDC_TIME_DAY,
+                            IDC_TIME_HOUR, IDC_TIME_MINUTE, IDC_TIME_SECOND};
+const int kClockEdits[] = {IDC_CLOCK_YEAR, IDC_CLOCK_MONTH,  IDC_CLOCK_DAY,
+                           IDC_CLOCK_HOUR, IDC_CLOCK_MINUTE, IDC_CLOCK_SECOND};
+
+template <size_t N>
+QStringList Texts(const CConsoleDlg& dlg, const int (&ids)[N]) {
+  QStringList texts;
+  for (int id : ids) texts << dlg.GetDlgItemText(id);
+  return texts;
+}
+
+using AdminTest = ConsoleWindowTest;
+
+TEST_F(AdminTest, RightCodeWritesFactoryModeOnceAndWidens) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    const std::map<int, bool> before = EnabledStates(dlg);
+    EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_DISPLAY_VOLTAGE));
+    bool masked = false;
+    AnswerNextPassword(QStringLiteral("361752"), PasswordAnswer::Ok, &masked);
+    Choose(dlg, IDC_WORK_MODE, 1);
+    EXPECT_TRUE(masked);
+    EXPECT_EQ(Frames(), (std::vector<Bytes>{kWorkMode1}));
+    EXPECT_EQ(g_nWorkMode, 1);
+    ExpectStates(dlg, kExpectedWorkMode, kFactoryMode, before);
+    EXPECT_TRUE(dlg.IsWide());
+    EXPECT_EQ(dlg.frameGeometry().width(), dlg.FullRect().width());
+    EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_DISPLAY_VOLTAGE));
+  });
+  EXPECT_TRUE(m_messages.shown.empty());
+}
+
+// Nothing is sent unless the code is right and the dialog confirmed; the
+// mode variable follows the list all the same.
+TEST_F(AdminTest, WrongOrCancelledCodeSendsNothing) {
+  struct Case {
+    const char* name;
+    const char* typed;
+    PasswordAnswer how;
+    bool wrongCode;  // "密码错误!" and back to "测量模式"
+  };
+  const Case cases[] = {
+      {"WrongCode", "123456", PasswordAnswer::Ok, true},
+      {"Empty", "", PasswordAnswer::Ok, true},
+      {"OneDigitMore", "3617520", PasswordAnswer::Ok, true},
+      {"Escape", "361752", PasswordAnswer::Escape, false},
+      {"CloseBox", "361752", PasswordAnswer::CloseBox, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_messages.shown.clear();
+    RunWindow([&](CConsoleDlg& dlg) {
+      m_server.ClearRequests();
+      const std::map<int, bool> before = EnabledStates(dlg);
+      AnswerNextPassword(QString::fromUtf8(c.typed), c.how);
+      Choose(dlg, IDC_WORK_MODE, 1);
+      EXPECT_TRUE(Frames().empty());
+      EXPECT_EQ(g_nWorkMode, 1);
+      EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), c.wrongCode ? 0 : 1);
+      EXPECT_EQ(EnabledStates(dlg), before);
+      EXPECT_FALSE(dlg.IsWide());
+      EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));  // the members shown again
+    });
+    if (c.wrongCode) {
+      ASSERT_EQ(m_messages.shown.size(), 1u);
+      EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("密码错误!"));
+      EXPECT_TRUE(m_messages.shown[0].application);
+    } else {
+      EXPECT_TRUE(m_messages.shown.empty());
+    }
+  }
+}
+
+TEST_F(AdminTest, ConfirmedSwitchBackToMeasurementDisablesAndNarrows) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    const std::map<int, bool> atStart = EnabledStates(dlg);
+    EnterFactoryMode(dlg);
+    m_server.ClearRequests();
+    Choose(dlg, IDC_WORK_MODE, 0);
+    EXPECT_EQ(Frames(), (std::vector<Bytes>{kWorkMode0}));
+    EXPECT_EQ(g_nWorkMode, 0);
+    ExpectStates(dlg, kExpectedWorkMode, kMeasurementMode, atStart);
+    EXPECT_FALSE(dlg.IsWide());
+    EXPECT_EQ(dlg.frameGeometry().width(), CConsoleDlg::NarrowWidth(dlg.FullRect().width()));
+  });
+  EXPECT_TRUE(m_messages.shown.empty());
+}
+
+// A refused mode write returns the list to the last confirmed factory
+// position, or to "测量模式" when there has been none; the controls and the
+// layout stay as they were.
+TEST_F(AdminTest, RefusedModeWriteFallsBackToTheConfirmedMode) {
+  struct Case {
+    const char* name;
+    std::vector<int> confirmed;  // positions confirmed first
+    int attempt;
+    int listAfter;
+  };
+  const Case cases[] = {
+      {"FactoryBeforeAnyConfirmation", {}, 1, 0},
+      {"FactoryAfterFactoryAndMeasurement", {1, 0}, 1, 1},
+      {"MeasurementAfterFactory", {1}, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_messages.shown.clear();
+    RunWindow([&](CConsoleDlg& dlg) {
+      for (int position : c.confirmed) {
+        if (position > 0)
+          EnterFactoryMode(dlg);
+        else
+          Choose(dlg, IDC_WORK_MODE, 0);
+      }
+      const std::map<int, bool> before = EnabledStates(dlg);
+      const bool wide = dlg.IsWide();
+      m_server.ClearRequests();
+      m_server.InjectFault(sim::Fault::Silence, 1);
+      if (c.attempt > 0) AnswerNextPassword(QStringLiteral("361752"), PasswordAnswer::Ok);
+      Choose(dlg, IDC_WORK_MODE, c.attempt);
+      EXPECT_EQ(Frames(), (std::vector<Bytes>{c.attempt > 0 ? kWorkMode1 : kWorkMode0}));
+      EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), c.listAfter);
+      EXPECT_EQ(g_nWorkMode, c.attempt);
+      EXPECT_EQ(EnabledStates(dlg), before);
+      EXPECT_EQ(dlg.IsWide(), wide);
+    });
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("设置模式失败!"));
+    EXPECT_FALSE(m_messages.shown[0].application);
+    EXPECT_TRUE(m_messages.shown[0].portOpen);
+  }
+}
+
+TEST_F(AdminTest, NewAddressAndBaudGoToTheCurrentAddress) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    dlg.SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("17"));
+    dlg.SetComboSel(IDC_NEW_BAUD, 5);  // "38400"
+    Click(dlg, IDC_CHANGE_ADDRESS_BAUD);
+    EXPECT_EQ(Frames(), (std::vector<Bytes>{kAddress17At38400}));
+    // The window keeps talking at the old settings.
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("1"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_BAUD), QStringLiteral("9600"));
+  });
+  EXPECT_TRUE(m_messages.shown.empty());
+  EXPECT_EQ(m_server.Device().Address(), 17);
+  EXPECT_EQ(m_server.Device().Baud(), 38400);
+}
+
+// An address or baud rate that would leave the controller unreachable is
+// refused before anything is sent, while the port is open.
+TEST_F(AdminTest, UnreachableAddressOrBaudIsRefused) {
+  struct Case {
+    const char* name;
+    const char* address;
+    int baudEntry;  // -1: no selection; 6: the empty seventh entry
+    const char* message;
+  };
+  const Case cases[] = {
+      {"AddressZero", "0", 5, "不能为空，地址范围在0--255"},
+      {"Address256", "256", 5, "不能为空，地址范围在0--255"},
+      {"Letters", "abc", 5, "不能为空，地址范围在0--255"},
+      {"Empty", "", 5, "不能为空，地址范围在0--255"},
+      {"Negative", "-3", 5, "不能为空，地址范围在0--255"},
+      {"EmptyBaudEntry", "17", 6, "请选择波特率"},
+      {"NoBaudSelected", "17", -1, "请选择波特率"},
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      m_messages.shown.clear();
+      dlg.SetDlgItemText(IDC_NEW_ADDRESS, QString::fromUtf8(c.address));
+      dlg.SetComboSel(IDC_NEW_BAUD, c.baudEntry);
+      Click(dlg, IDC_CHANGE_ADDRESS_BAUD);
+      ASSERT_EQ(m_messages.shown.size(), 1u);
+      EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.message));
+      EXPECT_FALSE(m_messages.shown[0].application);
+      EXPECT_TRUE(m_messages.shown[0].portOpen);
+      EXPECT_EQ(PortHandle, nullptr);
+    }
+    EXPECT_TRUE(Frames().empty());
+  });
+}
+
+TEST_F(AdminTest, RefusedAddressChangeSaysSo) {
+  m_server.InjectFault(sim::Fault::BadCrc, 1, 0, /*after=*/2);  // past the start-up
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("17"));
+    Click(dlg, IDC_CHANGE_ADDRESS_BAUD);
+  });
+  ASSERT_EQ(m_messages.shown.size(), 1u);
+  EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("修改失败!"));
+  EXPECT_FALSE(m_messages.shown[0].application);
+}
+
+TEST_F(AdminTest, SystemTimeSendsTheBcdClockAndShowsIt) {
+  const QDateTime fixed(QDate(2026, 12, 7), QTime(21, 5, 9));
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.SetTimeSource([&] { return fixed; });
+    m_server.ClearRequests();
+    const QStringList shownBefore = Texts(dlg, kTimeStatics);
+
+    m_server.InjectFault(sim::Fault::Silence, 1);
+    Click(dlg, IDC_SET_SYSTEM_TIME);
+    EXPECT_EQ(Texts(dlg, kTimeStatics), shownBefore);
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("设置失败"));  // no "!"
+    EXPECT_FALSE(m_messages.shown[0].application);
+
+    Click(dlg, IDC_SET_SYSTEM_TIME);
+    EXPECT_EQ(Texts(dlg, kTimeStatics), (QStringList{"2026", "12", "7", "21", "5", "9"}));
+    EXPECT_EQ(Frames(), (std::vector<Bytes>{kClock20261207210509, kClock20261207210509}));
+  });
+  EXPECT_EQ(m_messages.shown.size(), 1u);
+}
+
+TEST_F(AdminTest, HiddenClockButtonsReadAndWriteTheSecondClock) {
+  sim::Controller& device = m_server.Device();
+  const uint16_t clock[4] = {0x2015, 0x0907, 0x0805, 0x0003};
+  for (uint16_t i = 0; i < 4; ++i) device.SetRegister(REG_CLOCK_2 + i, clock[i]);
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    Click(dlg, IDC_READ_CLOCK);
+    EXPECT_EQ(Texts(dlg, kClockEdits), (QStringList{"2015", "9", "7", "8", "5", "3"}));
+    Click(dlg, IDC_WRITE_CLOCK);
+    EXPECT_EQ(Frames(), (std::vector<Bytes>{kClock2Read, kClock2Write20150907080503}));
+  });
+  EXPECT_TRUE(m_messages.shown.empty());
+}
+
+// The buzzer and display-mode radios: each click one write; a refused one
+// says so (the buzzer) or not (the display mode), and the member goes to the
+// other radio, which the radios show at the next copy of the members to the
+// screen (here: a monitoring poll, which leaves the buzzer member alone when
+// the controller reports a value that is neither on nor off).
+TEST_F(AdminTest, RadiosWriteTheirChoiceAndFallBackToTheOtherOnRefusal) {
+  struct Case {
+    int radio;
+    int other;
+    const Bytes* frame;
+    const char* failure;  // null: no box
+  };
+  const Case cases[] = {
+      {IDC_BUZZER_OFF, IDC_BUZZER_ON, &kBuzzerOff, "校验出错!"},
+      {IDC_BUZZER_ON, IDC_BUZZER_OFF, &kBuzzerOn, "校验出错!"},
+      {IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC, &kWorkMode1, nullptr},
+      {IDC_DISPLAY_ADC, IDC_DISPLAY_VOLTAGE, &kWorkMode2, nullptr},
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    EnterFactoryMode(dlg);  // the display radios are usable in factory mode
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.radio);
+      m_server.ClearRequests();
+      m_messages.shown.clear();
+      Click(dlg, c.radio);
+      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.radio));
+      EXPECT_TRUE(m_messages.shown.empty());
+
+      m_server.InjectFault(sim::Fault::Silence, 1);
+      Click(dlg, c.radio);  // the same choice again, refused this time
+      EXPECT_EQ(Frames(), (std::vector<Bytes>{*c.frame, *c.frame}));
+      if (c.failure) {
+        ASSERT_EQ(m_messages.shown.size(), 1u);
+        EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.failure));
+        EXPECT_FALSE(m_messages.shown[0].application);
+        EXPECT_TRUE(m_messages.shown[0].portOpen);
+      } else {
+        EXPECT_TRUE(m_messages.shown.empty());
+      }
+      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.radio));  // not refreshed at once
+
+      m_server.Device().SetRegister(REG_BUZZER, 5);
+      Click(dlg, IDC_START_DETECTION);  // the counters start from 0
+      ASSERT_TRUE(WaitUntil([] { return g_nSuccessCount >= 1; }));
+      Click(dlg, IDC_START_DETECTION);
+      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.other));
+    }
+  });
+}
+
+}  // namespace
