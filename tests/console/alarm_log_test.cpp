@@ -1,7 +1,6 @@
 // The alarm-log commands on the real window against the simulated
 // controller: the count, the read in one request or in pages, clearing, and
 // every refusal with its message and what it leaves in the window.
-#include <QAbstractButton>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -12,6 +11,7 @@
 
 #include "console_window_fixture.h"
 #include "qt_print.h"
+#include "window_actions.h"
 #include "exchange.h"
 #include "registers.h"
 #include "resource.h"
@@ -62,11 +62,9 @@ class AlarmLogTest : public ConsoleWindowTest {
   void AppendEntry(const sim::LogEntry& entry) { m_server.Device().AppendLogEntry(entry); }
 
   // Clicks a command's button; a paged read is waited for to its end.
-  static void Click(CConsoleDlg& dlg, int id) {
-    auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id));
-    ASSERT_NE(button, nullptr);
-    button->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsReadingLog(); }, 60000));
+  static void ClickAndWait(CConsoleDlg& dlg, int id) {
+    Click(dlg, id);
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.IsReadingLog(); }));
   }
 
   static QTreeWidget& List(CConsoleDlg& dlg) {
@@ -121,7 +119,7 @@ TEST_P(LogRead, RequestsRowsAndTimeFormat) {
   std::vector<QStringList> rows;
   QString count;
   RunWindow([&](CConsoleDlg& dlg) {
-    Click(dlg, IDC_READ_LOG);
+    ClickAndWait(dlg, IDC_READ_LOG);
     rows = Rows(dlg);
     count = dlg.GetDlgItemText(IDC_LOG_COUNT);
   });
@@ -166,7 +164,7 @@ TEST_F(AlarmLogTest, TypesBeyondTwoLeaveTheTypeCellEmpty) {
   AppendEntry({{0x20, 0x26, 0x12, 0x08, 0x11, 0x59}, 0xFFFF, 65535});
   std::vector<QStringList> rows;
   RunWindow([&](CConsoleDlg& dlg) {
-    Click(dlg, IDC_READ_LOG);
+    ClickAndWait(dlg, IDC_READ_LOG);
     rows = Rows(dlg);
   });
   EXPECT_EQ(rows, (std::vector<QStringList>{{"1", "2026/12/08/ 09:30", "水浸", "12.50m"},
@@ -179,7 +177,7 @@ TEST_F(AlarmLogTest, SecondOfThreePagesRefusedKeepsTheFirst) {
   QStringList numbers;
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.InjectFault(sim::Fault::Silence, 1, 0, /*after=*/2);  // the count, the first page
-    Click(dlg, IDC_READ_LOG);
+    ClickAndWait(dlg, IDC_READ_LOG);
     numbers = Numbers(dlg);
   });
   EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len120, kRecords120Len120}));
@@ -201,14 +199,14 @@ TEST_F(AlarmLogTest, CommandsAreLockedWhileThePagesComeAndRestoredAfter) {
   QStringList before, during, after;
   RunWindow([&](CConsoleDlg& dlg) {
     before = Snapshot(dlg);
-    qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_READ_LOG))->click();
+    Click(dlg, IDC_READ_LOG);
     // Between pages the window is back in its event loop: rows so far shown.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return List(dlg).topLevelItemCount() == 24; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return List(dlg).topLevelItemCount() == 24; }));
     ASSERT_TRUE(dlg.IsReadingLog());
     during = Snapshot(dlg);
     // A click on a locked command does nothing.
-    qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_CLEAR_LOG))->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsReadingLog(); }, 10000));
+    Click(dlg, IDC_CLEAR_LOG);
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.IsReadingLog(); }));
     after = Snapshot(dlg);
   });
   // All as it was but the count shown.
@@ -237,8 +235,8 @@ TEST_F(AlarmLogTest, CommandsAreLockedWhileThePagesComeAndRestoredAfter) {
 TEST_F(AlarmLogTest, ClosingTheWindowEndsTheReadAndClosesThePort) {
   SetLog(24 * 6);
   RunWindow([&](CConsoleDlg& dlg) {
-    qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_READ_LOG))->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return List(dlg).topLevelItemCount() == 24; }, 10000));
+    Click(dlg, IDC_READ_LOG);
+    ASSERT_TRUE(WaitUntil([&] { return List(dlg).topLevelItemCount() == 24; }));
     dlg.reject();
     EXPECT_FALSE(dlg.IsReadingLog());
   });
@@ -254,12 +252,12 @@ TEST_F(AlarmLogTest, ClearEmptiesTheListAndTheCountFollows) {
   size_t rowsRead = 0, rowsCleared = 9;
   QString countAfterClear, countAfterRead;
   RunWindow([&](CConsoleDlg& dlg) {
-    Click(dlg, IDC_READ_LOG);
+    ClickAndWait(dlg, IDC_READ_LOG);
     rowsRead = Rows(dlg).size();
-    Click(dlg, IDC_CLEAR_LOG);
+    ClickAndWait(dlg, IDC_CLEAR_LOG);
     rowsCleared = Rows(dlg).size();
     countAfterClear = dlg.GetDlgItemText(IDC_LOG_COUNT);
-    Click(dlg, IDC_READ_LOG_COUNT);
+    ClickAndWait(dlg, IDC_READ_LOG_COUNT);
     countAfterRead = dlg.GetDlgItemText(IDC_LOG_COUNT);
   });
   EXPECT_EQ(rowsRead, 3u);
@@ -276,7 +274,7 @@ TEST_F(AlarmLogTest, EntryCountReadsItsOwnRegister) {
   m_server.Device().SetRegister(REG_LOG_COUNT_2, 321);
   QString count;
   RunWindow([&](CConsoleDlg& dlg) {
-    Click(dlg, IDC_READ_ENTRY_COUNT);
+    ClickAndWait(dlg, IDC_READ_ENTRY_COUNT);
     count = dlg.GetDlgItemText(IDC_LOG_COUNT);
   });
   EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount2}));
@@ -306,7 +304,7 @@ TEST_P(LogRefusal, MessageAndWhatStays) {
   std::vector<QStringList> listed, rows;
   QString count;
   RunWindow([&](CConsoleDlg& dlg) {
-    Click(dlg, IDC_READ_LOG);  // two rows and a count of 2 to start from
+    ClickAndWait(dlg, IDC_READ_LOG);  // two rows and a count of 2 to start from
     listed = Rows(dlg);
     SetLog(c.entries);
     m_server.ClearRequests();
@@ -314,7 +312,7 @@ TEST_P(LogRefusal, MessageAndWhatStays) {
       SetPortPath(1, "/dev/qd7420-test-no-such-device");
     else
       m_server.InjectFault(sim::Fault::Silence, 1, 0, c.faultAfter);
-    Click(dlg, c.button);
+    ClickAndWait(dlg, c.button);
     rows = Rows(dlg);
     count = dlg.GetDlgItemText(IDC_LOG_COUNT);
   });

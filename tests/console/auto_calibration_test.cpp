@@ -18,6 +18,7 @@
 #include "console_window_fixture.h"
 #include "modal_watcher.h"
 #include "qt_print.h"
+#include "window_actions.h"
 #include "registers.h"
 #include "resource.h"
 #include "serial_port.h"
@@ -54,12 +55,6 @@ class AutoCalibrationTest : public ConsoleWindowTest {
     CWaitDlg::SetTickPeriodForTest(1000);
     g_bCalibrationDone = false;
     ConsoleWindowTest::TearDown();
-  }
-
-  static void Click(CConsoleDlg& dlg, int id) {
-    auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id));
-    ASSERT_NE(button, nullptr);
-    button->click();
   }
 
   // Answers the confirmation with its button `id` (IDOK "确认", IDCANCEL
