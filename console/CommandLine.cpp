@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
+#include <utility>
 
 #include "AppInfo.h"
 #include "command_line.h"
@@ -16,10 +18,22 @@ constexpr int kLastPort = 9;
 constexpr int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
 constexpr int kMaxPrefilledLog = 2000;  // the controller's log capacity
 
+std::string ExitStatusHelp() {
+  const std::pair<int, const char*> kRows[] = {
+      {kExitOk, "the window was closed"},
+      {kExitSimulatorFailed, "--simulate: the simulated controller did not start"},
+      {kExitUsage, "a wrong command line"},
+      {kExitNoDisplay, "no display to open the window on"},
+  };
+  std::string text = "\nExit status:\n";
+  for (const auto& [code, meaning] : kRows) text += "  " + std::to_string(code) + "  " + meaning + '\n';
+  return text;
+}
+
 CommandLine Failed(const QString& message) {
   CommandLine result;
   result.run = false;
-  result.exitCode = 2;
+  result.exitCode = kExitUsage;
   result.error = "qd7420: " + message.toStdString() + "\n(see qd7420 --help)\n";
   return result;
 }
@@ -144,7 +158,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("N=PATH"));
   const QCommandLineOption simulate(
       QStringLiteral("simulate"),
-      QStringLiteral("Start a simulated controller on a pseudo-terminal and point Com1 at it."));
+      QStringLiteral("Start a simulated controller on a pseudo-terminal and point Com1 at it "
+                     "(--port may still move Com2 to Com9)."));
   const QCommandLineOption trace(
       QStringLiteral("trace"), QStringLiteral("Write every exchange to standard error."));
   parser.addOptions({help, version, port, simulate, trace});
@@ -169,7 +184,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     // Parsed before the application object exists, which would name the program.
     result.output = parser.helpText()
                         .replace(QLatin1String("<executable_name>"), QLatin1String("qd7420"))
-                        .toStdString();
+                        .toStdString() +
+                    ExitStatusHelp();
     return result;
   }
   if (parser.isSet(version)) {
@@ -187,6 +203,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   }
   result.simulate = parser.isSet(simulate);
   result.trace = parser.isSet(trace);
+  // Both would name Com1's device; the simulator would win without a word.
+  for (const auto& [number, path] : result.ports) {
+    if (result.simulate && number == 1)
+      return Failed("--simulate puts the simulated controller on Com1, so --port 1=" +
+                    QString::fromStdString(path) + " cannot go with it (--port 2= to 9= can)");
+  }
   const QString error = ParseSimOptions(parser, result);
   if (!error.isEmpty()) return Failed(error);
   return result;

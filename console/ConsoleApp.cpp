@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "AppInfo.h"
 #include "ConsoleDlg.h"
 #include "Trace.h"
 #include "pty_server.h"
@@ -33,10 +34,10 @@ bool CConsoleApp::ApplyCommandLine() {
     if (!m_pSimulator->Start()) {
       std::fprintf(stderr, "qd7420: the simulated controller did not start: %s\n",
                    std::strerror(errno));
-      m_nExitCode = 1;
+      m_nExitCode = kExitSimulatorFailed;
       return false;
     }
-    // The simulator takes Com1, whatever --port said about it.
+    // The command line has made sure --port said nothing about Com1.
     SetPortPath(1, m_pSimulator->DevicePath());
   }
   if (commandLine.trace) {

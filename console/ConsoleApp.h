@@ -23,8 +23,7 @@ class CConsoleApp {
 
   // Set-up and the window's whole run; false, as the program ends after it.
   bool InitInstance();
-  // The process exit code: 0, or 1 when the simulated controller cannot
-  // start.
+  // The process exit code: kExitOk, or kExitSimulatorFailed (AppInfo.h).
   int ExitCode() const { return m_nExitCode; }
 
   // The main window while it runs.

@@ -39,10 +39,15 @@ void InstallTrace(TraceSink sink) {
     g_sink = sink ? std::move(sink) : TraceSink(WriteToStderr);
   }
   SetTraceHook([](const TraceRecord& record) { WriteLine(FormatTraceRecord(record)); });
+  // "没有发现此串口或此串口被占用" covers several causes; the trace names the one.
+  SetOpenFailureHook([](const std::string& device, const std::string& why) {
+    TraceNote(device + " not opened: " + why);
+  });
 }
 
 void RemoveTrace() {
   SetTraceHook({});
+  SetOpenFailureHook({});
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = {};
 }

@@ -1,5 +1,6 @@
 // --trace: one line per exchange on standard error (or on a sink the caller
-// gives), and a few notes of the console's own, each stamped with the time.
+// gives), why a port could not be opened, and a few notes of the console's
+// own, each stamped with the time.
 #pragma once
 
 #include <chrono>

@@ -4,10 +4,14 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "AppInfo.h"
 #include "CommandLine.h"
 #include "ConsoleApp.h"
+#include "DisplayCheck.h"
+#include "Translations.h"
 
 int main(int argc, char* argv[]) {
   // Parsed before the GUI starts, so --help, --version and a mistyped option
@@ -19,7 +23,16 @@ int main(int argc, char* argv[]) {
   std::fputs(commandLine.error.c_str(), stderr);
   if (!commandLine.run) return commandLine.exitCode;
 
+  const EnvironmentReader env = [](const char* name) { return qgetenv(name); };
+  const std::string missing = MissingDisplay(arguments, env);
+  if (!missing.empty()) {
+    std::fputs(missing.c_str(), stderr);
+    return kExitNoDisplay;
+  }
+  auto guard = std::make_unique<CDisplayGuard>(env);
   QApplication application(argc, argv);
+  guard.reset();
+  InstallQtTranslations();
   QApplication::setApplicationName(QString::fromUtf8(kApplicationName));
   QApplication::setApplicationVersion(QString::fromUtf8(kApplicationVersion));
   // The dialogs ask for 宋体 9 pt; on Linux a CJK font of the system stands in.

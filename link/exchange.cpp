@@ -5,10 +5,20 @@
 #include <mutex>
 #include <thread>
 
+#include "deadline.h"
+
 namespace {
 
 constexpr uint32_t kBitsPerByte = 10;  // start + 8 data + stop
 constexpr uint32_t kReplyMarginMs = 100;
+// A frame ends at 3.5 character times of silence. But the host cannot tell a
+// short silence from a pause of its own making: a USB adapter hands bytes
+// over in bursts up to 16 ms apart, and a busy machine may wake a poll (or a
+// sender) tens of milliseconds late. So a line that was carrying bytes must
+// be quiet for 50 ms at least, one that carried none for 20 ms.
+constexpr uint64_t kFrameGapBits = 35;  // 3.5 characters of 10 bits
+constexpr uint32_t kQuietAfterBytesMs = 50;
+constexpr uint32_t kQuietAfterNothingMs = 20;
 
 // The hook is held by shared_ptr so an exchange can take its own reference
 // under the lock and call it outside: a slow hook never blocks SetTraceHook,
@@ -28,9 +38,39 @@ std::shared_ptr<const TraceHook> CurrentHook() {
   return HookSlot();
 }
 
+// Time on the wire for `bytes` at `baud`, rounded up to whole milliseconds.
+uint64_t WireMs(int baud, size_t bytes) {
+  if (baud <= 0) return 0;
+  const uint64_t bits = uint64_t{kBitsPerByte} * bytes;
+  return (bits * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
+}
+
+// After a refused reply, waits until the line has been silent for a frame
+// gap and leaves the receive queue empty. The refused bytes may be only the
+// head of what is still coming (a longer reply, noise, the rest of a reply
+// judged before its end); left on the line they would land at the front of
+// the next reply, spoil it, and its tail the one after, for as long as the
+// exchanges follow each other. A line that never falls silent is given the
+// reply's wire time and the reply margin, no more.
+void SettleLine(HPORT port, size_t replyLen, bool bytesCame) {
+  const int baud = PortBaud(port);
+  const Deadline limit(WireMs(baud, replyLen) + kReplyMarginMs);
+  const uint64_t gapMs = baud > 0 ? (kFrameGapBits * 1000 + baud - 1) / baud : 0;
+  for (;;) {
+    PurgePort(port);
+    const uint64_t left = limit.RemainingMs();
+    if (left == 0) return;
+    const uint64_t quietMs =
+        std::max<uint64_t>(gapMs, bytesCame ? kQuietAfterBytesMs : kQuietAfterNothingMs);
+    if (WaitForBytes(port, 1, static_cast<uint32_t>(std::min(quietMs, left))) == 0) return;
+    bytesCame = true;
+  }
+}
+
 struct ExchangeResult {
   std::chrono::system_clock::time_point when;
   std::chrono::steady_clock::time_point start;
+  std::chrono::steady_clock::time_point end;  // the reply judged
   uint32_t waited = 0;
   size_t read = 0;
   bool accepted = false;
@@ -46,9 +86,7 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   rec.expected = replyLen;
   rec.waited = r.waited;
   rec.accepted = r.accepted;
-  rec.roundTripMs = std::chrono::duration<double, std::milli>(
-                        std::chrono::steady_clock::now() - r.start)
-                        .count();
+  rec.roundTripMs = std::chrono::duration<double, std::milli>(r.end - r.start).count();
   hook(rec);
 }
 
@@ -64,10 +102,7 @@ void SetTraceHook(TraceHook hook) {
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
                       uint32_t timeoutMs) {
   if (baud <= 0) return timeoutMs;
-  const uint64_t bits = uint64_t{kBitsPerByte} * (requestBytes + replyBytes);
-  const uint64_t wireMs = (bits * 1000 + static_cast<uint64_t>(baud) - 1) /
-                          static_cast<uint64_t>(baud);
-  const uint64_t needed = wireMs + kReplyMarginMs;
+  const uint64_t needed = WireMs(baud, requestBytes + replyBytes) + kReplyMarginMs;
   return needed > timeoutMs ? static_cast<uint32_t>(std::min<uint64_t>(needed, UINT32_MAX))
                             : timeoutMs;
 }
@@ -98,6 +133,9 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
     r.read = ReadPort(port, reply, std::min<size_t>(replyLen, r.waited));
     r.accepted = IsReplyValid(reply, replyLen, r.read, r.waited);
   }
+  r.end = std::chrono::steady_clock::now();
+  // An accepted reply was exactly what was awaited: nothing more to wait for.
+  if (!r.accepted) SettleLine(port, replyLen, r.waited > 0);
   if (hook) Trace(*hook, port, request, reply, replyLen, r);
   return r.accepted;
 }

@@ -22,7 +22,7 @@ struct TraceRecord {
   size_t expected = 0;         // reply length the caller waited for
   uint32_t waited = 0;         // count WaitForBytes returned
   bool accepted = false;
-  double roundTripMs = 0;
+  double roundTripMs = 0;      // request out to reply judged
 };
 using TraceHook = std::function<void(const TraceRecord&)>;
 
@@ -37,7 +37,11 @@ uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
 
 // One exchange on an open port: optional pause, empty the receive queue,
 // write the request, wait for `replyLen` bytes, read exactly that many, and
-// apply IsReplyValid. `reply` must hold `replyLen` bytes.
+// apply IsReplyValid. `reply` must hold `replyLen` bytes. A refused exchange
+// returns only once the line has fallen silent (3.5 characters, at least
+// 50 ms after bytes, 20 ms when none came; at most the reply's wire time plus
+// 100 ms) and the receive queue is empty, so whatever spoiled it cannot spoil
+// the next one; an accepted one returns at once.
 bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
               uint32_t timeoutMs = 1000, uint32_t pauseMs = 0);
 

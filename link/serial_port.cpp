@@ -19,8 +19,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <utility>
 
 #include "deadline.h"
+#include "port_lock.h"
+#include "open_watch.h"
 
 namespace {
 
@@ -67,19 +73,35 @@ PollResult PollFd(int fd, short events, uint32_t ms) {
   return PollResult::Gone;
 }
 
-// Opens `path` for this process alone. flock() stops a second open from any
-// process (TIOCEXCL alone does not stop root); TIOCEXCL stops programs that
-// do not flock. The lock lives on this open file description, so a second
-// open from this same process is refused as well.
-int OpenExclusive(const std::string& path) {
-  if (path.empty()) return -1;
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
-    close(fd);
-    return -1;
+// Takes the line for this process alone: flock() stops a second open from
+// any process that flocks (TIOCEXCL alone does not stop root), TIOCEXCL the
+// programs that do not flock, and a look through /proc (open_watch.h) finds
+// those that do neither but have the device open already. The flock lives on this open file
+// description, so a second open from this same process is refused as well.
+// `quiet`: nobody opened the device since our last look found it free. On
+// refusal `why` says what holds the line; nothing has been changed on it.
+bool TakeLine(int fd, bool quiet, std::string& why) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    why = "locked (flock) by another program";
+    return false;
   }
-  return fd;
+  // Only root gets this far into a line someone holds with TIOCEXCL; clearing
+  // their flag on the way out would be worse than not looking.
+  int exclusive = 0;
+  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+    why = "held exclusively (TIOCEXCL) by another program";
+    return false;
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) {
+    why = "not a terminal device";
+    return false;
+  }
+  if (const pid_t other = OpenWatch::Process().After(fd, quiet)) {
+    ioctl(fd, TIOCNXCL);
+    why = "open in process " + std::to_string(other);
+    return false;
+  }
+  return true;
 }
 
 // 8N1, raw, receiver on, modem lines ignored, no flow control of any kind
@@ -128,12 +150,28 @@ void DropDtr(int fd) {
   ioctl(fd, TIOCMBIC, &dtr);
 }
 
+std::mutex& FailureHookMutex() {
+  static std::mutex m;
+  return m;
+}
+
+OpenFailureHook& FailureHook() {
+  static OpenFailureHook hook;
+  return hook;
+}
+
+void ReportFailure(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(FailureHookMutex());
+  if (FailureHook()) FailureHook()(path, why);
+}
+
 }  // namespace
 
 struct SerialPort {
   int fd = -1;
   int baud = 0;
   std::string device;
+  PortLock lock;       // our LCK.. file while we hold the line
   size_t rxStart = 0;  // first unread byte of rx
   size_t rxEnd = 0;    // one past the last
   std::array<uint8_t, kRxCapacity> rx;
@@ -190,21 +228,37 @@ bool IsSupportedBaud(int baud) { return SpeedOf(baud) != B0; }
 
 HPORT OpenDevice(const std::string& path, int baud) {
   const speed_t speed = SpeedOf(baud);
-  if (speed == B0) return nullptr;
-  const int fd = OpenExclusive(path);
-  if (fd < 0) return nullptr;
+  if (speed == B0 || path.empty()) return nullptr;
+  auto port = std::make_unique<SerialPort>();
+  if (!port->lock.Acquire(path)) {
+    ReportFailure(path, port->lock.Refusal());
+    return nullptr;
+  }
+  const bool quiet = OpenWatch::Process().Before(path);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    ReportFailure(path, std::error_code(errno, std::generic_category()).message());
+    return nullptr;
+  }
+  std::string why;
+  if (!TakeLine(fd, quiet, why)) {
+    // Someone else's line: no flush, no settings, no bytes.
+    close(fd);
+    ReportFailure(path, why);
+    return nullptr;
+  }
   if (!Configure(fd, speed)) {
     ioctl(fd, TIOCNXCL);
     close(fd);
+    ReportFailure(path, "line settings refused");
     return nullptr;
   }
   DropDtr(fd);
   tcflush(fd, TCIOFLUSH);
-  auto* port = new SerialPort;
   port->fd = fd;
   port->baud = baud;
   port->device = path;
-  return port;
+  return port.release();
 }
 
 void CloseDevice(HPORT port) {
@@ -216,7 +270,12 @@ void CloseDevice(HPORT port) {
   tcflush(port->fd, TCIOFLUSH);
   ioctl(port->fd, TIOCNXCL);
   close(port->fd);  // also releases the flock
-  delete port;
+  delete port;      // and the lock file
+}
+
+void SetOpenFailureHook(OpenFailureHook hook) {
+  std::lock_guard<std::mutex> lock(FailureHookMutex());
+  FailureHook() = std::move(hook);
 }
 
 HPORT OpenPort(int portNumber, int baud) {

@@ -1,12 +1,14 @@
 // The serial line to the controller, over POSIX termios.
 //
 // A port is opened per command (OpenPort ... ClosePort) with 8N1, raw mode,
-// exclusive access, and both queues emptied. Live monitoring keeps it open
+// exclusive access (no other program may have the line), and both queues
+// emptied. Live monitoring keeps it open
 // between polls. The wait for reply bytes blocks in poll(2); it never spins.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // One open serial line. Its layout is private to serial_port.cpp.
@@ -29,11 +31,21 @@ void ResetPortMap();
 bool IsSupportedBaud(int baud);
 
 // --- Opening and closing ----------------------------------------------------
-// Opens `path` exclusively (flock + TIOCEXCL), sets baud/8N1/raw/CLOCAL|CREAD
-// without raising DTR, and empties both queues. Null on any failure.
+// Opens `path` for this process alone, sets baud/8N1/raw/CLOCAL|CREAD without
+// raising DTR, and empties both queues. Null on any failure, and then nothing
+// has been sent or changed on the line. Refused when another program has the
+// line: a live LCK.. lock file (port_lock.h), a flock, TIOCEXCL, or simply an
+// open descriptor on the device in another process (port_users.h). While the
+// handle is open our own lock file says so to other programs.
 HPORT OpenDevice(const std::string& path, int baud);
-// Closes a handle from OpenDevice. Null does nothing.
+// Closes a handle from OpenDevice and removes its lock file. Null does nothing.
 void CloseDevice(HPORT port);
+
+// Told why an open failed (device path, a few words: "open in process 1234",
+// "No such file or directory"...), for the trace. Called on the opening
+// thread; an empty function removes it.
+using OpenFailureHook = std::function<void(const std::string& device, const std::string& why)>;
+void SetOpenFailureHook(OpenFailureHook hook);
 
 // OpenDevice(PortPath(portNumber), baud), stored into PortHandle (a handle the
 // slot still held is closed first). Returns the new value of the slot.

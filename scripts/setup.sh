@@ -9,6 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-translations-l10n
   libgtest-dev libgmock-dev
   libmodbus-dev
   socat xvfb xauth x11-utils imagemagick
@@ -20,6 +21,7 @@ if [ "${1:-}" = "--package" ]; then
   packages+=(dpkg-dev desktop-file-utils lintian man-db)
 fi
 
+echo "==> Checking the ${#packages[@]} Debian packages the project needs" >&2
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -28,15 +30,18 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
+  echo "==> Installing ${#missing[@]} missing: ${missing[*]} (a few minutes on a fresh machine)" >&2
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  echo "    done" >&2
+else
+  echo "    all installed" >&2
 fi
 
 # The tests check that numbers keep their decimal point under a locale with
 # a decimal comma; generate one when the machine has none.
 if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
-  echo "Generating the de_DE.UTF-8 locale for the tests"
+  echo "==> Generating the de_DE.UTF-8 locale for the tests" >&2
   $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

@@ -15,4 +15,5 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 labels=()
 [ "${1:-}" = "--tsan" ] && labels=(-L threads)
+echo "==> Running the tests of $dir/ on $(nproc) cores" >&2
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 "${labels[@]}"

@@ -1,8 +1,11 @@
 #include "Dialog.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,10 +14,12 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimerEvent>
+#include <QWindow>
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 #include "MessageService.h"
 #include "resource.h"
@@ -71,12 +76,55 @@ const TextAccess* TextAccessFor(const QWidget* w) {
   return nullptr;
 }
 
+// Shift+F10, or the Menu key alone (where the window system has not already
+// turned it into a context-menu event).
+bool IsContextMenuKey(const QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  return (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) ||
+         (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier);
+}
+
 bool IsEnterKey(const QKeyEvent* event) {
   const int key = event->key();
   if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
   return !event->modifiers() ||
          (key == Qt::Key_Enter && (event->modifiers() & Qt::KeypadModifier));
 }
+
+}  // namespace
+
+// Qt never delivers a QObject timer again while its own timerEvent is on the
+// stack, a nested loop opened from there included; a window timer's tick is
+// an ordinary message that such a loop dispatches. So the Qt timer only posts
+// a tick event, and OnTimer runs from that event.
+struct DialogTimer {
+  int qtId = 0;
+  const QEvent* pending = nullptr;  // the tick posted and not yet delivered
+};
+
+namespace {
+
+class TickEvent : public QEvent {
+ public:
+  TickEvent(int id, std::shared_ptr<DialogTimer> timer)
+      : QEvent(Kind()), m_id(id), m_timer(std::move(timer)) {}
+  // A tick that goes without being delivered (a filter ate it, the dialog
+  // died) must not leave its timer waiting for it for ever.
+  ~TickEvent() override {
+    if (m_timer->pending == this) m_timer->pending = nullptr;
+  }
+
+  static QEvent::Type Kind() {
+    static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return kind;
+  }
+  int Id() const { return m_id; }
+  const DialogTimer* Timer() const { return m_timer.get(); }
+
+ private:
+  int m_id;
+  std::shared_ptr<DialogTimer> m_timer;
+};
 
 }  // namespace
 
@@ -261,6 +309,11 @@ void CDialog::DDX_Text(bool save, int id, QString& value) {
 // --- Keys -----------------------------------------------------------------------
 
 void CDialog::keyPressEvent(QKeyEvent* event) {
+  if (IsContextMenuKey(event)) {
+    OpenContextMenuFromKeyboard();
+    event->accept();
+    return;
+  }
   if (!IsEnterKey(event)) {
     QDialog::keyPressEvent(event);  // Esc ends the dialog through reject()
     return;
@@ -273,6 +326,23 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
   else
     ClickDefaultButton();
   event->accept();
+}
+
+// The focused control's menu (an edit's own), or, where it has none, its
+// window's: the event goes up the parents as a right click's does.
+void CDialog::OpenContextMenuFromKeyboard() {
+  QWidget* target = focusWidget() ? focusWidget() : this;
+  const QPoint where = target->rect().center();
+  QContextMenuEvent menu(QContextMenuEvent::Keyboard, where, target->mapToGlobal(where));
+  QApplication::sendEvent(target, &menu);
+}
+
+void CDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Qt hands the window system the program's name for an empty caption; a
+  // blank one shows nothing, as the template means. The dialog's own
+  // windowTitle() stays empty.
+  if (windowTitle().isEmpty() && windowHandle()) windowHandle()->setTitle(QStringLiteral(" "));
 }
 
 void CDialog::ClickDefaultButton() {
@@ -289,30 +359,42 @@ void CDialog::ClickDefaultButton() {
 
 void CDialog::SetTimer(int id, int ms) {
   KillTimer(id);
-  m_timers[id] = startTimer(ms, Qt::PreciseTimer);
+  auto timer = std::make_shared<DialogTimer>();
+  timer->qtId = startTimer(ms, Qt::PreciseTimer);
+  m_timers.emplace(id, std::move(timer));
 }
 
 void CDialog::KillTimer(int id) {
   auto it = m_timers.find(id);
   if (it == m_timers.end()) return;
-  killTimer(it->second);
-  m_timers.erase(it);
+  killTimer(it->second->qtId);
+  m_timers.erase(it);  // a tick still queued no longer finds its timer
 }
 
 void CDialog::timerEvent(QTimerEvent* event) {
-  int id = 0;
-  bool ours = false;
-  for (const auto& [timerId, qtId] : m_timers) {
-    if (qtId == event->timerId()) {
-      id = timerId;
-      ours = true;
-      break;
+  for (const auto& [id, timer] : m_timers) {
+    if (timer->qtId != event->timerId()) continue;
+    if (!timer->pending) {
+      auto* tick = new TickEvent(id, timer);
+      timer->pending = tick;
+      QCoreApplication::postEvent(this, tick);
     }
+    return;
   }
-  if (ours)
-    OnTimer(id);
-  else
-    QDialog::timerEvent(event);
+  QDialog::timerEvent(event);
+}
+
+void CDialog::customEvent(QEvent* event) {
+  if (event->type() != TickEvent::Kind()) {
+    QDialog::customEvent(event);
+    return;
+  }
+  const auto* tick = static_cast<const TickEvent*>(event);
+  const auto it = m_timers.find(tick->Id());
+  // Killed, or set anew, since the tick was posted.
+  if (it == m_timers.end() || it->second.get() != tick->Timer() || it->second->pending != tick) return;
+  it->second->pending = nullptr;  // the next period may post again
+  OnTimer(tick->Id());
 }
 
 // A worker's call waiting for the dialog's thread.

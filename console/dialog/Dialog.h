@@ -1,8 +1,9 @@
 // The dialog base of the console's windows, on Qt Widgets: controls reached
 // by their numeric id (object name "id<N>"), radio-group and text data
 // exchange, timers with ids, modal runs with a one-time initialisation, a
-// blocking message send from worker threads, and the Enter/Esc behaviour of
-// a dialog with a default button.
+// blocking message send from worker threads, the Enter/Esc behaviour of a
+// dialog with a default button, Shift+F10 and the Menu key for the context
+// menu, and a caption left empty that stays empty.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +19,7 @@
 #include "WindowMessages.h"
 
 class QButtonGroup;
+struct DialogTimer;  // one timer's state, private to Dialog.cpp
 
 class CDialog : public QDialog {
   Q_OBJECT
@@ -51,6 +53,10 @@ class CDialog : public QDialog {
   void UpdateData(bool save = true);
 
   // --- Timers: OnTimer(id) every `ms` until KillTimer(id) -----------------
+  // A tick is an event like any other: it also arrives in a nested loop (a
+  // message box) opened by an earlier OnTimer still on the stack. Ticks do
+  // not pile up: at most one per id waits to be delivered, and KillTimer
+  // drops it. Setting an id again replaces its timer.
   void SetTimer(int id, int ms);
   void KillTimer(int id);
 
@@ -94,13 +100,16 @@ class CDialog : public QDialog {
   void DDX_Text(bool save, int id, QString& value);
 
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
+  void customEvent(QEvent* event) override;
 
  private:
   QButtonGroup* RadioGroup(std::initializer_list<int> ids);
   QWidget* FindControl(int id) const;  // GetDlgItem without the warning
   void IndexControls() const;
   void ClickDefaultButton();
+  void OpenContextMenuFromKeyboard();
 
   struct PendingCall;
   struct SendGate;
@@ -109,7 +118,7 @@ class CDialog : public QDialog {
 
   mutable QHash<int, QWidget*> m_controls;
   std::map<int, QButtonGroup*> m_radioGroups;  // by the group's first id
-  std::map<int, int> m_timers;                 // our id -> QObject timer id
+  std::map<int, std::shared_ptr<DialogTimer>> m_timers;  // by our id
   bool m_standardBound = false;  // IDOK/IDCANCEL bound to OnOK/OnCancel
   bool m_ended = false;          // EndDialog ran during this DoModal
 };

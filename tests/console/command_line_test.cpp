@@ -64,6 +64,12 @@ TEST(CommandLine, GoodInvocations) {
        [](const CommandLine& c) { EXPECT_EQ(c.sim.scenario, sim::Scenario::Broken); }},
       {{"--simulate", "--sim-scenario", "none"},
        [](const CommandLine& c) { EXPECT_EQ(c.sim.scenario, sim::Scenario::NoAlarm); }},
+      // The simulator has Com1; the other ports may still go elsewhere.
+      {{"--simulate", "--port", "2=/dev/ttyS1"},
+       [](const CommandLine& c) {
+         EXPECT_TRUE(c.simulate);
+         EXPECT_EQ(c.ports, (Ports{{2, "/dev/ttyS1"}}));
+       }},
       {{"--trace"}, [](const CommandLine& c) { EXPECT_TRUE(c.trace); }},
       // Qt's own options pass; the application object takes them later.
       {{"-platform", "offscreen", "-reverse"}, [](const CommandLine&) {}},
@@ -110,6 +116,19 @@ TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
   }
 }
 
+// Both would name Com1's device: refused in words, not settled in silence.
+TEST(CommandLine, SimulateRefusesAPathForCom1) {
+  for (const auto& args : std::vector<std::vector<const char*>>{
+           {"--simulate", "--port", "1=/dev/ttyUSB0"},
+           {"--port", "2=/dev/ttyS1", "--port=1=/dev/ttyUSB0", "--simulate"}}) {
+    const CommandLine result = Parse(args);
+    EXPECT_FALSE(result.run);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.error.find("--simulate"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find("--port 1=/dev/ttyUSB0"), std::string::npos) << result.error;
+  }
+}
+
 TEST(CommandLine, HelpAndVersionEndAtOnceOnStandardOutput) {
   const CommandLine help = Parse({"--help"});
   EXPECT_FALSE(help.run);
@@ -117,6 +136,7 @@ TEST(CommandLine, HelpAndVersionEndAtOnceOnStandardOutput) {
   for (const char* option : {"--port", "--simulate", "--sim-scenario", "--trace", "--version"})
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   EXPECT_EQ(help.output.find("platform"), std::string::npos);  // Qt's stay out of sight
+  EXPECT_NE(help.output.find("3  no display"), std::string::npos) << "exit codes documented";
 
   const CommandLine version = Parse({"--version"});
   EXPECT_FALSE(version.run);

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +22,9 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include "Dialog.h"
 #include "MessageMap.h"
@@ -84,6 +88,9 @@ class CProbeDlg : public CDialog {
   bool visibleAtInit = true;
   std::vector<int> ticks;
   int killOnTick = -1;  // a timer that kills itself on its first tick
+  std::function<void(int)> onTick;  // runs inside OnTimer, after the record
+  int depth = 0;                    // OnTimer calls on the stack
+  std::vector<int> depths;          // of each tick, when it arrived
   QThread* messageThread = nullptr;
   std::atomic<bool> handled{false};
 
@@ -99,7 +106,10 @@ class CProbeDlg : public CDialog {
   }
   void OnTimer(int id) override {
     ticks.push_back(id);
+    depths.push_back(++depth);
     if (id == killOnTick) KillTimer(id);
+    if (onTick) onTick(id);
+    --depth;
   }
   LRESULT OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) override {
     messageThread = QThread::currentThread();
@@ -345,6 +355,80 @@ TEST(DialogLayer, TimersDeliverTheirIdsUntilKilled) {
   EXPECT_EQ(count(7), 0);
   dlg.KillTimer(9);
   dlg.KillTimer(9);  // twice is harmless
+}
+
+// A handler that opens a modal box (here its loop alone) still gets the
+// ticks of its own timer meanwhile, and can kill the timer from one of them.
+TEST(DialogLayer, TicksReachANestedLoopOpenedByTheirOwnHandler) {
+  CProbeDlg dlg;
+  constexpr int kId = 1;
+  constexpr int kPeriodMs = 10;
+  QEventLoop box;
+  bool gaveUp = false;
+  dlg.onTick = [&](int) {
+    if (dlg.ticks.size() == 1) {
+      // Ends the box if the ticks never come, so a failure does not hang.
+      QTimer::singleShot(5000, &box, [&] {
+        gaveUp = true;
+        box.quit();
+      });
+      box.exec();
+    } else if (dlg.ticks.size() == 4) {
+      dlg.KillTimer(kId);
+      // Five more periods in the box: a killed timer stays quiet.
+      QTimer::singleShot(5 * kPeriodMs, &box, &QEventLoop::quit);
+    }
+  };
+  dlg.SetTimer(kId, kPeriodMs);
+  ASSERT_TRUE(WaitFor([&] { return !dlg.ticks.empty() && dlg.depth == 0; }));
+  EXPECT_FALSE(gaveUp) << "no tick while the first handler's box was open";
+  EXPECT_EQ(dlg.ticks, (std::vector<int>{kId, kId, kId, kId}));
+  // The three later ticks each came while the first was still on the stack.
+  EXPECT_EQ(dlg.depths, (std::vector<int>{1, 2, 2, 2}));
+}
+
+// Expiries of a timer whose tick has not been delivered yet (its handler is
+// busy elsewhere) add nothing: one tick per id waits, and KillTimer drops it.
+TEST(DialogLayer, AtMostOneTickWaitsPerTimer) {
+  CProbeDlg dlg;
+  // Periods far beyond the test: every expiry below is one the test sends.
+  dlg.SetTimer(3, 1000000);
+  dlg.SetTimer(4, 2000000);
+  std::map<int, int> qtIds;  // our id -> Qt's, found by period
+  for (const auto& info : QAbstractEventDispatcher::instance()->registeredTimers(&dlg)) {
+    if (info.interval == 1000000) qtIds[3] = info.timerId;
+    if (info.interval == 2000000) qtIds[4] = info.timerId;
+  }
+  ASSERT_EQ(qtIds.size(), 2u);
+  const auto expire = [&](int id, int times) {
+    for (int i = 0; i < times; ++i) {
+      QTimerEvent expiry(qtIds[id]);
+      QCoreApplication::sendEvent(&dlg, &expiry);
+    }
+  };
+
+  expire(3, 3);
+  expire(4, 2);
+  EXPECT_TRUE(dlg.ticks.empty());  // posted, not called in place
+  QCoreApplication::sendPostedEvents(&dlg);
+  std::vector<int> ticks = dlg.ticks;
+  std::sort(ticks.begin(), ticks.end());
+  EXPECT_EQ(ticks, (std::vector<int>{3, 4}));
+
+  dlg.ticks.clear();
+  expire(3, 1);
+  expire(4, 1);
+  dlg.KillTimer(3);
+  QCoreApplication::sendPostedEvents(&dlg);
+  EXPECT_EQ(dlg.ticks, std::vector<int>{4});
+
+  // Set again while a tick of the old timer waits: the old tick is dropped.
+  dlg.ticks.clear();
+  expire(4, 1);
+  dlg.SetTimer(4, 2000000);
+  QCoreApplication::sendPostedEvents(&dlg);
+  EXPECT_TRUE(dlg.ticks.empty());
+  dlg.KillTimer(4);
 }
 
 TEST(DialogLayer, SendMessageFromAWorkerBlocksUntilHandledOnTheWindowThread) {

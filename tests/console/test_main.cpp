@@ -1,12 +1,16 @@
-// Runs the console's tests inside one QApplication on the offscreen platform.
+// Runs the console's tests inside one QApplication on the offscreen platform,
+// with Qt's own texts in Chinese as the program has them.
 #include <QApplication>
 #include <QFont>
 
 #include <gtest/gtest.h>
 
+#include "Translations.h"
+
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
+  InstallQtTranslations();
   QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("WenQuanYi Micro Hei"),
                                                       QStringLiteral("Noto Sans CJK SC")});
   ::testing::InitGoogleTest(&argc, argv);

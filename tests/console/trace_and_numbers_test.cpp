@@ -8,6 +8,7 @@
 
 #include "TextNumbers.h"
 #include "Trace.h"
+#include "serial_port.h"
 
 namespace {
 
@@ -61,6 +62,20 @@ TEST(Trace, InstalledSinkGetsExchangesAndNotes) {
   EXPECT_EQ(lines[0].substr(13), "window shown 12 ms after the start-up exchange");
   EXPECT_EQ(lines[0][2], ':');
   EXPECT_EQ(lines[0][8], '.');
+}
+
+// One message box stands for a missing device, missing rights and a line
+// someone else holds; the trace tells them apart.
+TEST(Trace, SaysWhyAPortWasNotOpened) {
+  std::vector<std::string> lines;
+  InstallTrace([&](const std::string& line) { lines.push_back(line); });
+  EXPECT_EQ(OpenDevice("/dev/qd7420-no-such-port", 9600), nullptr);
+  RemoveTrace();
+  EXPECT_EQ(OpenDevice("/dev/qd7420-no-such-port", 9600), nullptr);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string said = "/dev/qd7420-no-such-port not opened: ";
+  EXPECT_EQ(lines[0].substr(13, said.size()), said);
+  EXPECT_GT(lines[0].size(), 13 + said.size()) << "and why (the system's words for ENOENT)";
 }
 
 TEST(TextNumbers, LeadingIntegerPrefix) {

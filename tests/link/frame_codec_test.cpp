@@ -135,6 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptCase{"Good", kGood, 7, 7, 7, true},
         AcceptCase{"SwappedCheckBytes", Swapped(kGood), 7, 7, 7, false},
         AcceptCase{"ShortRead", kGood, 7, 5, 5, false},
+        // Seven queued but only five read: the buffer's last two bytes are
+        // whatever it held, here the good check bytes. Still refused.
+        AcceptCase{"ReadFewerThanQueued", kGood, 7, 5, 7, false},
         AcceptCase{"ShortQueued", kGood, 7, 7, 5, false},
         // The first seven of nine queued bytes form a good frame: still refused.
         AcceptCase{"LongQueued", kGood, 7, 7, 9, false},
@@ -172,6 +175,10 @@ TEST(Encodings, HundredthsWord) {
       {12.34, 0x04D2},
       {1.15, 0x0072},   // 114.99999... truncates
       {-1.5, 0x006A},   // -150 / 256 = 0, -150 % 256 = -150 -> 0x6A
+      // Toward zero, not down: -123.4 -> -123 -> 0x85 (floor: -124 -> 0x84),
+      // and -0.5 -> 0 (floor: -1 -> 0x00FF).
+      {-1.234, 0x0085},
+      {-0.005, 0x0000},
       {700.0, 0x1170},  // 70000 does not fit: 273 -> 0x11, 112 -> 0x70
       {0.0, 0x0000},
       {655.35, 0xFFFF},
@@ -182,6 +189,9 @@ TEST(Encodings, HundredthsWord) {
 
 TEST(Encodings, HundredthsSaturateAndDecode) {
   EXPECT_EQ(ToHundredths(-1.5), -150);
+  EXPECT_EQ(ToHundredths(-1.234), -123);
+  EXPECT_EQ(ToHundredths(-0.005), 0);
+  EXPECT_EQ(ToHundredths(1.234), 123);
   EXPECT_EQ(ToHundredths(1e12), INT32_MAX);
   EXPECT_EQ(ToHundredths(-1e12), INT32_MIN);
   EXPECT_EQ(ToHundredths(INFINITY), INT32_MAX);
@@ -199,10 +209,25 @@ TEST(Encodings, IntegersBigEndian) {
 }
 
 TEST(Encodings, ClockBothWays) {
-  const ClockFields when{2026, 12, 7, 21, 5, 9};
-  uint8_t wire[8];
-  EncodeClock(when, wire);
-  EXPECT_EQ(Bytes(wire, wire + 8), (Bytes{0x20, 0x26, 0x12, 0x07, 0x21, 0x05, 0x00, 0x09}));
+  // Every field with two digits, where BCD and binary differ (17 is 0x17 in
+  // BCD, 0x11 in binary), and with single digits.
+  const struct {
+    ClockFields when;
+    Bytes wire;
+  } cases[] = {
+      {{2026, 12, 17, 21, 45, 39}, {0x20, 0x26, 0x12, 0x17, 0x21, 0x45, 0x00, 0x39}},
+      {{2026, 12, 7, 21, 5, 9}, {0x20, 0x26, 0x12, 0x07, 0x21, 0x05, 0x00, 0x09}},
+  };
+  for (const auto& c : cases) {
+    uint8_t wire[8];
+    EncodeClock(c.when, wire);
+    EXPECT_EQ(Bytes(wire, wire + 8), c.wire);
+    const ClockFields back = DecodeClock(c.wire.data());
+    EXPECT_EQ(std::vector<int>({back.year, back.month, back.day, back.hour, back.minute,
+                                back.second}),
+              std::vector<int>({c.when.year, c.when.month, c.when.day, c.when.hour,
+                                c.when.minute, c.when.second}));
+  }
 
   const uint8_t read[8] = {0x20, 0x15, 0x01, 0x31, 0x23, 0x59, 0x77, 0x58};
   const ClockFields back = DecodeClock(read);  // the reserved byte is ignored

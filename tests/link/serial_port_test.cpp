@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -265,6 +266,37 @@ TEST_F(SerialPortTest, ShortReadEndsAfterTheGapLimit) {
   const double ms = MsSince(start);
   EXPECT_GE(ms, 100.0);
   EXPECT_LT(ms, 1000.0);
+}
+
+// The gap limit (100 ms) counts only from a byte that came: pieces 70 ms
+// apart are all read, and a first byte that comes after 300 ms is still read
+// while the total limit lasts (247 bytes: 5 x 247 + 5 = 1240 ms).
+TEST_F(SerialPortTest, ReadTakesPiecesWithinTheGapAndTotalLimits) {
+  ASSERT_NE(Open(), nullptr);
+  const struct {
+    const char* name;
+    int firstMs;
+    int pieces;  // 70 ms apart
+  } cases[] = {{"five pieces 70 ms apart", 0, 5}, {"all after 300 ms", 300, 1}};
+  Bytes sent(247);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i);
+  for (const auto& c : cases) {
+    const auto start = Clock::now();
+    std::thread device([&] {
+      const size_t piece = (sent.size() + c.pieces - 1) / c.pieces;
+      for (int k = 0; k < c.pieces; ++k) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(c.firstMs + 70 * k));
+        const size_t from = k * piece, to = std::min(sent.size(), from + piece);
+        pty_.Send(Bytes(sent.begin() + from, sent.begin() + to));
+      }
+    });
+    Bytes got(sent.size());
+    const size_t n = ReadPort(PortHandle, got.data(), got.size());
+    device.join();
+    EXPECT_EQ(n, sent.size()) << c.name;
+    EXPECT_EQ(got, sent) << c.name;
+    EXPECT_GE(MsSince(start), c.firstMs + 70.0 * (c.pieces - 1)) << c.name;
+  }
 }
 
 TEST_F(SerialPortTest, EmptyReadEndsAfterTheTotalLimit) {

@@ -59,6 +59,9 @@ TEST_P(SmallDialog, CaptionSizeAndFont)
     }
     EXPECT_EQ(dialog->font().family(), QStringLiteral("宋体"));
     EXPECT_EQ(dialog->font().pointSize(), tmpl.pointSize);
+    // A dialog frame: the window manager offers no resizing.
+    EXPECT_EQ(dialog->minimumSize(), dialog->size());
+    EXPECT_EQ(dialog->maximumSize(), dialog->size());
 }
 
 TEST_P(SmallDialog, ControlsHaveTheirKindTextAndState)

@@ -230,17 +230,27 @@ inline const std::vector<Area> kConsoleAreas = {
     {"A2", {365, 280, 172, 70}, false, true},
 };
 
-// Controls whose rectangle the layout gives outright (dialog units).
+// Controls whose rectangle the layout gives outright (dialog units). A
+// control that may grow keeps its place but may be larger, to hold its
+// caption in the CJK font that stands in for 宋体 (wider than the original).
 struct PlacedControl {
     int id;
     DuRect rect;
+    bool mayGrow;
 };
 inline const std::vector<PlacedControl> kPlacedControls = {
-    {1051, {205, 186, 41, 27}},
-    {1093, {297, 232, 64, 14}},
-    {1053, {181, 391, 50, 14}},
-    {1054, {261, 391, 50, 14}},
+    {1051, {205, 186, 41, 27}, false},
+    {1093, {297, 232, 64, 14}, false},
+    {1053, {181, 391, 50, 14}, false},
+    {1054, {261, 391, 50, 14}, false},
+    {1106, {505, 22, 26, 30}, true},  // three characters a line: "自动校" / "准电压"
 };
+
+// The device clock row: year / month / day hour : minute : second, from
+// x = 129 at y = 232, before "设置为系统时间" 1093.
+inline const std::vector<int> kClockStatics = {1098, 1099, 1100, 1101, 1102, 1103};
+inline constexpr int kClockRowXDu = 129;
+inline constexpr int kClockRowYDu = 232;
 
 // The main window: caption, size in dialog units, left edge of the panel.
 inline constexpr const char* kConsoleCaption = "QD-7420A_ver.1.1";

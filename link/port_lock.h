@@ -1,0 +1,57 @@
+// The serial lock-file convention of Linux terminal programs: a file
+// LCK..<device name> in the lock folder (/run/lock, /var/lock) holds the PID
+// of the program that has the line, as ten right-aligned digits and a newline.
+//
+// The lock folder is shared by every user, so nothing in it is trusted: our
+// lock is created with O_EXCL (a link planted under its name is never
+// followed), a lock is read without following links, a stale one is removed
+// only after it has been read a second time, and a lock is removed on release
+// only while it is still the very file we wrote with our PID in it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// The folders looked into, in order; our lock goes into the first that takes
+// it. The same folder reached twice (/var/lock is often a link to /run/lock)
+// counts once. Tests point this at folders of their own.
+void SetLockFolders(std::vector<std::string> folders);
+std::vector<std::string> LockFolders();
+void ResetLockFolders();
+
+class PortLock {
+ public:
+  PortLock() = default;
+  ~PortLock() { Release(); }
+  PortLock(const PortLock&) = delete;
+  PortLock& operator=(const PortLock&) = delete;
+
+  // Looks for a lock on `devicePath` (under its own name and, for a link such
+  // as /dev/serial/by-id/..., the name of the device it leads to) in every
+  // lock folder. False when a live process holds one, or when one cannot be
+  // read as a PID (a link, an empty or garbled file: someone's, so not ours
+  // to judge). Otherwise stale locks are taken over and ours is written,
+  // and the result is true, also when no folder would take our file.
+  bool Acquire(const std::string& devicePath);
+
+  // Removes our lock file if it is still ours. Safe to call twice.
+  void Release();
+
+  // Our lock file while we hold one, else empty.
+  const std::string& Path() const { return path_; }
+  // Why the last Acquire refused ("" when it did not).
+  const std::string& Refusal() const { return refusal_; }
+
+ private:
+  bool Write(const std::string& folder, const std::string& name);
+
+  std::string path_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  std::string refusal_;
+};
+
+// "LCK..ttyUSB0" for /dev/ttyUSB0: the name the convention gives a device.
+std::string LockFileName(const std::string& devicePath);
