@@ -20,10 +20,10 @@ class CWaitDlg : public CFormDialog<Ui::WaitDlg> {
 
  public:
   // Runs on the final tick, with this window as the owner of its message;
-  // true when the calibration is done.
+  // true when the calibration is done. Without one the window just closes.
   using ClosingStep = std::function<bool(CDialog& countdown)>;
 
-  explicit CWaitDlg(ClosingStep closing, QWidget* parent = nullptr);
+  explicit CWaitDlg(ClosingStep closing = {}, QWidget* parent = nullptr);
 
   static constexpr int kTimerId = 1;
   static constexpr int kSeconds = 30;

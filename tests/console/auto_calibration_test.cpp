@@ -3,6 +3,8 @@
 // confirmation and countdown windows with the port held open throughout.
 #include <QAbstractButton>
 #include <QDialog>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "Globals.h"
+#include "MessageService.h"
 #include "WaitDlg.h"
 #include "console_window_fixture.h"
 #include "modal_watcher.h"
@@ -241,6 +244,40 @@ TEST_F(AutoCalibrationTest, RefusedClosingWrites) {
     EXPECT_EQ(m_server.Device().Register(REG_RESISTIVITY_AUTOCAL), c.autocal);
     EXPECT_FALSE(g_bCalibrationDone);
   }
+}
+
+// A message box the operator leaves up for a while: a nested loop of its
+// own, as a real box runs, in which the countdown's timer goes on ticking.
+class CLingeringMessages : public CMessageService {
+ public:
+  explicit CLingeringMessages(int ms) : m_ms(ms), m_previous(InstallMessageService(this)) {}
+  ~CLingeringMessages() override { InstallMessageService(m_previous); }
+  void Show(QWidget*, const QString& text) override {
+    texts << text;
+    QEventLoop loop;
+    QTimer::singleShot(m_ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  QStringList texts;
+
+ private:
+  int m_ms;
+  CMessageService* m_previous;
+};
+
+TEST_F(AutoCalibrationTest, TicksDuringTheFinalMessageCountOnAndSendNothing) {
+  AnswerConfirmation(IDOK);
+  CLingeringMessages lingering(20 * kTickMs);
+  EXPECT_EQ(RunResistivityOn(QStringLiteral("12.34")), QStringLiteral("关"));
+  EXPECT_EQ(lingering.texts, QStringList{QStringLiteral("校准成功!")});
+  // 30 down to 0, then below 0 while the box was up.
+  const QStringList& texts = m_watcher.texts;
+  ASSERT_GT(texts.size(), 31);
+  EXPECT_EQ(texts.mid(0, 31), Countdown(30, 0));
+  EXPECT_EQ(texts.mid(31), Countdown(-1, -static_cast<int>(texts.size() - 31)));
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{kResistivityOn, kLength1234, kResistivityOff}));
+  EXPECT_EQ(PortHandle, nullptr);
+  EXPECT_TRUE(g_bCalibrationDone);
 }
 
 // --- Resistivity: the switches refused -----------------------------------------------
