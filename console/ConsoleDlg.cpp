@@ -85,6 +85,12 @@ const MessageEntry<CConsoleDlg> CConsoleDlg::kWindowMessages[] = {
     {WM_SEARCH_FOUND, &CConsoleDlg::OnSearchFound},
 };
 
+std::vector<int> CConsoleDlg::CommandIds() {
+  std::vector<int> ids;
+  for (const CommandEntry<CConsoleDlg>& entry : kMessageMap) ids.push_back(entry.id);
+  return ids;
+}
+
 CConsoleDlg::CConsoleDlg(QWidget* parent)
     : CDialog(parent),
       m_hIcon(QStringLiteral(":/icons/qd7420.png")),
@@ -183,6 +189,9 @@ void CConsoleDlg::SetUpAlarmList() {
   static const Column kColumns[] = {{"编号", 70}, {"时间", 150}, {"告警类型", 150}, {"告警长度", 150}};
   list->setColumnCount(static_cast<int>(std::size(kColumns)));
   list->header()->setStretchLastSection(false);
+  // One line a row: the view then lays out thousands of rows without
+  // measuring each one.
+  list->setUniformRowHeights(true);
   QTreeWidgetItem* header = list->headerItem();
   for (int i = 0; i < list->columnCount(); ++i) {
     header->setText(i, QString::fromUtf8(kColumns[i].title));

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMargins>
+#include <QPointer>
 #include <QRect>
 
 #include <cstdint>
@@ -19,11 +20,13 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "dialog/Dialog.h"
 #include "serial_port.h"
 
 class CCommandPort;
+class CLogReader;
 class QMenu;
 struct BcdClock;
 struct FactoryStatus;
@@ -68,6 +71,11 @@ class CConsoleDlg : public CDialog {
   // default; a test fixes it).
   using TimeSource = std::function<QDateTime()>;
   void SetTimeSource(TimeSource source) { m_timeSource = std::move(source); }
+
+  // The ids of every control that starts a command (the message map's).
+  static std::vector<int> CommandIds();
+  // A paged log read is still under way (the window's commands are locked).
+  bool IsReadingLog() const { return !m_pLogReader.isNull(); }
 
  protected:
   bool OnInitDialog() override;
@@ -151,6 +159,8 @@ class CConsoleDlg : public CDialog {
   void OnReadEntryCount();
   void OnReadLog();
   void OnClearLog();
+  void OnLogReadFinished();
+  QPointer<CLogReader> m_pLogReader;  // the paged read under way, if any
 
   // --- Device administration (ConsoleDlg_Admin.cpp) ---
   void OnWorkModeChange();

@@ -14,6 +14,7 @@
 #include "ConsoleDlg.h"
 #include "ControlStates.h"
 #include "Globals.h"
+#include "Messages.h"
 #include "StatusBlock.h"
 #include "TextNumbers.h"
 #include "exchange.h"
@@ -38,9 +39,9 @@ struct AlarmRow {
   bool position;
 };
 constexpr AlarmRow kAlarmRows[] = {
-    {0, "无告警", false},
-    {1, "水浸", true},
-    {2, "断线", false},
+    {0, kTextAlarmStates[0], false},
+    {1, kTextAlarmStates[1], true},
+    {2, kTextAlarmStates[2], false},
 };
 
 const AlarmRow* AlarmRowOf(uint16_t status) {

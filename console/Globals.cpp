@@ -14,3 +14,8 @@ std::atomic<const char*> g_strSearchProgress{""};
 std::atomic<const char*> g_strSearchResult{""};
 std::atomic<unsigned> g_nSearchGeneration{0};
 std::mutex g_searchMutex;
+
+int g_nCalibLineLength = 0;
+int g_nCalibAddress = 0;
+int g_nCountdown = 0;
+bool g_bCalibrationDone = false;

@@ -41,3 +41,13 @@ extern std::atomic<const char*> g_strSearchResult;
 // change the result text under g_searchMutex, together with this check.
 extern std::atomic<unsigned> g_nSearchGeneration;
 extern std::mutex g_searchMutex;
+
+// Resistivity auto-calibration, from its start in the main window to the
+// end of its countdown window (window thread only):
+// the cable length in hundredths of a metre and the station address taken
+// when it started, the seconds left in the countdown, and whether a
+// countdown has ever ended with the calibration done (never cleared).
+extern int g_nCalibLineLength;
+extern int g_nCalibAddress;
+extern int g_nCountdown;
+extern bool g_bCalibrationDone;

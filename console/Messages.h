@@ -24,6 +24,8 @@ inline constexpr char kTextSearchNotFound[] = "未搜索到参数,请检查接�
 
 // Success, where a command reports it.
 inline constexpr char kTextSetSucceeded[] = "设置成功!";
+inline constexpr char kTextStartSucceeded[] = "启动成功!";
+inline constexpr char kTextCalibrationSucceeded[] = "校准成功!";
 
 // Inputs refused before anything is sent.
 inline constexpr char kTextBadStationAddress[] = "不能为空，地址范围在1--255";
@@ -33,3 +35,7 @@ inline constexpr char kTextBadLineLength[] = "请输入正确线长";
 inline constexpr char kTextNoRange[] = "请选择量程";
 inline constexpr char kTextNoBaudRate[] = "请选择波特率";
 inline constexpr char kTextWrongPassword[] = "密码错误!";  // an application box
+
+// The cable's alarm states by the code the controller reports (the status
+// register 0x2000 and the type of a log entry); other codes have no text.
+inline constexpr const char* kTextAlarmStates[] = {"无告警", "水浸", "断线"};

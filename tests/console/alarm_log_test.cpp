@@ -1,0 +1,353 @@
+// The alarm-log commands on the real window against the simulated
+// controller: the count, the read in one request or in pages, clearing, and
+// every refusal with its message and what it leaves in the window.
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console_window_fixture.h"
+#include "qt_print.h"
+#include "window_actions.h"
+#include "exchange.h"
+#include "registers.h"
+#include "resource.h"
+#include "serial_port.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Requests as the controller must see them, check bytes included.
+const Bytes kReadCount = {0x01, 0x03, 0x20, 0x03, 0x00, 0x01, 0x7F, 0xCA};
+const Bytes kReadCount2 = {0x01, 0x03, 0x10, 0x2C, 0x00, 0x01, 0x41, 0x03};
+const Bytes kClear = {0x01, 0x06, 0x20, 0x03, 0x00, 0x01, 0xB3, 0xCA};
+// Read File Record, file 0x2010: record number, record length.
+const Bytes kRecords0Len0 = {0x01, 0x14, 0x07, 0x06, 0x20, 0x10, 0x00, 0x00, 0x00, 0x00, 0x3F, 0x87};
+const Bytes kRecords0Len120 = {0x01, 0x14, 0x07, 0x06, 0x20, 0x10, 0x00, 0x00, 0x00, 0x78, 0x3F, 0xA5};
+const Bytes kRecords120Len5 = {0x01, 0x14, 0x07, 0x06, 0x20, 0x10, 0x00, 0x78, 0x00, 0x05, 0x7F, 0x9D};
+const Bytes kRecords120Len120 = {0x01, 0x14, 0x07, 0x06, 0x20, 0x10, 0x00, 0x78, 0x00, 0x78, 0xBF, 0xBC};
+const Bytes kRecords240Len120 = {0x01, 0x14, 0x07, 0x06, 0x20, 0x10, 0x00, 0xF0, 0x00, 0x78, 0x3F, 0x96};
+const Bytes kRecords0Len15 = {0x01, 0x14, 0x07, 0x06, 0x20, 0x10, 0x00, 0x00, 0x00, 0x0F, 0x7F, 0x83};
+
+const QString kPortMissing = QStringLiteral("没有发现此串口或此串口被占用");
+
+class AlarmLogTest : public ConsoleWindowTest {
+ protected:
+  void SetUp() override {
+    ConsoleWindowTest::SetUp();
+    SetTraceHook([this](const TraceRecord& r) { m_trace.push_back(r); });
+  }
+  void TearDown() override {
+    SetTraceHook({});
+    ConsoleWindowTest::TearDown();
+  }
+
+  // The controller's log holds `entries` entries of its own making.
+  void SetLog(int entries) { m_server.Device().FillLog(static_cast<size_t>(entries)); }
+
+  // The controller's log holds `entries` entries whose rows are known: entry
+  // i at 2015-09-07 08:i (BCD), type i % 3, length 12.34 m + i cm.
+  void SetKnownLog(int entries) {
+    SetLog(0);
+    for (int i = 0; i < entries; ++i) {
+      const auto minute = static_cast<uint8_t>((i % 60 / 10) << 4 | i % 10);
+      AppendEntry({{0x20, 0x15, 0x09, 0x07, 0x08, minute}, static_cast<uint16_t>(i % 3),
+                   static_cast<uint16_t>(1234 + i)});
+    }
+  }
+  void AppendEntry(const sim::LogEntry& entry) { m_server.Device().AppendLogEntry(entry); }
+
+  // Clicks a command's button; a paged read is waited for to its end.
+  static void ClickAndWait(CConsoleDlg& dlg, int id) {
+    Click(dlg, id);
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.IsReadingLog(); }));
+  }
+
+  static QTreeWidget& List(CConsoleDlg& dlg) {
+    return *qobject_cast<QTreeWidget*>(dlg.GetDlgItem(IDC_ALARM_LIST));
+  }
+  static std::vector<QStringList> Rows(CConsoleDlg& dlg) {
+    std::vector<QStringList> rows;
+    QTreeWidget& list = List(dlg);
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+      QStringList cells;
+      for (int c = 0; c < list.columnCount(); ++c) cells << list.topLevelItem(i)->text(c);
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+  static QStringList Numbers(CConsoleDlg& dlg) {
+    QStringList numbers;
+    for (const QStringList& row : Rows(dlg)) numbers << row[0];
+    return numbers;
+  }
+  static QStringList Numbered(int from, int to) {
+    QStringList numbers;
+    for (int i = from; i <= to; ++i) numbers << QString::number(i);
+    return numbers;
+  }
+
+  // The frames since the start-up exchange.
+  std::vector<Bytes> CommandFrames() const {
+    std::vector<Bytes> frames = Frames();
+    frames.erase(frames.begin(), frames.begin() + std::min<size_t>(2, frames.size()));
+    return frames;
+  }
+
+  std::vector<TraceRecord> m_trace;
+};
+
+struct ReadCase {
+  const char* name;
+  int entries;
+  std::vector<Bytes> frames;
+  bool paged;
+  QStringList first, last;  // the first and the last row
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
+class LogRead : public AlarmLogTest, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(LogRead, RequestsRowsAndTimeFormat) {
+  const ReadCase& c = GetParam();
+  SetKnownLog(c.entries);
+  std::vector<QStringList> rows;
+  QString count;
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    rows = Rows(dlg);
+    count = dlg.GetDlgItemText(IDC_LOG_COUNT);
+  });
+  EXPECT_EQ(CommandFrames(), c.frames);
+  EXPECT_TRUE(m_messages.shown.empty());
+  EXPECT_EQ(count, QString::number(c.entries));
+  ASSERT_EQ(rows.size(), static_cast<size_t>(c.entries));
+  if (!rows.empty()) {
+    EXPECT_EQ(rows.front(), c.first);
+    EXPECT_EQ(rows.back(), c.last);
+  }
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], QString::number(i + 1));
+  EXPECT_EQ(PortHandle, nullptr);
+  // Each page's request went out after its pause; the last reply was as long
+  // as its page.
+  const std::vector<sim::ReceivedFrame> requests = m_server.Requests();
+  for (size_t i = 3; c.paged && i < requests.size(); ++i)
+    EXPECT_GE(requests[i].when - requests[i - 1].when, std::chrono::milliseconds(50));
+  ASSERT_FALSE(m_trace.empty());
+  EXPECT_EQ(m_trace.back().expected, 10u * (c.entries - (c.paged ? 24 : 0)) + 7);
+}
+
+// The single request shows a slash after the day, the pages do not.
+INSTANTIATE_TEST_SUITE_P(
+    Entries, LogRead,
+    ::testing::Values(
+        ReadCase{"None", 0, {kReadCount, kRecords0Len0}, false, {}, {}},
+        ReadCase{"Three", 3, {kReadCount, kRecords0Len15}, false,
+                 {"1", "2015/09/07/ 08:00", "无告警", "12.34m"}, {"3", "2015/09/07/ 08:02", "断线", "12.36m"}},
+        ReadCase{"OneFullRequest", 24, {kReadCount, kRecords0Len120}, false,
+                 {"1", "2015/09/07/ 08:00", "无告警", "12.34m"}, {"24", "2015/09/07/ 08:23", "断线", "12.57m"}},
+        ReadCase{"OnePastARequest", 25, {kReadCount, kRecords0Len120, kRecords120Len5}, true,
+                 {"1", "2015/09/07 08:00", "无告警", "12.34m"}, {"25", "2015/09/07 08:24", "无告警", "12.58m"}},
+        ReadCase{"TwoFullPages", 48, {kReadCount, kRecords0Len120, kRecords120Len120}, true,
+                 {"1", "2015/09/07 08:00", "无告警", "12.34m"}, {"48", "2015/09/07 08:47", "断线", "12.81m"}}),
+    [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(AlarmLogTest, TypesBeyondTwoLeaveTheTypeCellEmpty) {
+  SetLog(0);
+  AppendEntry({{0x20, 0x26, 0x12, 0x08, 0x09, 0x30}, 1, 1250});
+  AppendEntry({{0x20, 0x26, 0x12, 0x08, 0x10, 0x45}, 3, 7});
+  AppendEntry({{0x20, 0x26, 0x12, 0x08, 0x11, 0x59}, 0xFFFF, 65535});
+  std::vector<QStringList> rows;
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    rows = Rows(dlg);
+  });
+  EXPECT_EQ(rows, (std::vector<QStringList>{{"1", "2026/12/08/ 09:30", "水浸", "12.50m"},
+                                            {"2", "2026/12/08/ 10:45", "", "0.07m"},
+                                            {"3", "2026/12/08/ 11:59", "", "655.35m"}}));
+}
+
+TEST_F(AlarmLogTest, SecondOfThreePagesRefusedKeepsTheFirst) {
+  SetLog(72);
+  QStringList numbers;
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.InjectFault(sim::Fault::Silence, 1, 0, /*after=*/2);  // the count, the first page
+    ClickAndWait(dlg, IDC_READ_LOG);
+    numbers = Numbers(dlg);
+  });
+  EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len120, kRecords120Len120}));
+  EXPECT_EQ(numbers, Numbered(1, 24));
+  ASSERT_EQ(m_messages.shown.size(), 1u);
+  EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("读取日志失败!"));
+  EXPECT_FALSE(m_messages.shown[0].application);
+  EXPECT_TRUE(m_messages.shown[0].portOpen);
+  EXPECT_EQ(PortHandle, nullptr);
+  // Refused because nothing came: waited for 247 bytes, none queued or read.
+  ASSERT_EQ(m_trace.size(), 5u);
+  EXPECT_EQ(m_trace.back().expected, 247u);
+  EXPECT_EQ(m_trace.back().waited, 0u);
+  EXPECT_TRUE(m_trace.back().reply.empty());
+}
+
+TEST_F(AlarmLogTest, CommandsAreLockedWhileThePagesComeAndRestoredAfter) {
+  SetLog(72);
+  QStringList before, during, after;
+  RunWindow([&](CConsoleDlg& dlg) {
+    before = Snapshot(dlg);
+    Click(dlg, IDC_READ_LOG);
+    // Between pages the window is back in its event loop: rows so far shown.
+    ASSERT_TRUE(WaitUntil([&] { return List(dlg).topLevelItemCount() == 24; }));
+    ASSERT_TRUE(dlg.IsReadingLog());
+    during = Snapshot(dlg);
+    // A click on a locked command does nothing.
+    Click(dlg, IDC_CLEAR_LOG);
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.IsReadingLog(); }));
+    after = Snapshot(dlg);
+  });
+  // All as it was but the count shown.
+  const auto withoutCount = [](QStringList state) {
+    state.removeIf([](const QString& line) { return line.startsWith(QStringLiteral("id1072 ")); });
+    return state;
+  };
+  EXPECT_EQ(withoutCount(after), withoutCount(before));
+  EXPECT_EQ(CommandFrames().size(), 4u);  // count and three pages, no clear
+  for (int id : CConsoleDlg::CommandIds()) {
+    const QString name = QStringLiteral("id%1 ").arg(id);
+    for (const QString& line : during) {
+      if (line.startsWith(name)) {
+        EXPECT_TRUE(line.contains(QStringLiteral(" disabled"))) << line.toStdString();
+      }
+    }
+  }
+  // The address, port and baud fields are no commands.
+  for (const QString& line : during) {
+    if (line.startsWith(QStringLiteral("id1000 "))) {
+      EXPECT_FALSE(line.contains(QStringLiteral(" disabled")));
+    }
+  }
+}
+
+TEST_F(AlarmLogTest, ClosingTheWindowEndsTheReadAndClosesThePort) {
+  SetLog(24 * 6);
+  RunWindow([&](CConsoleDlg& dlg) {
+    Click(dlg, IDC_READ_LOG);
+    ASSERT_TRUE(WaitUntil([&] { return List(dlg).topLevelItemCount() == 24; }));
+    dlg.reject();
+    EXPECT_FALSE(dlg.IsReadingLog());
+  });
+  EXPECT_EQ(PortHandle, nullptr);
+  const size_t sent = Frames().size();
+  QTest::qWait(200);  // longer than a page's pause: nothing more goes out
+  EXPECT_EQ(Frames().size(), sent);
+  EXPECT_EQ(CommandFrames().size(), 2u);
+}
+
+TEST_F(AlarmLogTest, ClearEmptiesTheListAndTheCountFollows) {
+  SetLog(3);
+  size_t rowsRead = 0, rowsCleared = 9;
+  QString countAfterClear, countAfterRead;
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    rowsRead = Rows(dlg).size();
+    ClickAndWait(dlg, IDC_CLEAR_LOG);
+    rowsCleared = Rows(dlg).size();
+    countAfterClear = dlg.GetDlgItemText(IDC_LOG_COUNT);
+    ClickAndWait(dlg, IDC_READ_LOG_COUNT);
+    countAfterRead = dlg.GetDlgItemText(IDC_LOG_COUNT);
+  });
+  EXPECT_EQ(rowsRead, 3u);
+  EXPECT_EQ(rowsCleared, 0u);
+  EXPECT_EQ(countAfterClear, QStringLiteral("3"));  // the clear leaves the count shown
+  EXPECT_EQ(countAfterRead, QStringLiteral("0"));
+  EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len15, kClear, kReadCount}));
+  EXPECT_TRUE(m_messages.shown.empty());
+  EXPECT_EQ(m_server.Device().LogCount(), 0u);
+}
+
+TEST_F(AlarmLogTest, EntryCountReadsItsOwnRegister) {
+  SetLog(0);
+  m_server.Device().SetRegister(REG_LOG_COUNT_2, 321);
+  QString count;
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_ENTRY_COUNT);
+    count = dlg.GetDlgItemText(IDC_LOG_COUNT);
+  });
+  EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount2}));
+  EXPECT_EQ(count, QStringLiteral("321"));
+}
+
+// --- Refusals --------------------------------------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  int button;
+  int entries;     // in the log when the command runs
+  int faultAfter;  // good replies before the refused one; -1: the port is missing
+  const char* message;
+  std::vector<Bytes> frames;
+  int rows;           // rows left; -1: the two rows listed before, as they were
+  const char* count;  // static 1072 after
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class LogRefusal : public AlarmLogTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(LogRefusal, MessageAndWhatStays) {
+  const RefusalCase& c = GetParam();
+  SetLog(2);
+  std::vector<QStringList> listed, rows;
+  QString count;
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);  // two rows and a count of 2 to start from
+    listed = Rows(dlg);
+    SetLog(c.entries);
+    m_server.ClearRequests();
+    if (c.faultAfter < 0)
+      SetPortPath(1, "/dev/qd7420-test-no-such-device");
+    else
+      m_server.InjectFault(sim::Fault::Silence, 1, 0, c.faultAfter);
+    ClickAndWait(dlg, c.button);
+    rows = Rows(dlg);
+    count = dlg.GetDlgItemText(IDC_LOG_COUNT);
+  });
+  EXPECT_EQ(Frames(), c.frames);
+  ASSERT_EQ(m_messages.shown.size(), 1u);
+  EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.message));
+  EXPECT_EQ(m_messages.shown[0].application, c.faultAfter < 0);
+  EXPECT_EQ(m_messages.shown[0].portOpen, c.faultAfter >= 0);
+  EXPECT_EQ(PortHandle, nullptr);
+  if (c.rows < 0)
+    EXPECT_EQ(rows, listed);
+  else
+    EXPECT_EQ(rows.size(), static_cast<size_t>(c.rows));
+  EXPECT_EQ(count, QString::fromUtf8(c.count));
+  if (c.faultAfter >= 0) {
+    ASSERT_FALSE(m_trace.empty());
+    EXPECT_EQ(m_trace.back().waited, 0u);  // refused because nothing came
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogRefusal,
+    ::testing::Values(
+        RefusalCase{"CountPortMissing", IDC_READ_LOG_COUNT, 7, -1, "没有发现此串口或此串口被占用", {}, -1, "2"},
+        RefusalCase{"EntryCountPortMissing", IDC_READ_ENTRY_COUNT, 7, -1, "没有发现此串口或此串口被占用", {}, -1, "2"},
+        RefusalCase{"ReadPortMissing", IDC_READ_LOG, 7, -1, "没有发现此串口或此串口被占用", {}, -1, "2"},
+        RefusalCase{"ClearPortMissing", IDC_CLEAR_LOG, 7, -1, "没有发现此串口或此串口被占用", {}, -1, "2"},
+        RefusalCase{"CountRefused", IDC_READ_LOG_COUNT, 7, 0, "读取错误", {kReadCount}, -1, "2"},
+        RefusalCase{"EntryCountRefused", IDC_READ_ENTRY_COUNT, 7, 0, "读取失败!", {kReadCount2}, -1, "2"},
+        RefusalCase{"ReadCountRefused", IDC_READ_LOG, 7, 0, "读取失败!", {kReadCount}, 0, "2"},
+        RefusalCase{"SingleRequestRefused", IDC_READ_LOG, 24, 1, "设置失败!", {kReadCount, kRecords0Len120}, 0, "24"},
+        RefusalCase{"PageRefused", IDC_READ_LOG, 25, 2, "读取日志失败!",
+                    {kReadCount, kRecords0Len120, kRecords120Len5}, 24, "25"},
+        RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0, "48"},
+        RefusalCase{"ClearRefused", IDC_CLEAR_LOG, 7, 0, "读取失败!", {kClear}, -1, "2"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
