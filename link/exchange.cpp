@@ -102,7 +102,12 @@ void SetTraceHook(TraceHook hook) {
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
                       uint32_t timeoutMs) {
   if (baud <= 0) return timeoutMs;
-  const uint64_t needed = WireMs(baud, requestBytes + replyBytes) + kReplyMarginMs;
+  // The controller takes the request as complete only after 3.5 characters
+  // of silence, and only then begins its reply: at 1200 baud that is 29 ms
+  // of the margin a slow line would otherwise lose.
+  const uint64_t bits = uint64_t{kBitsPerByte} * (requestBytes + replyBytes) + kFrameGapBits;
+  const uint64_t wireMs = (bits * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
+  const uint64_t needed = wireMs + kReplyMarginMs;
   return needed > timeoutMs ? static_cast<uint32_t>(std::min<uint64_t>(needed, UINT32_MAX))
                             : timeoutMs;
 }

@@ -31,7 +31,8 @@ using TraceHook = std::function<void(const TraceRecord&)>;
 void SetTraceHook(TraceHook hook);
 
 // The reply wait actually used: the caller's time-out, but never less than the
-// wire time of request plus reply at `baud` (10 bits a byte) plus 100 ms.
+// wire time of request plus reply at `baud` (10 bits a byte), the 3.5
+// characters of silence that end the request, and 100 ms.
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
                       uint32_t timeoutMs);
 

@@ -65,8 +65,8 @@ TEST(ReplyTimeout, NeverShorterThanTheWire) {
   } cases[] = {
       {9600, 8, 7, 1000, 1000},  // the wire is far quicker than the time-out
       {9600, 8, 8, 300, 300},
-      {1200, 12, 247, 1000, 2259},  // 2590 bits: 2158.3 ms + 100
-      {2400, 12, 247, 1000, 1180},
+      {1200, 12, 247, 1000, 2288},  // 2590 bits + 35 of the frame gap: 2187.5 ms + 100
+      {2400, 12, 247, 1000, 1194},  // 1093.75 ms + 100
       {0, 8, 7, 1000, 1000},  // no rate known: the given time-out
   };
   for (const auto& c : cases) {
