@@ -53,6 +53,18 @@ class SearchTest : public ConsoleWindowTest {
     m_server.ClearRequests();
   }
 
+  // With no controller at address 1, starts a search and runs `body` while
+  // its first probe waits for the reply that never comes.
+  void RunWindowWithAProbeUnderWay(const std::function<void(CConsoleDlg&)>& body) {
+    MoveController(9, 9600);
+    RunWindow([&](CConsoleDlg& dlg) {
+      m_server.ClearRequests();
+      Press(dlg);
+      ASSERT_TRUE(m_server.WaitForRequests(1, 5000));
+      body(dlg);
+    });
+  }
+
   static void Tick(CConsoleDlg& dlg, std::initializer_list<int> rates) {
     for (int id : kRateBoxes) dlg.CheckDlgButton(id, false);
     for (int id : rates) dlg.CheckDlgButton(id, true);
@@ -206,11 +218,7 @@ TEST_F(SearchTest, NoRateTickedEndsAtOnceWithoutAProbe) {
 // Stopped while its probe waits: that probe's message still arrives, and the
 // status line says the search was stopped. No probe follows.
 TEST_F(SearchTest, StopDuringAProbeLetsItsMessageArrive) {
-  MoveController(9, 9600);
-  RunWindow([&](CConsoleDlg& dlg) {
-    m_server.ClearRequests();
-    Press(dlg);
-    ASSERT_TRUE(m_server.WaitForRequests(1, 5000));
+  RunWindowWithAProbeUnderWay([&](CConsoleDlg& dlg) {
     Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
     ExpectEnabled(dlg, kLocked, true);  // in measurement mode too, 1047 included
@@ -226,11 +234,7 @@ TEST_F(SearchTest, StopDuringAProbeLetsItsMessageArrive) {
 // A start right after a stop: the old worker finishes its probe and ends;
 // the new one begins at address 1 only then. Never two workers on the line.
 TEST_F(SearchTest, StartRightAfterStopRunsOneWorkerAtATime) {
-  MoveController(9, 9600);
-  RunWindow([&](CConsoleDlg& dlg) {
-    m_server.ClearRequests();
-    Press(dlg);
-    ASSERT_TRUE(m_server.WaitForRequests(1, 5000));
+  RunWindowWithAProbeUnderWay([&](CConsoleDlg& dlg) {
     Press(dlg);
     Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("停止搜索"));
@@ -247,12 +251,8 @@ TEST_F(SearchTest, StartRightAfterStopRunsOneWorkerAtATime) {
 }
 
 TEST_F(SearchTest, ClosingTheWindowDuringAProbeEndsTheWorker) {
-  MoveController(9, 9600);
-  RunWindow([&](CConsoleDlg& dlg) {
-    m_server.ClearRequests();
-    Press(dlg);
-    ASSERT_TRUE(m_server.WaitForRequests(1, 5000));
-  });  // closes the window while the probe waits
+  // The window closes while the probe waits.
+  RunWindowWithAProbeUnderWay([](CConsoleDlg&) {});
   const size_t probes = Probes().size();
   WaitUntil([] { return false; }, 1500);
   EXPECT_EQ(Probes().size(), probes);
