@@ -43,11 +43,13 @@ void InstallTrace(TraceSink sink) {
   SetOpenFailureHook([](const std::string& device, const std::string& why) {
     TraceNote(device + " not opened: " + why);
   });
+  SetPortNoteHook([](const std::string& text) { TraceNote(text); });
 }
 
 void RemoveTrace() {
   SetTraceHook({});
   SetOpenFailureHook({});
+  SetPortNoteHook({});
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = {};
 }

@@ -165,6 +165,7 @@ bool PortLock::Acquire(const std::string& devicePath) {
   Release();
   std::lock_guard<std::mutex> lock(LockMutex());
   refusal_.clear();
+  holder_ = 0;
   const std::vector<std::string> names = LockNames(devicePath);
   if (names.front().empty()) return true;  // nothing to name a lock by
   const std::vector<std::string> folders = UsableFolders();
@@ -177,6 +178,7 @@ bool PortLock::Acquire(const std::string& devicePath) {
       // stays, and stops no one.
       if (info.state == State::Live || info.state == State::Unreadable) {
         refusal_ = Describe(path, info);
+        holder_ = info.state == State::Live ? info.pid : 0;
         return false;
       }
     }
