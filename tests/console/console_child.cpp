@@ -6,7 +6,8 @@
 //
 // Once the window is on screen it starts ACTIVITY, "monitoring" (开始检测),
 // "search" (搜索参数) or "log" (读取日志), and writes "ready" on standard
-// output as soon as the activity runs and holds a lock file in LOCK_FOLDER.
+// output as soon as the activity runs and holds a lock file in LOCK_FOLDER;
+// "box" is monitoring with a message box open over the window.
 // "stuck" instead writes "stuck" and then holds the window's thread for a
 // minute, as a wedged exchange would. The exit code is the console's.
 #include <QAbstractButton>
@@ -34,15 +35,21 @@ struct Activity {
   const char* name;
   int button;
   bool (*running)(const CConsoleDlg& dlg);
+  bool box;  // then a message box over the window
 };
 
+bool Monitoring(const CConsoleDlg& dlg) {
+  return dlg.GetDlgItemText(IDC_START_DETECTION) == QStringLiteral("停止读取");
+}
+
 const Activity kActivities[] = {
-    {"monitoring", IDC_START_DETECTION,
-     [](const CConsoleDlg& dlg) { return dlg.GetDlgItemText(IDC_START_DETECTION) == QStringLiteral("停止读取"); }},
+    {"monitoring", IDC_START_DETECTION, Monitoring, false},
     {"search", IDC_SEARCH,
-     [](const CConsoleDlg& dlg) { return dlg.GetDlgItemText(IDC_SEARCH) == QStringLiteral("停止搜索"); }},
-    {"log", IDC_READ_LOG, [](const CConsoleDlg& dlg) { return dlg.IsReadingLog(); }},
-    {"stuck", 0, nullptr},
+     [](const CConsoleDlg& dlg) { return dlg.GetDlgItemText(IDC_SEARCH) == QStringLiteral("停止搜索"); },
+     false},
+    {"log", IDC_READ_LOG, [](const CConsoleDlg& dlg) { return dlg.IsReadingLog(); }, false},
+    {"box", IDC_START_DETECTION, Monitoring, true},
+    {"stuck", 0, nullptr, false},
 };
 
 bool HoldsLock(const QString& folder) {
@@ -58,7 +65,8 @@ void Say(const char* word) {
 // says "ready" once the activity holds the line.
 void Drive(CConsoleApp& app, const Activity& activity, const QString& folder) {
   auto* timer = new QTimer(qApp);
-  QObject::connect(timer, &QTimer::timeout, [&app, &activity, folder, timer, started = false]() mutable {
+  QObject::connect(timer, &QTimer::timeout, [&app, &activity, folder, timer, started = false,
+                                              boxed = false]() mutable {
     auto* dlg = qobject_cast<CConsoleDlg*>(app.m_pMainWnd);
     if (!dlg || !dlg->isVisible()) return;
     if (!activity.running) {
@@ -73,10 +81,15 @@ void Drive(CConsoleApp& app, const Activity& activity, const QString& folder) {
         button->click();
       return;
     }
-    if (activity.running(*dlg) && HoldsLock(folder)) {
-      timer->stop();
-      Say("ready");
+    if (!activity.running(*dlg) || !HoldsLock(folder)) return;
+    if (activity.box && !boxed) {
+      boxed = true;  // its own event loop goes on running this timer
+      QTimer::singleShot(0, dlg, [dlg] { dlg->WindowMessage(QStringLiteral("读取失败!")); });
+      return;
     }
+    if (activity.box && QApplication::activeModalWidget() == dlg) return;
+    timer->stop();
+    Say("ready");
   });
   timer->start(10);
 }

@@ -185,6 +185,8 @@ const std::vector<std::string> kMonitoring{"monitoring", "--simulate"};
 // Nobody answers at the first 199 addresses: every probe waits its second.
 const std::vector<std::string> kSearch{"search", "--simulate", "--sim-address", "200"};
 const std::vector<std::string> kLogRead{"log", "--simulate", "--sim-log", "2000"};
+// Monitoring with a message box over the window: the box closes first.
+const std::vector<std::string> kBoxOver{"box", "--simulate"};
 
 INSTANTIATE_TEST_SUITE_P(
     Activities, SignalEndTest,
@@ -196,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"SearchHangUp", kSearch, SIGHUP, false},
                       EndCase{"LogReadTerm", kLogRead, SIGTERM, false},
                       EndCase{"LogReadCtrlC", kLogRead, SIGINT, true},
-                      EndCase{"LogReadHangUp", kLogRead, SIGHUP, false}),
+                      EndCase{"LogReadHangUp", kLogRead, SIGHUP, false},
+                      EndCase{"BoxOverMonitoringTerm", kBoxOver, SIGTERM, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class SecondSignalTest : public SignalEndTest {};
