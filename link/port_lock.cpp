@@ -223,6 +223,9 @@ bool PortLock::TakeOver(const std::string& devicePath, std::string& note) {
   if (names.front().empty()) return true;  // nothing to name a lock by
   const std::vector<std::string> folders = UsableFolders();
   std::string kept;  // the stale locks that stay
+  const auto keep = [&kept](const std::string& path, const LockInfo& info) {
+    if (kept.find(path) == std::string::npos) kept += (kept.empty() ? "" : ", ") + Describe(path, info);
+  };
   for (const std::string& folder : folders) {
     for (const std::string& name : names) {
       const std::string path = folder + '/' + name;
@@ -231,7 +234,7 @@ bool PortLock::TakeOver(const std::string& devicePath, std::string& note) {
         refusal_ = Describe(path, info);
         return false;
       }
-      if (info.state == State::Stale) kept += (kept.empty() ? "" : ", ") + Describe(path, info);
+      if (info.state == State::Stale) keep(path, info);
     }
   }
   for (const std::string& folder : folders) {
@@ -240,7 +243,7 @@ bool PortLock::TakeOver(const std::string& devicePath, std::string& note) {
     const std::string path = folder + '/' + names.front();
     const LockInfo now = Inspect(path);
     if (now.state == State::Stale) {  // one we may not remove
-      if (kept.find(path) == std::string::npos) kept += (kept.empty() ? "" : ", ") + Describe(path, now);
+      keep(path, now);
       continue;
     }
     refusal_ = "lock file " + path + " appeared meanwhile";
