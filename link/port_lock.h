@@ -1,6 +1,9 @@
 // The serial lock-file convention of Linux terminal programs: a file
 // LCK..<device name> in the lock folder (/run/lock, /var/lock) holds the PID
-// of the program that has the line, as ten right-aligned digits and a newline.
+// of the program that has the line, as ten right-aligned digits and a newline
+// (any run of digits between blanks is read), or from older programs as a
+// 4-byte binary int, taken for a PID only from 1 to the kernel's pid_max.
+// A lock whose PID runs is honoured; one whose process has ended is stale.
 //
 // The lock folder is shared by every user, so nothing in it is trusted: our
 // lock is created with O_EXCL (a link planted under its name is never
