@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <iterator>
 #include <string>
 
 #include "Trace.h"
@@ -30,7 +29,7 @@ std::atomic<bool> g_received[NSIG];
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Async-signal-safe calls only: write, _exit, and the lock-free atomics.
-extern "C" void OnSignal(int signo) {
+void OnSignal(int signo) {
   if (g_received[signo].exchange(true)) _exit(128 + signo);
   const int saved = errno;
   const unsigned char number = static_cast<unsigned char>(signo);
