@@ -4,6 +4,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "port_lock.h"
+
 namespace {
 
 std::mutex g_sinkMutex;
@@ -44,12 +46,16 @@ void InstallTrace(TraceSink sink) {
     TraceNote(device + " not opened: " + why);
   });
   SetPortNoteHook([](const std::string& text) { TraceNote(text); });
+  SetLockNoteHook([](const std::string& device, const std::string& note) {
+    TraceNote(device + ' ' + note);
+  });
 }
 
 void RemoveTrace() {
   SetTraceHook({});
   SetOpenFailureHook({});
   SetPortNoteHook({});
+  SetLockNoteHook({});
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = {};
 }

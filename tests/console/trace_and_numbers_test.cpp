@@ -24,6 +24,7 @@
 #include "TextNumbers.h"
 #include "Trace.h"
 #include "open_failure.h"
+#include "port_lock.h"
 #include "serial_port.h"
 
 namespace {
@@ -252,6 +253,22 @@ TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
   EXPECT_EQ(PortRefusalText(failure).toStdString(),
             "没有权限打开 " + pty.Path() + "：请将用户加入 " + group + " 组（sudo usermod -aG " +
                 group + " $USER），然后重新登录。");
+}
+
+// An open that had to leave another user's stale lock in place says so in
+// one line; without the trace nobody is told.
+TEST(Trace, SaysWhenAStaleLockStays) {
+  std::vector<std::string> lines;
+  InstallTrace([&](const std::string& line) { lines.push_back(line); });
+  const std::string note =
+      "stale lock file /run/lock/LCK..ttyUSB0 of ended process 4242 cannot be removed; "
+      "going on without a lock file of our own";
+  ASSERT_TRUE(LockNoteHookNow());
+  LockNoteHookNow()("/dev/ttyUSB0", note);
+  RemoveTrace();
+  EXPECT_FALSE(LockNoteHookNow());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(13), "/dev/ttyUSB0 " + note);
 }
 
 TEST(TextNumbers, LeadingIntegerPrefix) {
