@@ -3,6 +3,7 @@
 #include "ConsoleDlg.h"
 #include "MessageService.h"
 #include "Messages.h"
+#include "PortRefusal.h"
 
 CCommandPort::CCommandPort(CConsoleDlg& dlg) {
   const CConsoleDlg::Connection connection = dlg.ReadConnection();
@@ -13,10 +14,14 @@ CCommandPort::CCommandPort(CConsoleDlg& dlg) {
     return;
   }
   m_address = *connection.address;
+  if (connection.unplugged) {
+    ShowUnplugged(PortPath(connection.port));
+    return;
+  }
   m_transaction.emplace(connection.port, connection.baud);
   if (!m_transaction->IsOpen()) {
     m_transaction.reset();
-    AppMessage(QString::fromUtf8(kTextPortMissing));
+    ShowPortRefusal(LastOpenFailure());
   }
 }
 

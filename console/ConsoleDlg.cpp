@@ -11,6 +11,7 @@
 #include "CommandPort.h"
 #include "Globals.h"
 #include "MessageService.h"
+#include "PortList.h"
 #include "TextNumbers.h"
 #include "Trace.h"
 #include "exchange.h"
@@ -116,7 +117,8 @@ bool CConsoleDlg::OnInitDialog() {
   AddSystemMenu();
   setWindowIcon(m_hIcon);
   SetDefaultSelections();
-  ShowPortDevices();
+  if (auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT)); ports && !m_pPortList)
+    m_pPortList = new CPortList(*ports, this);
 
   // The full rectangle, then the narrow layout of the measurement mode.
   m_rcFull = frameGeometry();
@@ -171,14 +173,6 @@ void CConsoleDlg::SetDefaultSelections() {
   UpdateData(false);
 }
 
-// Which device each "ComN" is: the command line may have moved it.
-void CConsoleDlg::ShowPortDevices() {
-  auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT));
-  if (!ports) return;
-  for (int i = 0; i < ports->count(); ++i)
-    ports->setItemData(i, QString::fromStdString(PortPath(i + 1)), Qt::ToolTipRole);
-}
-
 void CConsoleDlg::SetUpAlarmList() {
   auto* list = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_ALARM_LIST));
   if (!list) return;
@@ -218,7 +212,8 @@ void CConsoleDlg::StartupExchange() {
 CConsoleDlg::Connection CConsoleDlg::ReadConnection() const {
   Connection connection;
   connection.address = StationAddress(GetDlgItemText(IDC_ADDRESS));
-  connection.port = GetComboSel(IDC_PORT) + 1;
+  connection.port = m_pPortList ? m_pPortList->SelectedPort() : GetComboSel(IDC_PORT) + 1;
+  connection.unplugged = m_pPortList && m_pPortList->SelectedUnplugged();
   connection.baud = AtoiText(GetDlgItemText(IDC_BAUD));
   return connection;
 }

@@ -27,6 +27,7 @@
 
 class CCommandPort;
 class CLogReader;
+class CPortList;
 class QMenu;
 struct BcdClock;
 struct FactoryStatus;
@@ -45,8 +46,9 @@ class CConsoleDlg : public CDialog {
   // The connection every command uses, read from the window at the moment.
   struct Connection {
     std::optional<uint8_t> address;  // edit 1000, 1..255; none when refused
-    int port;                        // list 1001: index + 1
+    int port;                        // list 1001: ComN is N (see CPortList)
     int baud;                        // list 1002: atoi of the selected entry's text
+    bool unplugged = false;          // the chosen entry's device went away
   };
   Connection ReadConnection() const;
 
@@ -209,7 +211,6 @@ class CConsoleDlg : public CDialog {
 
   void AddSystemMenu();
   void SetDefaultSelections();
-  void ShowPortDevices();
   void SetUpAlarmList();
   void StartupExchange();
   QMargins FrameMargins() const;
@@ -219,6 +220,7 @@ class CConsoleDlg : public CDialog {
   std::unique_ptr<Ui::ConsoleDlg> m_ui;
   std::thread m_searchWorker;  // the latest search's worker, joined at the end
   QMenu* m_pSysMenu = nullptr;
+  CPortList* m_pPortList = nullptr;  // list 1001 and the machine's devices
   bool m_bWide = true;
   QMargins m_rcFullMargins;  // the frame margins m_rcFull was taken with
   QElapsedTimer m_startupDone;

@@ -21,6 +21,7 @@
 #include "frame_codec.h"
 #include "registers.h"
 #include "resource.h"
+#include "PortRefusal.h"
 #include "serial_port.h"
 
 namespace {
@@ -46,10 +47,12 @@ bool Is(const char* text, const char* expected) { return std::strcmp(text, expec
 // --- The button -------------------------------------------------------------------
 
 void CConsoleDlg::OnSearchParameters() {
-  if (GetDlgItemText(IDC_SEARCH) == QString::fromUtf8(kCaptionIdle))
-    StartSearch();
-  else
+  if (GetDlgItemText(IDC_SEARCH) != QString::fromUtf8(kCaptionIdle))
     StopSearch();
+  else if (const Connection connection = ReadConnection(); connection.unplugged)
+    ShowUnplugged(PortPath(connection.port));  // no search on an adapter that is gone
+  else
+    StartSearch();
 }
 
 void CConsoleDlg::StartSearch() {
@@ -57,7 +60,7 @@ void CConsoleDlg::StartSearch() {
   // What the worker searches is fixed now; ticking a box later changes nothing.
   for (size_t i = 0; i < std::size(kRateBoxes); ++i)
     g_nSearchRates[i] = IsDlgButtonChecked(kRateBoxes[i]) ? 1 : 0;
-  g_nSearchPort = GetComboSel(IDC_PORT) + 1;
+  g_nSearchPort = ReadConnection().port;
   unsigned generation = 0;
   {
     std::lock_guard<std::mutex> lock(g_searchMutex);
@@ -111,8 +114,8 @@ unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation) {
       if (!port) {
         // Shown on the window's thread; the window keeps its searching look
         // until the operator presses "停止搜索".
-        dlg->RunOnDialogThread([] {
-          AppMessage(QString::fromUtf8(kTextPortMissing));
+        dlg->RunOnDialogThread([failure = LastOpenFailure()] {
+          ShowPortRefusal(failure);
           return LRESULT{0};
         });
         return 0;

@@ -4,6 +4,18 @@
 
 // The port could not be opened (missing, no permission, or in use).
 inline constexpr char kTextPortMissing[] = "没有发现此串口或此串口被占用";
+// Its informative text, by cause: %1 the device; %2 the group, the program
+// or the system's message; %3 the holder's process id.
+inline constexpr char kTextNoDevice[] = "设备 %1 不存在：请检查连接。";
+inline constexpr char kTextNoPermission[] =
+    "没有权限打开 %1：请将用户加入 %2 组（sudo usermod -aG %2 $USER），然后重新登录。";
+inline constexpr char kTextHeldByProgram[] = "%1 正被 %2（进程 %3）使用。";
+inline constexpr char kTextHeldByProcess[] = "%1 正被进程 %3 使用。";
+inline constexpr char kTextHeldByUnknown[] = "%1 正被其他程序使用。";
+inline constexpr char kTextBadLockFile[] = "%1 被无法读出进程号的锁文件挡住（%2）：没有程序使用此串口时请删除锁文件。";
+inline constexpr char kTextOpenError[] = "无法打开 %1：%2";
+// A port list entry whose adapter has been unplugged.
+inline constexpr char kTextUnplugged[] = "(已拔出)";
 
 // A refused reply, by command.
 inline constexpr char kTextReadFailed[] = "读取失败!";

@@ -45,6 +45,7 @@ void InstallTrace(TraceSink sink) {
   SetOpenFailureHook([](const std::string& device, const std::string& why) {
     TraceNote(device + " not opened: " + why);
   });
+  SetPortNoteHook([](const std::string& text) { TraceNote(text); });
   SetLockNoteHook([](const std::string& device, const std::string& note) {
     TraceNote(device + ' ' + note);
   });
@@ -53,6 +54,7 @@ void InstallTrace(TraceSink sink) {
 void RemoveTrace() {
   SetTraceHook({});
   SetOpenFailureHook({});
+  SetPortNoteHook({});
   SetLockNoteHook({});
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = {};

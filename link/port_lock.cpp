@@ -219,6 +219,7 @@ bool PortLock::Acquire(const std::string& devicePath) {
 bool PortLock::TakeOver(const std::string& devicePath, std::string& note) {
   std::lock_guard<std::mutex> lock(LockMutex());
   refusal_.clear();
+  holder_ = 0;
   const std::vector<std::string> names = LockNames(devicePath);
   if (names.front().empty()) return true;  // nothing to name a lock by
   const std::vector<std::string> folders = UsableFolders();
@@ -232,6 +233,7 @@ bool PortLock::TakeOver(const std::string& devicePath, std::string& note) {
       const LockInfo info = Settle(path);
       if (info.state == State::Live || info.state == State::Unreadable) {
         refusal_ = Describe(path, info);
+        holder_ = info.state == State::Live ? info.pid : 0;
         return false;
       }
       if (info.state == State::Stale) keep(path, info);

@@ -57,6 +57,8 @@ class PortLock {
   const std::string& Path() const { return path_; }
   // Why the last Acquire refused ("" when it did not).
   const std::string& Refusal() const { return refusal_; }
+  // The process whose live lock refused the last Acquire, else 0.
+  pid_t Holder() const { return holder_; }
 
  private:
   bool TakeOver(const std::string& devicePath, std::string& note);
@@ -66,6 +68,7 @@ class PortLock {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   std::string refusal_;
+  pid_t holder_ = 0;
 };
 
 // "LCK..ttyUSB0" for /dev/ttyUSB0: the name the convention gives a device.

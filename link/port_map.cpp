@@ -39,3 +39,15 @@ void ResetPortMap() {
   std::lock_guard<std::mutex> lock(MapMutex());
   Overrides().clear();
 }
+
+int PortNumberOf(const std::string& path) {
+  std::lock_guard<std::mutex> lock(MapMutex());
+  int next = kNamedPorts + 1;
+  for (const auto& [number, mapped] : Overrides()) {
+    if (number <= kNamedPorts) continue;
+    if (mapped == path) return number;
+    next = number + 1;
+  }
+  Overrides()[next] = path;
+  return next;
+}

@@ -8,6 +8,7 @@
 #include "serial_port.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -21,12 +22,16 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 
 #include "deadline.h"
+#include "open_failure.h"
 #include "port_lock.h"
 #include "open_watch.h"
+#include "port_users.h"
 
 namespace {
 
@@ -73,6 +78,39 @@ PollResult PollFd(int fd, short events, uint32_t ms) {
   return PollResult::Gone;
 }
 
+std::string SystemMessage(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
+
+// Another program has the line: by its PID and name when they can be seen.
+OpenFailure HeldBy(const std::string& path, pid_t pid, const std::string& words) {
+  OpenFailure f{OpenCause::InUse, path, ProgramName(pid), pid, words};
+  if (pid > 0) {
+    f.why += (words.empty() ? "" : " in ") + std::string("process ") + std::to_string(pid);
+    if (!f.detail.empty()) f.why += " (" + f.detail + ")";
+  }
+  return f;
+}
+
+// The refusal a failed system call on the device means.
+OpenFailure FromErrno(const std::string& path, int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+      return {OpenCause::NoDevice, path, "", 0, SystemMessage(error)};
+    case EACCES:
+    case EPERM:
+      return {OpenCause::NoPermission, path, GroupOf(path), 0,
+              SystemMessage(error) + " (group " + GroupOf(path) + ")"};
+    case EBUSY:  // TIOCEXCL of another program
+      return {OpenCause::InUse, path, "", 0, "held exclusively (TIOCEXCL) by another program"};
+    default:
+      return {OpenCause::Other, path, SystemMessage(error), 0, SystemMessage(error)};
+  }
+}
+
 // Takes the line for this process alone: flock() stops a second open from
 // any process that flocks (TIOCEXCL alone does not stop root), TIOCEXCL the
 // programs that do not flock, and a look through /proc (open_watch.h) finds
@@ -80,25 +118,26 @@ PollResult PollFd(int fd, short events, uint32_t ms) {
 // description, so a second open from this same process is refused as well.
 // `quiet`: nobody opened the device since our last look found it free. On
 // refusal `why` says what holds the line; nothing has been changed on it.
-bool TakeLine(int fd, bool quiet, std::string& why) {
+// The whole look through /proc for the holder's name is made only then.
+bool TakeLine(int fd, const std::string& path, bool quiet, OpenFailure& why) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    why = "locked (flock) by another program";
+    why = HeldBy(path, OtherProcessUsing(fd), "locked (flock) by another program");
     return false;
   }
   // Only root gets this far into a line someone holds with TIOCEXCL; clearing
   // their flag on the way out would be worse than not looking.
   int exclusive = 0;
   if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-    why = "held exclusively (TIOCEXCL) by another program";
+    why = HeldBy(path, OtherProcessUsing(fd), "held exclusively (TIOCEXCL) by another program");
     return false;
   }
   if (ioctl(fd, TIOCEXCL) != 0) {
-    why = "not a terminal device";
+    why = {OpenCause::Other, path, SystemMessage(errno), 0, "not a terminal device"};
     return false;
   }
   if (const pid_t other = OpenWatch::Process().After(fd, quiet)) {
     ioctl(fd, TIOCNXCL);
-    why = "open in process " + std::to_string(other);
+    why = HeldBy(path, other, "open");
     return false;
   }
   return true;
@@ -150,7 +189,7 @@ void DropDtr(int fd) {
   ioctl(fd, TIOCMBIC, &dtr);
 }
 
-std::mutex& FailureHookMutex() {
+std::mutex& HookMutex() {
   static std::mutex m;
   return m;
 }
@@ -160,9 +199,56 @@ OpenFailureHook& FailureHook() {
   return hook;
 }
 
-void ReportFailure(const std::string& path, const std::string& why) {
-  std::lock_guard<std::mutex> lock(FailureHookMutex());
-  if (FailureHook()) FailureHook()(path, why);
+PortNoteHook& NoteHook() {
+  static PortNoteHook hook;
+  return hook;
+}
+
+// Devices the trace has been told have no low-latency switch: every command
+// opens the port afresh, and once is enough to know.
+std::set<std::string>& NotedDevices() {
+  static std::set<std::string> noted;
+  return noted;
+}
+
+// Every refused open ends here: the nothing-opened handle, the trace's words
+// and the record the caller may word for the operator.
+HPORT Refuse(OpenFailure failure) {
+  {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    if (FailureHook()) FailureHook()(failure.device, failure.why);
+  }
+  SetLastOpenFailure(std::move(failure));
+  return nullptr;
+}
+
+void NoteOnce(const std::string& device, const std::string& text) {
+  std::lock_guard<std::mutex> lock(HookMutex());
+  if (NoteHook() && NotedDevices().insert(device).second) NoteHook()(text);
+}
+
+// A USB adapter hands received bytes on when its latency timer runs out
+// (16 ms on FTDI chips) unless the driver is told the line is in a hurry;
+// with ASYNC_LOW_LATENCY the timer drops to 1 ms. Whether the flag was ours
+// to set, so that the close restores the driver's choice.
+bool SetLowLatency(int fd, const std::string& device) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+    NoteOnce(device, device + " has no low-latency mode: " + SystemMessage(errno));
+    return false;
+  }
+  if (serial.flags & ASYNC_LOW_LATENCY) return false;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  if (ioctl(fd, TIOCSSERIAL, &serial) == 0) return true;
+  NoteOnce(device, device + " refused low latency: " + SystemMessage(errno));
+  return false;
+}
+
+void ClearLowLatency(int fd) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags &= ~ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 }  // namespace
@@ -170,6 +256,7 @@ void ReportFailure(const std::string& path, const std::string& why) {
 struct SerialPort {
   int fd = -1;
   int baud = 0;
+  bool lowLatency = false;  // we set ASYNC_LOW_LATENCY and take it back on close
   std::string device;
   PortLock lock;       // our LCK.. file while we hold the line
   size_t rxStart = 0;  // first unread byte of rx
@@ -228,36 +315,39 @@ bool IsSupportedBaud(int baud) { return SpeedOf(baud) != B0; }
 
 HPORT OpenDevice(const std::string& path, int baud) {
   const speed_t speed = SpeedOf(baud);
-  if (speed == B0 || path.empty()) return nullptr;
+  if (speed == B0) return Refuse({OpenCause::NoBaudRate, path, "", 0, "no baud rate chosen"});
+  if (path.empty()) return Refuse({OpenCause::NoDevice, path, "", 0, "no device path"});
+  // A missing device is told before any lock file is touched for it.
+  struct stat node {};
+  if (stat(path.c_str(), &node) != 0) return Refuse(FromErrno(path, errno));
   auto port = std::make_unique<SerialPort>();
   if (!port->lock.Acquire(path)) {
-    ReportFailure(path, port->lock.Refusal());
-    return nullptr;
+    const pid_t holder = port->lock.Holder();
+    const std::string& words = port->lock.Refusal();
+    if (holder > 0) return Refuse({OpenCause::InUse, path, ProgramName(holder), holder, words});
+    return Refuse({OpenCause::BadLockFile, path, words, 0, words});
   }
   const bool quiet = OpenWatch::Process().Before(path);
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    ReportFailure(path, std::error_code(errno, std::generic_category()).message());
-    return nullptr;
-  }
-  std::string why;
-  if (!TakeLine(fd, quiet, why)) {
+  if (fd < 0) return Refuse(FromErrno(path, errno));
+  OpenFailure why;
+  if (!TakeLine(fd, path, quiet, why)) {
     // Someone else's line: no flush, no settings, no bytes.
     close(fd);
-    ReportFailure(path, why);
-    return nullptr;
+    return Refuse(std::move(why));
   }
   if (!Configure(fd, speed)) {
     ioctl(fd, TIOCNXCL);
     close(fd);
-    ReportFailure(path, "line settings refused");
-    return nullptr;
+    return Refuse({OpenCause::Other, path, "line settings refused", 0, "line settings refused"});
   }
   DropDtr(fd);
+  port->lowLatency = SetLowLatency(fd, path);
   tcflush(fd, TCIOFLUSH);
   port->fd = fd;
   port->baud = baud;
   port->device = path;
+  SetLastOpenFailure({});
   return port.release();
 }
 
@@ -268,14 +358,21 @@ void CloseDevice(HPORT port) {
   // by now. TIOCNXCL: a pty's slave outlives our close while its master is
   // open, and would otherwise refuse every later open by a normal user.
   tcflush(port->fd, TCIOFLUSH);
+  if (port->lowLatency) ClearLowLatency(port->fd);
   ioctl(port->fd, TIOCNXCL);
   close(port->fd);  // also releases the flock
   delete port;      // and the lock file
 }
 
 void SetOpenFailureHook(OpenFailureHook hook) {
-  std::lock_guard<std::mutex> lock(FailureHookMutex());
+  std::lock_guard<std::mutex> lock(HookMutex());
   FailureHook() = std::move(hook);
+}
+
+void SetPortNoteHook(PortNoteHook hook) {
+  std::lock_guard<std::mutex> lock(HookMutex());
+  NoteHook() = std::move(hook);
+  NotedDevices().clear();
 }
 
 HPORT OpenPort(int portNumber, int baud) {

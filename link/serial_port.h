@@ -26,6 +26,10 @@ extern HPORT PortHandle;
 void SetPortPath(int portNumber, const std::string& path);
 std::string PortPath(int portNumber);
 void ResetPortMap();
+// The number a device beyond Com1..Com9 is known by (the port list offers
+// it after them): the same path always gets the same number, from 10 on.
+int PortNumberOf(const std::string& path);
+constexpr int kNamedPorts = 9;  // Com1 to Com9
 
 // The line speeds the port accepts; any other rate (0 included) is refused.
 bool IsSupportedBaud(int baud);
@@ -36,16 +40,24 @@ bool IsSupportedBaud(int baud);
 // has been sent or changed on the line. Refused when another program has the
 // line: a live LCK.. lock file (port_lock.h), a flock, TIOCEXCL, or simply an
 // open descriptor on the device in another process (port_users.h). While the
-// handle is open our own lock file says so to other programs.
+// handle is open our own lock file says so to other programs. Where the
+// driver has it (USB adapters, UARTs), the line is switched to low latency
+// while the handle is open, and back on close.
 HPORT OpenDevice(const std::string& path, int baud);
 // Closes a handle from OpenDevice and removes its lock file. Null does nothing.
 void CloseDevice(HPORT port);
 
-// Told why an open failed (device path, a few words: "open in process 1234",
-// "No such file or directory"...), for the trace. Called on the opening
-// thread; an empty function removes it.
+// Told why an open failed (device path, a few words: "open in process 1234
+// (socat)", "No such file or directory"...), for the trace. Called on the
+// opening thread; an empty function removes it. The same refusal, as a record
+// the console words for the operator, is LastOpenFailure() (open_failure.h).
 using OpenFailureHook = std::function<void(const std::string& device, const std::string& why)>;
 void SetOpenFailureHook(OpenFailureHook hook);
+
+// Told, once per device after it is installed, what the open could not set
+// but went on without (a pty has no low-latency mode). Any thread.
+using PortNoteHook = std::function<void(const std::string& text)>;
+void SetPortNoteHook(PortNoteHook hook);
 
 // OpenDevice(PortPath(portNumber), baud), stored into PortHandle (a handle the
 // slot still held is closed first). Returns the new value of the slot.

@@ -9,6 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-serialport-dev
   qt6-translations-l10n
   libgtest-dev libgmock-dev
   libmodbus-dev

@@ -12,11 +12,13 @@ namespace {
 // The real boxes: the application's name as caption, no icon, OK only.
 class CMessageBoxService : public CMessageService {
  public:
-  void Show(QWidget* owner, const QString& text) override {
+  void Show(QWidget* owner, const QString& text) override { ShowDetailed(owner, text, {}); }
+  void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) override {
     // An application message still stays above a modal window that is up.
     QWidget* parent = owner ? owner : QApplication::activeModalWidget();
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationName), text,
                     QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
     box.exec();
   }
 };
@@ -34,16 +36,17 @@ CMessageService* InstallMessageService(CMessageService* service) {
   return previous;
 }
 
-void ShowMessage(QWidget* owner, const QString& text) {
+void ShowMessage(QWidget* owner, const QString& text, const QString& detail) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app && QThread::currentThread() != app->thread()) {
     // Widgets live on the GUI thread only; the worker waits there, as a
     // blocking box would make it wait.
     QMetaObject::invokeMethod(
-        app, [owner, &text] { Service().Show(owner, text); }, Qt::BlockingQueuedConnection);
+        app, [owner, &text, &detail] { Service().ShowDetailed(owner, text, detail); },
+        Qt::BlockingQueuedConnection);
     return;
   }
-  Service().Show(owner, text);
+  Service().ShowDetailed(owner, text, detail);
 }
 
-void AppMessage(const QString& text) { ShowMessage(nullptr, text); }
+void AppMessage(const QString& text, const QString& detail) { ShowMessage(nullptr, text, detail); }

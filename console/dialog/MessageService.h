@@ -16,6 +16,11 @@ class CMessageService {
   // the window the box belongs to, or null for an application message. Always
   // called on the GUI thread.
   virtual void Show(QWidget* owner, const QString& text) = 0;
+  // The same with an informative text under the main one (which device,
+  // what to do); by default both in one text.
+  virtual void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) {
+    Show(owner, detail.isEmpty() ? text : text + QStringLiteral("\n\n") + detail);
+  }
 };
 
 // Installs `service` (not owned; null restores the QMessageBox service) and
@@ -24,7 +29,7 @@ CMessageService* InstallMessageService(CMessageService* service);
 
 // Shows a message through the installed service. From another thread it
 // blocks until the box has been dismissed on the GUI thread.
-void ShowMessage(QWidget* owner, const QString& text);
+void ShowMessage(QWidget* owner, const QString& text, const QString& detail = QString());
 
 // A message of the application, owned by no window.
-void AppMessage(const QString& text);
+void AppMessage(const QString& text, const QString& detail = QString());

@@ -5,14 +5,21 @@
 #include <QTest>
 #include <QTimer>
 
+#include "PortList.h"
 #include "serial_port.h"
 
 void ConsoleWindowTest::SetUp() {
   ASSERT_TRUE(m_server.Start());
   SetPortPath(1, m_server.DevicePath());
+  // The machine's own serial devices would change what the port list holds
+  // from one machine to the next; the window tests see none but Com1 to Com9.
+  CPortList::SetDeviceSource([] { return std::vector<SerialDevice>{}; });
 }
 
-void ConsoleWindowTest::TearDown() { ResetPortMap(); }
+void ConsoleWindowTest::TearDown() {
+  CPortList::SetDeviceSource({});
+  ResetPortMap();
+}
 
 int ConsoleWindowTest::RunWindow(const std::function<void(CConsoleDlg&)>& body) {
   CConsoleDlg dlg;

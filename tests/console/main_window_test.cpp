@@ -192,6 +192,10 @@ TEST_F(ConsoleWindowTest, PortEntriesShowTheirDevice) {
     EXPECT_EQ(ports->itemData(0, Qt::ToolTipRole).toString(),
               QString::fromStdString(m_server.DevicePath()));
     EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS1"));
+    // The closed list names the chosen entry's device.
+    EXPECT_EQ(ports->toolTip(), QString::fromStdString(m_server.DevicePath()));
+    ports->setCurrentIndex(2);
+    EXPECT_EQ(ports->toolTip(), QStringLiteral("/dev/ttyS2"));
   });
 }
 

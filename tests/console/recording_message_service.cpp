@@ -10,8 +10,9 @@ CRecordingMessageService::CRecordingMessageService() : m_previous(InstallMessage
 
 CRecordingMessageService::~CRecordingMessageService() { InstallMessageService(m_previous); }
 
-void CRecordingMessageService::Show(QWidget* owner, const QString& text) {
+void CRecordingMessageService::ShowDetailed(QWidget* owner, const QString& text,
+                                            const QString& detail) {
   shown.push_back({text, owner == nullptr, m_window && m_window->isVisible(),
                    QThread::currentThread() == QCoreApplication::instance()->thread(),
-                   PortHandle != nullptr});
+                   PortHandle != nullptr, detail});
 }

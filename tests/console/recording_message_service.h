@@ -18,6 +18,7 @@ class CRecordingMessageService : public CMessageService {
     bool windowVisible;  // the watched window was visible
     bool onGuiThread;
     bool portOpen;  // PortHandle held a port while the box was up
+    QString detail;  // the informative text under the main one
   };
 
   CRecordingMessageService();  // installs itself
@@ -26,7 +27,8 @@ class CRecordingMessageService : public CMessageService {
   CRecordingMessageService& operator=(const CRecordingMessageService&) = delete;
 
   void Watch(const QWidget* window) { m_window = window; }
-  void Show(QWidget* owner, const QString& text) override;
+  void Show(QWidget* owner, const QString& text) override { ShowDetailed(owner, text, {}); }
+  void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) override;
 
   std::vector<Shown> shown;
 

@@ -1,17 +1,124 @@
-// The trace line of an exchange, and the reading of typed numbers.
+// The trace line of an exchange, why a port was refused (in the trace and in
+// the port box), and the reading of typed numbers.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QString>
+
+#include <chrono>
 #include <climits>
 #include <ctime>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "PortRefusal.h"
 #include "TextNumbers.h"
 #include "Trace.h"
+#include "open_failure.h"
 #include "port_lock.h"
 #include "serial_port.h"
 
 namespace {
+
+// A pseudo-terminal whose slave the port under test opens.
+class Pty {
+ public:
+  Pty() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)) {
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) path_ = ptsname(master_);
+    // Without a slave descriptor of its own the line would hang up on every close.
+    if (!path_.empty()) slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  ~Pty() {
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+  }
+  const std::string& Path() const { return path_; }
+  int Master() const { return master_; }
+
+ private:
+  int master_;
+  int slave_ = -1;
+  std::string path_;
+};
+
+// Another program with the device open and no lock: `sleep` with the device
+// as its standard input.
+class Holder {
+ public:
+  explicit Holder(const std::string& path) : pid_(fork()) {
+    if (pid_ == 0) {
+      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+      if (fd < 0 || dup2(fd, 0) < 0) _exit(1);
+      execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+      _exit(1);
+    }
+    // Ready once it runs as sleep: the exec came after the open.
+    for (int i = 0; i < 500 && pid_ > 0 && ProgramName(pid_) != "sleep"; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ~Holder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool Ok() const { return pid_ > 0 && ProgramName(pid_) == "sleep"; }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+};
+
+std::string GroupName(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return "";
+  const group* g = getgrgid(st.st_gid);
+  return g ? g->gr_name : std::to_string(st.st_gid);
+}
+
+// OpenDevice as a user without rights: as ourselves when we are not root,
+// else in a child that has given up root. The cause and its detail.
+std::pair<OpenCause, std::string> OpenWithoutRoot(const std::string& path, bool& dropped) {
+  dropped = true;
+  if (geteuid() != 0) {
+    const bool opened = OpenDevice(path, 9600) != nullptr;
+    return {opened ? OpenCause::None : LastOpenFailure().cause, LastOpenFailure().detail};
+  }
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return {OpenCause::None, ""};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipeFds[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    const bool opened = OpenDevice(path, 9600) != nullptr;
+    const std::string said =
+        std::to_string(opened ? 0 : static_cast<int>(LastOpenFailure().cause)) + ' ' +
+        LastOpenFailure().detail;
+    (void)!write(pipeFds[1], said.data(), said.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  char text[256] = {};
+  const ssize_t n = read(pipeFds[0], text, sizeof text - 1);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || n <= 0) {
+    dropped = false;
+    return {OpenCause::None, ""};
+  }
+  const std::string said(text, static_cast<size_t>(n));
+  const size_t space = said.find(' ');
+  return {static_cast<OpenCause>(std::stoi(said.substr(0, space))), said.substr(space + 1)};
+}
 
 // A local wall-clock time, as the trace prints it.
 std::chrono::system_clock::time_point LocalTime(int hour, int minute, int second, int millis) {
@@ -77,6 +184,75 @@ TEST(Trace, SaysWhyAPortWasNotOpened) {
   const std::string said = "/dev/qd7420-no-such-port not opened: ";
   EXPECT_EQ(lines[0].substr(13, said.size()), said);
   EXPECT_GT(lines[0].size(), 13 + said.size()) << "and why (the system's words for ENOENT)";
+}
+
+// Each cause of a refusal, produced for real: the port box's informative
+// text, and the trace's words for the same refusal.
+TEST(PortRefusal, NamesTheDeviceAndOneCauseWithItsCure) {
+  Pty pty;
+  ASSERT_FALSE(pty.Path().empty());
+  char fileName[] = "/tmp/qd7420-not-a-tty-XXXXXX";
+  const int file = mkstemp(fileName);
+  ASSERT_GE(file, 0);
+  close(file);
+  struct Case {
+    const char* name;
+    std::string path;
+    int baud;
+    std::string text;       // the informative text
+    std::string traceWords;  // part of the trace line
+  };
+  const std::vector<Case> cases = {
+      {"Missing", "/dev/qd7420-no-such-port", 9600,
+       "设备 /dev/qd7420-no-such-port 不存在：请检查连接。", "No such file or directory"},
+      {"EmptyBaudEntry", pty.Path(), 0, "请选择波特率", "no baud rate chosen"},
+      {"NotATerminal", fileName, 9600,
+       std::string("无法打开 ") + fileName + "：Inappropriate ioctl for device", "not a terminal"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines;
+    InstallTrace([&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(OpenDevice(c.path, c.baud), nullptr) << c.name;
+    RemoveTrace();
+    EXPECT_EQ(PortRefusalText(LastOpenFailure()).toStdString(), c.text) << c.name;
+    ASSERT_EQ(lines.size(), 1u) << c.name;
+    EXPECT_NE(lines[0].find(c.path + " not opened: "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(c.traceWords), std::string::npos) << lines[0];
+  }
+  unlink(fileName);
+  // Nothing went out on the line the empty baud entry named.
+  char byte = 0;
+  EXPECT_EQ(read(pty.Master(), &byte, 1), -1);
+}
+
+TEST(PortRefusal, HeldByAnotherProgramNamesItAndItsProcess) {
+  Pty pty;
+  Holder holder(pty.Path());
+  ASSERT_TRUE(holder.Ok()) << "no sleep(1) to hold the device";
+  std::vector<std::string> lines;
+  InstallTrace([&](const std::string& line) { lines.push_back(line); });
+  EXPECT_EQ(OpenDevice(pty.Path(), 9600), nullptr);
+  RemoveTrace();
+  const std::string pid = std::to_string(holder.Pid());
+  EXPECT_EQ(PortRefusalText(LastOpenFailure()).toStdString(),
+            pty.Path() + " 正被 sleep（进程 " + pid + "）使用。");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("open in process " + pid + " (sleep)"), std::string::npos) << lines[0];
+}
+
+TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
+  Pty pty;
+  ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
+  bool dropped = false;
+  const auto [cause, detail] = OpenWithoutRoot(pty.Path(), dropped);
+  if (!dropped) GTEST_SKIP() << "cannot give up root here (setuid to 65534 refused)";
+  ASSERT_EQ(cause, OpenCause::NoPermission);
+  const std::string group = GroupName(pty.Path());
+  EXPECT_EQ(detail, group);
+  OpenFailure failure{cause, pty.Path(), detail, 0, ""};
+  EXPECT_EQ(PortRefusalText(failure).toStdString(),
+            "没有权限打开 " + pty.Path() + "：请将用户加入 " + group + " 组（sudo usermod -aG " +
+                group + " $USER），然后重新登录。");
 }
 
 // An open that had to leave another user's stale lock in place says so in

@@ -21,6 +21,7 @@
 
 #include "device_holder.h"
 #include "far_end_process.h"
+#include "open_failure.h"
 #include "port_lock.h"
 #include "pty_port_test.h"
 #include "serial_port.h"
@@ -124,7 +125,10 @@ TEST_F(PortSharingTest, DeviceOpenInAnotherProcessIsRefusedUntouched) {
     ASSERT_TRUE(other.Ok());
     EXPECT_EQ(OpenPort(1, 9600), nullptr);
     EXPECT_EQ(PortHandle, nullptr);
-    EXPECT_EQ(why_, "open in process " + std::to_string(other.Pid()));
+    EXPECT_EQ(why_, "open in process " + std::to_string(other.Pid()) + " (" +
+                        ProgramName(other.Pid()) + ")");
+    EXPECT_EQ(LastOpenFailure().cause, OpenCause::InUse);
+    EXPECT_EQ(LastOpenFailure().pid, other.Pid());
     EXPECT_TRUE(pty_.Receive(1, 100).empty()) << "bytes went out on a line that is not ours";
     EXPECT_EQ(Queued(), 2) << "the other program's input was flushed";
     termios now{};
@@ -168,7 +172,8 @@ TEST_F(PortSharingTest, FarEndOfAPseudoTerminalIsNoRival) {
   DeviceHolder other(controller.Path());
   ASSERT_TRUE(other.Ok());
   EXPECT_EQ(OpenDevice(controller.Path(), 9600), nullptr);
-  EXPECT_EQ(why_, "open in process " + std::to_string(other.Pid()));
+  EXPECT_EQ(why_, "open in process " + std::to_string(other.Pid()) + " (" +
+                      ProgramName(other.Pid()) + ")");
 }
 
 TEST_F(PortSharingTest, OurLockFileLivesExactlyAsLongAsTheHandle) {
@@ -195,6 +200,7 @@ struct ForeignLock {
   const char* name;
   std::string (*content)();
   bool refuses;
+  OpenCause cause = OpenCause::None;  // what the refusal says
 };
 
 void PrintTo(const ForeignLock& lock, std::ostream* os) { *os << lock.name; }
@@ -212,6 +218,9 @@ TEST_P(ForeignLockTest, RefusesOrTakesOver) {
   HPORT port = OpenPort(1, 9600);
   if (lock.refuses) {
     EXPECT_EQ(port, nullptr);
+    EXPECT_EQ(LastOpenFailure().cause, lock.cause);
+    // A live lock names its owner: the program that has the line.
+    EXPECT_EQ(LastOpenFailure().pid, lock.cause == OpenCause::InUse ? getppid() : 0);
     EXPECT_EQ(Read(LockPath()), content) << "someone else's lock was touched";
     EXPECT_TRUE(pty_.Receive(1, 50).empty());
     return;
@@ -224,15 +233,18 @@ TEST_P(ForeignLockTest, RefusesOrTakesOver) {
 
 INSTANTIATE_TEST_SUITE_P(
     Owners, ForeignLockTest,
-    ::testing::Values(ForeignLock{"Live", [] { return PidText(getppid()); }, true},
-                      ForeignLock{"LiveBinary", [] { return BinaryPid(getppid()); }, true},
-                      ForeignLock{"LiveNoPadding", [] { return std::to_string(getppid()); }, true},
-                      ForeignLock{"Garbled", [] { return std::string("modem\n"); }, true},
+    ::testing::Values(ForeignLock{"Live", [] { return PidText(getppid()); }, true, OpenCause::InUse},
+                      ForeignLock{"LiveBinary", [] { return BinaryPid(getppid()); }, true, OpenCause::InUse},
+                      ForeignLock{"LiveNoPadding", [] { return std::to_string(getppid()); }, true,
+                                  OpenCause::InUse},
+                      ForeignLock{"Garbled", [] { return std::string("modem\n"); }, true,
+                                  OpenCause::BadLockFile},
                       // Four bytes of text, not a binary PID: as an int far
                       // beyond any PID the kernel hands out.
-                      ForeignLock{"FourLetters", [] { return std::string("LOCK"); }, true},
+                      ForeignLock{"FourLetters", [] { return std::string("LOCK"); }, true,
+                                  OpenCause::BadLockFile},
                       ForeignLock{"StaleBinary", [] { return BinaryPid(DeadPid()); }, false},
-                      ForeignLock{"Empty", [] { return std::string(); }, true},
+                      ForeignLock{"Empty", [] { return std::string(); }, true, OpenCause::BadLockFile},
                       ForeignLock{"Stale", [] { return PidText(DeadPid()); }, false},
                       ForeignLock{"StaleOurPid", [] { return PidText(getpid()); }, false}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -93,6 +94,20 @@ TEST_F(SerialPortTest, RefusesWhatCannotBeOpened) {
   EXPECT_EQ(OpenPort(2, 9600), nullptr);
   EXPECT_EQ(PortHandle, nullptr);
   EXPECT_EQ(OpenDevice("/dev/null", 9600), nullptr);  // not a tty
+}
+
+// A pty has no low-latency switch (TIOCGSERIAL gives ENOTTY): the open goes
+// on, and the trace hears of it once, not at every command.
+TEST_F(SerialPortTest, LowLatencyRefusedOnAPtyIsNotedOnce) {
+  std::vector<std::string> notes;
+  SetPortNoteHook([&](const std::string& text) { notes.push_back(text); });
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(Open(), nullptr) << "open " << i;
+    ClosePort();
+  }
+  SetPortNoteHook({});
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0], pty_.Path() + " has no low-latency mode: Inappropriate ioctl for device");
 }
 
 TEST_F(SerialPortTest, CloseOnEmptySlotDoesNothing) {
