@@ -59,18 +59,20 @@ speed_t SpeedOf(int baud) {
   return B0;
 }
 
-enum class PollResult { Ready, TimedOut, Gone };
+enum class PollResult { Ready, TimedOut, Gone, Woken };
 
-// One poll(2) for `events`. A hang-up without pending input, an error or a
-// closed descriptor all mean the device has gone. EINTR counts as Ready: the
-// caller looks again and re-checks its deadline.
-PollResult PollFd(int fd, short events, uint32_t ms) {
-  pollfd p{fd, events, 0};
-  const int r = poll(&p, 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
+// One poll(2) for `events`, and for a wake-up on `wakeFd` when it is not -1.
+// A hang-up without pending input, an error or a closed descriptor all mean
+// the device has gone. EINTR counts as Ready: the caller looks again and
+// re-checks its deadline.
+PollResult PollFd(int fd, short events, uint32_t ms, int wakeFd = -1) {
+  pollfd p[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+  const int r = poll(p, wakeFd >= 0 ? 2 : 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
   if (r < 0) return errno == EINTR ? PollResult::Ready : PollResult::Gone;
   if (r == 0) return PollResult::TimedOut;
-  if (p.revents & events) return PollResult::Ready;
-  return PollResult::Gone;
+  if (p[0].revents & events) return PollResult::Ready;
+  if (p[0].revents != 0) return PollResult::Gone;
+  return PollResult::Woken;
 }
 
 // Takes the line for this process alone: flock() stops a second open from
@@ -292,6 +294,10 @@ void ClosePort() {
 }
 
 uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
+  return WaitForBytes(port, expected, timeoutMs, -1);
+}
+
+uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wakeFd) {
   const Deadline deadline(timeoutMs);
   if (port == nullptr) {
     deadline.SleepUntil();
@@ -305,10 +311,10 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
       port->Drain();  // still a look: count what came after
       return port->Queued();
     }
-    const PollResult r = PollFd(port->fd, POLLIN, deadline.RemainingMs());
+    const PollResult r = PollFd(port->fd, POLLIN, deadline.RemainingMs(), wakeFd);
     const bool open = port->Drain() && r != PollResult::Gone;
     const uint32_t count = port->Queued();
-    if (count >= expected || !open || deadline.Expired()) return count;
+    if (count >= expected || !open || r == PollResult::Woken || deadline.Expired()) return count;
   }
 }
 

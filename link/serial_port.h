@@ -59,6 +59,9 @@ void ClosePort();
 // ReadPort gets the same bytes. Returns at once what it has when the device
 // has gone away (hang-up, EIO). A null port returns 0 after the time-out.
 uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs);
+// The same wait, which also ends at once when the descriptor `wakeFd`
+// becomes readable (another thread calling the exchange off); -1: none.
+uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wakeFd);
 
 // Writes the whole frame in one go; gives up after 50 ms per byte + 100 ms.
 // Returns the count written.
