@@ -5,7 +5,8 @@
 //
 // The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp.
 // Every command runs synchronously on the window's thread; the parameter
-// search's worker thread reaches the window only through SendMessage.
+// search's worker thread reaches the window only through SendMessage, and
+// the monitoring poll's exchange worker only through a queued call.
 #pragma once
 
 #include <QDateTime>
@@ -27,6 +28,8 @@
 
 class CCommandPort;
 class CLogReader;
+class ExchangeWorker;
+struct ExchangeOutcome;
 class QMenu;
 struct BcdClock;
 struct FactoryStatus;
@@ -148,11 +151,20 @@ class CConsoleDlg : public CDialog {
   // Timer off, caption back, port closed: the part of a stop that also
   // holds when the window goes away while monitoring runs.
   void StopPolling();
-  void PollMeasurement(uint8_t address);
-  void PollFactory(uint8_t address);
+  // One poll: its request goes to the exchange worker, its outcome comes
+  // back to OnPollDone on the window's thread. `run` names the monitoring
+  // run it belongs to; `factory`, the block it read.
+  void StartPoll();
+  void OnPollDone(unsigned run, bool factory, const ExchangeOutcome& outcome);
   void CountPoll(bool accepted);
+  void ShowPollFailed(bool factory);
+  void ShowMeasurementPoll(const uint8_t* reply);
+  void ShowFactoryPoll(const uint8_t* reply);
   void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
-  bool m_bPolling = false;  // a tick is inside its exchange
+  std::unique_ptr<ExchangeWorker> m_pPoller;  // the polls' exchanges, off the window's thread
+  unsigned m_nPollRun = 0;      // counts the stops: a poll of an earlier run is dropped
+  bool m_bPolling = false;      // a poll is under way
+  bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
 
   // --- Alarm log (ConsoleDlg_Log.cpp) ---
   void OnReadLogCount();
