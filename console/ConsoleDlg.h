@@ -165,6 +165,8 @@ class CConsoleDlg : public CDialog {
   unsigned m_nPollRun = 0;      // counts the stops: a poll of an earlier run is dropped
   bool m_bPolling = false;      // a poll is under way
   bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
+  int m_nMonitorPort = 0;       // port and rate of the start, for reopening
+  int m_nMonitorBaud = 0;
 
   // --- Alarm log (ConsoleDlg_Log.cpp) ---
   void OnReadLogCount();

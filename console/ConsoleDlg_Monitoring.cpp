@@ -109,6 +109,10 @@ void CConsoleDlg::StartDetection() {
   CCommandPort port(*this);
   if (!port) return;
   port.Keep();  // PortHandle stays open until "停止读取"
+  // What a vanished adapter is reopened with: the port and rate of the start.
+  const Connection connection = ReadConnection();
+  m_nMonitorPort = connection.port;
+  m_nMonitorBaud = connection.baud;
   if (!m_pPoller) m_pPoller = std::make_unique<ExchangeWorker>();
   SetDlgItemText(IDC_START_DETECTION, QString::fromUtf8(kCaptionStop));
   g_nSuccessCount = 0;
@@ -155,7 +159,7 @@ void CConsoleDlg::hideEvent(QHideEvent* event) {
 // --- One poll ------------------------------------------------------------------------
 
 void CConsoleDlg::OnTimer(int) {
-  if (!IsMonitoring() || !PortHandle) return;
+  if (!IsMonitoring()) return;
   // Never two at once on the line. The tick is not lost: the poll under way
   // starts the next when it is over, as a tick held up by a long exchange
   // always came at once after it.
@@ -172,6 +176,9 @@ void CConsoleDlg::StartPoll() {
   const bool factory = g_nWorkMode != 0;
   const std::optional<uint8_t> address = StationAddress(GetDlgItemText(IDC_ADDRESS));
   if (!address) return ShowPollFailed(factory);
+  // An adapter that went away is looked for once a tick, at the same path,
+  // without a message: monitoring resumes by itself when it is back.
+  if (!PortHandle && !OpenPort(m_nMonitorPort, m_nMonitorBaud)) return ShowPollFailed(factory);
   const BlockRead& block = factory ? kFactoryStatusBlock : kMeasurementStatusBlock;
   const unsigned run = m_nPollRun;
   // The worker calls back on its own thread; the outcome is shown on the
@@ -191,6 +198,9 @@ void CConsoleDlg::OnPollDone(unsigned run, bool factory, const ExchangeOutcome& 
   // A poll of a monitoring run that has been stopped since: dropped.
   if (run != m_nPollRun || !IsMonitoring()) return;
   m_bPolling = false;
+  // Unplugged: our descriptor and lock go at once, so the node is freed and
+  // the adapter comes back under the same name.
+  if (outcome.gone) ClosePort();
   if (!outcome.accepted)
     ShowPollFailed(factory);
   else if (factory)

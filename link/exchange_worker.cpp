@@ -63,6 +63,7 @@ void ExchangeWorker::RunJob(Job& job) {
   outcome.length = job.replyLen;
   outcome.accepted = ::Exchange(job.port, job.request, outcome.reply.data(), job.replyLen,
                                 job.timeoutMs, job.pauseMs, &cancel_);
+  outcome.gone = PortGone(job.port);
   // Called off while it ran: nobody wants to hear of it.
   if (!cancel_.IsCancelled() && job.done) job.done(outcome);
 }

@@ -20,10 +20,12 @@
 
 #include "exchange.h"
 
-// What one exchange came to: accepted or not, and the reply's bytes
+// What one exchange came to: accepted or not, whether the device is still
+// there, and the reply's bytes
 // (`length` of them, the length awaited; meaningful when accepted).
 struct ExchangeOutcome {
   bool accepted = false;
+  bool gone = false;  // the device went away meanwhile (PortGone)
   size_t length = 0;
   std::array<uint8_t, kMaxFrameBytes> reply{};
 };

@@ -174,6 +174,7 @@ struct SerialPort {
   int baud = 0;
   std::string device;
   PortLock lock;       // our LCK.. file while we hold the line
+  bool gone = false;   // a hang-up or EIO was seen
   size_t rxStart = 0;  // first unread byte of rx
   size_t rxEnd = 0;    // one past the last
   std::array<uint8_t, kRxCapacity> rx;
@@ -313,6 +314,7 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wak
     }
     const PollResult r = PollFd(port->fd, POLLIN, deadline.RemainingMs(), wakeFd);
     const bool open = port->Drain() && r != PollResult::Gone;
+    if (!open) port->gone = true;
     const uint32_t count = port->Queued();
     if (count >= expected || !open || r == PollResult::Woken || deadline.Expired()) return count;
   }
@@ -329,9 +331,16 @@ size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      port->gone = n < 0 && errno == EIO;
+      break;
+    }
     const uint32_t left = deadline.RemainingMs();
-    if (left == 0 || PollFd(port->fd, POLLOUT, left) == PollResult::Gone) break;
+    if (left == 0) break;
+    if (PollFd(port->fd, POLLOUT, left) == PollResult::Gone) {
+      port->gone = true;
+      break;
+    }
   }
   return done;
 }
@@ -363,6 +372,8 @@ void PurgePort(HPORT port) {
   port->rxStart = port->rxEnd = 0;
   tcflush(port->fd, TCIOFLUSH);
 }
+
+bool PortGone(HPORT port) { return port != nullptr && port->gone; }
 
 int PortBaud(HPORT port) { return port == nullptr ? 0 : port->baud; }
 

@@ -74,6 +74,11 @@ size_t ReadPort(HPORT port, uint8_t* data, size_t len);
 // Discards everything in both queues (ours and the driver's).
 void PurgePort(HPORT port);
 
+// The device has gone away under the handle (hang-up, EIO: an unplugged
+// adapter) as a wait, read or write found. Only closing helps then: the
+// node comes back, under the same name, once nobody holds it open.
+bool PortGone(HPORT port);
+
 // What a handle was opened with (for the trace and the reply-time bound).
 int PortBaud(HPORT port);
 std::string PortDevice(HPORT port);
