@@ -29,7 +29,6 @@
 class CCommandPort;
 class CLogReader;
 class ExchangeWorker;
-struct ExchangeOutcome;
 class QMenu;
 struct BcdClock;
 struct FactoryStatus;
@@ -151,11 +150,11 @@ class CConsoleDlg : public CDialog {
   // Timer off, caption back, port closed: the part of a stop that also
   // holds when the window goes away while monitoring runs.
   void StopPolling();
-  // One poll: its request goes to the exchange worker, its outcome comes
-  // back to OnPollDone on the window's thread. `run` names the monitoring
-  // run it belongs to; `factory`, the block it read.
+  // One poll: its request goes to the exchange worker, which wakes
+  // OnPollDone on the window's thread to take the outcome. `run` names the
+  // monitoring run it belongs to; `factory`, the block it read.
   void StartPoll();
-  void OnPollDone(unsigned run, bool factory, const ExchangeOutcome& outcome);
+  void OnPollDone(unsigned run, bool factory);
   void CountPoll(bool accepted);
   void ShowPollFailed(bool factory);
   void ShowMeasurementPoll(const uint8_t* reply);

@@ -181,22 +181,24 @@ void CConsoleDlg::StartPoll() {
   if (!PortHandle && !OpenPort(m_nMonitorPort, m_nMonitorBaud)) return ShowPollFailed(factory);
   const BlockRead& block = factory ? kFactoryStatusBlock : kMeasurementStatusBlock;
   const unsigned run = m_nPollRun;
-  // The worker calls back on its own thread; the outcome is shown on the
-  // window's. The worker is called off before the window goes, so `this`
-  // outlives every call back.
+  // The worker wakes the window from its own thread; the window takes the
+  // outcome and shows it. The worker ends before the window does, so `this`
+  // outlives every wake-up.
   m_bPolling = m_pPoller->Start(
       PortHandle, BuildReadRequest(*address, block.first, block.count), block.replyLength,
-      kCommandTimeoutMs, kPollPauseMs, [this, run, factory](const ExchangeOutcome& outcome) {
+      kCommandTimeoutMs, kPollPauseMs, [this, run, factory] {
         QMetaObject::invokeMethod(
-            this, [this, run, factory, outcome] { OnPollDone(run, factory, outcome); },
-            Qt::QueuedConnection);
+            this, [this, run, factory] { OnPollDone(run, factory); }, Qt::QueuedConnection);
       });
   if (!m_bPolling) ShowPollFailed(factory);
 }
 
-void CConsoleDlg::OnPollDone(unsigned run, bool factory, const ExchangeOutcome& outcome) {
+void CConsoleDlg::OnPollDone(unsigned run, bool factory) {
   // A poll of a monitoring run that has been stopped since: dropped.
   if (run != m_nPollRun || !IsMonitoring()) return;
+  const std::optional<ExchangeOutcome> taken = m_pPoller->Take();
+  if (!taken) return;
+  const ExchangeOutcome& outcome = *taken;
   m_bPolling = false;
   // Unplugged: our descriptor and lock go at once, so the node is freed and
   // the adapter comes back under the same name.

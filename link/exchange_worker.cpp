@@ -27,11 +27,19 @@ bool ExchangeWorker::Start(HPORT port, const Frame& request, size_t replyLen,
 
 void ExchangeWorker::Cancel() {
   std::unique_lock<std::mutex> lock(mutex_);
+  outcome_.reset();
   if (!busy_) return;
   cancel_.Cancel();
   changed_.wait(lock, [this] { return !busy_; });
   // Nobody waits on it now; the next exchange runs in full.
   cancel_.Reset();
+}
+
+std::optional<ExchangeOutcome> ExchangeWorker::Take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<ExchangeOutcome> outcome = std::move(outcome_);
+  outcome_.reset();
+  return outcome;
 }
 
 bool ExchangeWorker::Busy() const {
@@ -50,11 +58,6 @@ void ExchangeWorker::Run() {
       job_.reset();
     }
     RunJob(job);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      busy_ = false;
-    }
-    changed_.notify_all();
   }
 }
 
@@ -64,6 +67,14 @@ void ExchangeWorker::RunJob(Job& job) {
   outcome.accepted = ::Exchange(job.port, job.request, outcome.reply.data(), job.replyLen,
                                 job.timeoutMs, job.pauseMs, &cancel_);
   outcome.gone = PortGone(job.port);
-  // Called off while it ran: nobody wants to hear of it.
-  if (!cancel_.IsCancelled() && job.done) job.done(outcome);
+  bool deliver = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Called off while it ran: nobody wants to hear of it.
+    deliver = !cancel_.IsCancelled();
+    if (deliver) outcome_ = outcome;
+    busy_ = false;
+  }
+  changed_.notify_all();
+  if (deliver && job.done) job.done();
 }

@@ -3,10 +3,10 @@
 // the reply of a silent controller.
 //
 // The caller keeps the port: it opens it, hands it to each exchange, and
-// closes it only while no exchange is under way (after Cancel(), or once the
-// exchange's `done` has been called). Nothing else is shared between the
-// threads; the worker touches the port only between Start() and the end of
-// `done`.
+// closes it only while no exchange is under way (after Cancel(), or once it
+// has taken the exchange's outcome). Nothing else is shared between the
+// threads; the worker touches the port only between Start() and the moment
+// the outcome can be taken.
 #pragma once
 
 #include <array>
@@ -32,9 +32,12 @@ struct ExchangeOutcome {
 
 class ExchangeWorker {
  public:
-  // Called on the worker's thread with the outcome of an exchange that was
-  // not called off. It must not call back into the worker.
-  using Done = std::function<void(const ExchangeOutcome&)>;
+  // Called on the worker's thread once the outcome of an exchange that was
+  // not called off can be taken (Take). Only a wake-up: the outcome itself
+  // passes under the worker's lock, so everything the exchange did to the
+  // port is seen by the thread that takes it. It must not call back into
+  // the worker.
+  using Done = std::function<void()>;
 
   ExchangeWorker();
   // Calls off the exchange under way and ends the thread.
@@ -52,6 +55,9 @@ class ExchangeWorker {
   void Cancel();
   // An exchange has been started and is not over yet.
   bool Busy() const;
+  // The outcome of the last exchange, once it is over and was not called
+  // off; each outcome is taken once.
+  std::optional<ExchangeOutcome> Take();
 
  private:
   struct Job {
@@ -68,7 +74,8 @@ class ExchangeWorker {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::optional<Job> job_;  // started, not yet taken up by the thread
-  bool busy_ = false;       // from Start() until the exchange and its `done` are over
+  std::optional<ExchangeOutcome> outcome_;  // over, not yet taken
+  bool busy_ = false;       // from Start() until the exchange is over
   bool quit_ = false;
   ExchangeCancel cancel_;
   std::thread thread_;  // last: it starts once everything above is there

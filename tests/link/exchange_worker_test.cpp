@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -56,9 +57,17 @@ class ExchangeWorkerTest : public PtyPortTest {
     return traced_;
   }
 
-  // `done` for a test: the outcome, once, through a promise.
-  ExchangeWorker::Done Into(std::promise<ExchangeOutcome>& outcome) {
-    return [&outcome](const ExchangeOutcome& o) { outcome.set_value(o); };
+  // `done` for a test: says, once, that the outcome can be taken.
+  static ExchangeWorker::Done Into(std::promise<void>& ready) {
+    return [&ready] { ready.set_value(); };
+  }
+  // Waits for `ready`, then takes the outcome.
+  static ExchangeOutcome Taken(ExchangeWorker& worker, std::promise<void>& ready) {
+    ready.get_future().wait();
+    const std::optional<ExchangeOutcome> outcome = worker.Take();
+    EXPECT_TRUE(outcome.has_value());
+    EXPECT_FALSE(worker.Take().has_value()) << "taken once";
+    return outcome.value_or(ExchangeOutcome{});
   }
 
   HPORT port_ = nullptr;
@@ -78,12 +87,13 @@ TEST_F(ExchangeWorkerTest, TheCallerGoesOnAndOneExchangeRunsAtATime) {
     pty_.Send(Reply());
   });
   ExchangeWorker worker;
-  std::promise<ExchangeOutcome> outcome;
-  ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(outcome)));
+  std::promise<void> ready;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
   EXPECT_TRUE(worker.Busy());
+  EXPECT_FALSE(worker.Take().has_value()) << "not over yet";
   EXPECT_FALSE(worker.Start(port_, kRead, 7, kLongMs, 0, {}));
   answer.set_value();
-  const ExchangeOutcome got = outcome.get_future().get();
+  const ExchangeOutcome got = Taken(worker, ready);
   EXPECT_TRUE(got.accepted);
   EXPECT_EQ(Bytes(got.reply.begin(), got.reply.begin() + got.length), Reply());
   device_.join();
@@ -103,11 +113,10 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
       traced_.clear();
     }
     auto worker = std::make_unique<ExchangeWorker>();
-    bool called = false;
+    std::atomic<bool> called{false};
     const uint32_t pause = where == Where::Pause ? kLongMs : 0;
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(worker->Start(port_, kRead, 7, kLongMs, pause,
-                              [&called](const ExchangeOutcome&) { called = true; }));
+    ASSERT_TRUE(worker->Start(port_, kRead, 7, kLongMs, pause, [&called] { called = true; }));
     if (where != Where::Pause) {
       ASSERT_EQ(pty_.Receive(kRead.size, 5000).size(), kRead.size);
     }
@@ -118,6 +127,9 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::milliseconds(kLongMs / 2));
     EXPECT_FALSE(called);
+    if (worker) {
+      EXPECT_FALSE(worker->Take().has_value());
+    }
     if (where == Where::Pause) {
       EXPECT_TRUE(Traced().empty()) << "nothing went out";
       EXPECT_EQ(pty_.Receive(1, 100), Bytes{});
@@ -135,9 +147,9 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
       pty_.Receive(kRead.size, 5000);
       pty_.Send(Reply());
     });
-    std::promise<ExchangeOutcome> outcome;
-    ASSERT_TRUE(worker->Start(port_, kRead, 7, kLongMs, 0, Into(outcome)));
-    EXPECT_TRUE(outcome.get_future().get().accepted);
+    std::promise<void> ready;
+    ASSERT_TRUE(worker->Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
+    EXPECT_TRUE(Taken(*worker, ready).accepted);
     device_.join();
   }
 }
