@@ -100,10 +100,11 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   hook(rec);
 }
 
-// The pause before a request; false when it was called off meanwhile.
+// The pause before a request; false when the exchange has been called off,
+// before or during it (then nothing is sent).
 bool Pause(uint32_t pauseMs, const ExchangeCancel* cancel) {
   if (cancel == nullptr) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     return true;
   }
   const Deadline deadline(pauseMs);
@@ -144,7 +145,7 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
       replyLen == 0 || replyLen > UINT16_MAX) {
     return false;
   }
-  if (pauseMs > 0 && !Pause(pauseMs, cancel)) return false;
+  if (!Pause(pauseMs, cancel)) return false;
   const auto hook = CurrentHook();
   ExchangeResult r;
   if (hook) r.when = std::chrono::system_clock::now();
