@@ -151,18 +151,17 @@ class CConsoleDlg : public CDialog {
   // holds when the window goes away while monitoring runs.
   void StopPolling();
   // One poll: its request goes to the exchange worker, which wakes
-  // OnPollDone on the window's thread to take the outcome. `run` names the
-  // monitoring run it belongs to; `factory`, the block it read.
+  // OnPollDone on the window's thread to take the outcome.
   void StartPoll();
-  void OnPollDone(unsigned run, bool factory);
+  Q_INVOKABLE void OnPollDone();
   void CountPoll(bool accepted);
   void ShowPollFailed(bool factory);
   void ShowMeasurementPoll(const uint8_t* reply);
   void ShowFactoryPoll(const uint8_t* reply);
   void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
   std::unique_ptr<ExchangeWorker> m_pPoller;  // the polls' exchanges, off the window's thread
-  unsigned m_nPollRun = 0;      // counts the stops: a poll of an earlier run is dropped
   bool m_bPolling = false;      // a poll is under way
+  bool m_bPollFactory = false;  // it reads the factory block
   bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
   int m_nMonitorPort = 0;       // port and rate of the start, for reopening
   int m_nMonitorBaud = 0;

@@ -132,7 +132,6 @@ void CConsoleDlg::StopPolling() {
   // off) and whatever it would have shown is dropped; only then does the
   // port close under it. The shown values stay as the last poll left them.
   if (m_pPoller) m_pPoller->Cancel();
-  ++m_nPollRun;
   m_bPolling = false;
   m_bTickPending = false;
   ClosePort();
@@ -180,25 +179,26 @@ void CConsoleDlg::StartPoll() {
   // without a message: monitoring resumes by itself when it is back.
   if (!PortHandle && !OpenPort(m_nMonitorPort, m_nMonitorBaud)) return ShowPollFailed(factory);
   const BlockRead& block = factory ? kFactoryStatusBlock : kMeasurementStatusBlock;
-  const unsigned run = m_nPollRun;
-  // The worker wakes the window from its own thread; the window takes the
-  // outcome and shows it. The worker ends before the window does, so `this`
-  // outlives every wake-up.
-  m_bPolling = m_pPoller->Start(
-      PortHandle, BuildReadRequest(*address, block.first, block.count), block.replyLength,
-      kCommandTimeoutMs, kPollPauseMs, [this, run, factory] {
-        QMetaObject::invokeMethod(
-            this, [this, run, factory] { OnPollDone(run, factory); }, Qt::QueuedConnection);
-      });
+  m_bPollFactory = factory;
+  // The worker only wakes the window, by name, from its own thread; the
+  // outcome itself passes under the worker's lock (Take). The worker ends
+  // before the window does, so `this` outlives every wake-up.
+  m_bPolling = m_pPoller->Start(PortHandle, BuildReadRequest(*address, block.first, block.count),
+                                block.replyLength, kCommandTimeoutMs, kPollPauseMs, [this] {
+                                  QMetaObject::invokeMethod(this, "OnPollDone", Qt::QueuedConnection);
+                                });
   if (!m_bPolling) ShowPollFailed(factory);
 }
 
-void CConsoleDlg::OnPollDone(unsigned run, bool factory) {
-  // A poll of a monitoring run that has been stopped since: dropped.
-  if (run != m_nPollRun || !IsMonitoring()) return;
+void CConsoleDlg::OnPollDone() {
+  // A stop calls the poll under way off and drops its outcome: whatever
+  // there is to take belongs to the poll of this run. A wake-up without
+  // one (a stopped poll's, come late) changes nothing.
+  if (!IsMonitoring()) return;
   const std::optional<ExchangeOutcome> taken = m_pPoller->Take();
   if (!taken) return;
   const ExchangeOutcome& outcome = *taken;
+  const bool factory = m_bPollFactory;
   m_bPolling = false;
   // Unplugged: our descriptor and lock go at once, so the node is freed and
   // the adapter comes back under the same name.
