@@ -1,16 +1,22 @@
 // The monitoring poll of the real console window, measured in one run: the
-// CPU time the console process uses while it polls once a second, and the
+// CPU time the console process uses while it polls once a second, the
 // rhythm of the polls (each period against 1000 ms, and the drift over the
-// run). The controller is the simulator running as a process of its own, so
-// the CPU time counted is the console's alone.
+// run), and how quickly the window answers while the controller is silent.
+// The controller is the simulator running as a process of its own, so the
+// CPU time counted is the console's alone.
 //
-//   bench_monitoring [--polls N] [--idle SECONDS] [--sim PATH]
+//   bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] [--sim PATH]
 //
 // First the window sits idle for SECONDS (default 10; what the console costs
 // without monitoring, the text cursor blinking in the address edit), then it
 // makes N polls (default 61, so 60 periods) at station 1, 9600 baud,
-// measurement mode. The window runs on the offscreen platform unless
-// QT_QPA_PLATFORM says otherwise.
+// measurement mode. Then the simulator stops answering and, for --silent
+// SECONDS (default 30; 0 leaves it out), a probe thread asks the window to
+// run a queued call, waits until it ran, and asks again 20 ms later: the
+// window's event-loop latency while each poll waits out its reply. Last,
+// "停止读取" is clicked through the same kind of queued call while a poll
+// waits, and timed until the caption has changed. The window runs on the
+// offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QProcess>
@@ -24,8 +30,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ConsoleDlg.h"
@@ -70,6 +79,7 @@ class PrintingMessages : public CMessageService {
 struct Options {
   int polls = 61;
   int idleSeconds = 10;
+  int silentSeconds = 30;
   std::string sim = QD_SIM_PATH;
 };
 
@@ -80,14 +90,69 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.polls = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--idle") == 0 && hasValue) {
       options.idleSeconds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--silent") == 0 && hasValue) {
+      options.silentSeconds = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--sim") == 0 && hasValue) {
       options.sim = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: bench_monitoring [--polls N] [--idle SECONDS] [--sim PATH]\n");
+      std::fprintf(stderr,
+                   "usage: bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] "
+                   "[--sim PATH]\n");
       return false;
     }
   }
-  return options.polls >= 3 && options.idleSeconds >= 1;
+  return options.polls >= 3 && options.idleSeconds >= 1 && options.silentSeconds >= 0;
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Runs `call` on the window's thread through a queued call, from another
+// thread, and returns the milliseconds from the request until it had run.
+double TimeQueuedCall(QObject& window, const std::function<void()>& call) {
+  std::mutex mutex;
+  std::condition_variable ran;
+  Clock::time_point end;
+  bool done = false;
+  const Clock::time_point sent = Clock::now();
+  QMetaObject::invokeMethod(
+      &window,
+      [&] {
+        call();
+        std::lock_guard<std::mutex> lock(mutex);
+        end = Clock::now();
+        done = true;
+        ran.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(mutex);
+  ran.wait(lock, [&] { return done; });
+  return Ms(end - sent);
+}
+
+// What the trace hook sees of the polls, from whichever thread runs them.
+struct PollLog {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Clock::time_point> answering;  // request times while the simulator answers
+  int failed = 0;                            // of those
+  bool silent = false;                       // the simulator has been told to be silent
+  int silentPolls = 0;
+};
+
+void ReportLatency(std::vector<double> latencies, double seconds, int polls, double stopMs) {
+  if (latencies.empty()) return;
+  std::sort(latencies.begin(), latencies.end());
+  const auto at = [&](size_t permille) {
+    return latencies[std::min(latencies.size() - 1, latencies.size() * permille / 1000)];
+  };
+  const auto beyond = std::count_if(latencies.begin(), latencies.end(), [](double m) { return m > 50; });
+  std::printf("silent controller:  %d polls (all refused) over %.1f s\n", polls, seconds);
+  std::printf("  event-loop latency %zu queued calls: median %.2f ms, p99 %.2f ms (target <= 50 ms), "
+              "max %.2f ms, %td beyond 50 ms\n",
+              latencies.size(), at(500), at(990), latencies.back(), beyond);
+  std::printf("  \"停止读取\" clicked while a poll waits: caption changed %.2f ms after the click "
+              "was asked for\n",
+              stopMs);
 }
 
 void Report(const std::vector<Clock::time_point>& polls, double cpu, double wall, int failed,
@@ -158,28 +223,74 @@ int main(int argc, char** argv) {
 
   PrintingMessages messages;
   InstallMessageService(&messages);
-  std::vector<Clock::time_point> polls;
-  int failed = 0;
+  PollLog log;
   CConsoleDlg dlg;
   double cpuStart = 0, cpu = 0, wall = 0, idleCpu = 0, idleWall = 0;
   Clock::time_point wallStart;
-  // Ends the run from the poll that completes it (no timer of our own that
-  // would wake the process besides the poll's).
-  auto finish = [&] {
+  std::thread silentPhase;
+  std::vector<double> latencies;
+  double silentWall = 0, stopMs = 0;
+  int silentPolls = 0;
+  const auto stopButton = [&] {
+    return qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_START_DETECTION));
+  };
+  // The silent phase, on a thread of its own that only asks the window.
+  const auto silentRun = [&] {
+    const Clock::time_point start = Clock::now();
+    const auto end = start + std::chrono::seconds(options.silentSeconds);
+    while (Clock::now() < end) {
+      latencies.push_back(TimeQueuedCall(dlg, [] {}));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // The stop comes 300 ms into a poll's wait: each silent poll follows the
+    // one before at once, its exchange 50 ms after its start.
+    {
+      std::unique_lock<std::mutex> lock(log.mutex);
+      const int seen = log.silentPolls;
+      log.changed.wait_for(lock, std::chrono::seconds(5), [&] { return log.silentPolls > seen; });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stopMs = TimeQueuedCall(dlg, [&] { stopButton()->click(); });
+    silentWall = std::chrono::duration<double>(Clock::now() - start).count();
+    {
+      std::lock_guard<std::mutex> lock(log.mutex);
+      silentPolls = log.silentPolls;
+    }
+    QMetaObject::invokeMethod(&dlg, [&] { dlg.reject(); }, Qt::QueuedConnection);
+  };
+  // Ends the answering run from the poll that completes it (no timer of our
+  // own that would wake the process besides the poll's).
+  auto answered = [&] {
     cpu = CpuSeconds() - cpuStart;
     wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
-    qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_START_DETECTION))->click();
-    dlg.reject();
+    if (options.silentSeconds == 0) {
+      stopButton()->click();
+      dlg.reject();
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(log.mutex);
+      log.silent = true;
+    }
+    sim.write("fault silence\n");
+    silentPhase = std::thread(silentRun);
   };
   // Each poll's request time: when its exchange began, after the pause.
   SetTraceHook([&](const TraceRecord& record) {
     if (record.request.size() < 4 || record.request[1] != 0x03 ||
         (record.request[2] << 8 | record.request[3]) != REG_ALARM_STATUS)
       return;
-    polls.push_back(Clock::now() - std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double, std::milli>(record.roundTripMs)));
-    if (!record.accepted) ++failed;
-    if (static_cast<int>(polls.size()) == options.polls) QTimer::singleShot(0, &dlg, finish);
+    std::lock_guard<std::mutex> lock(log.mutex);
+    if (log.silent) {
+      ++log.silentPolls;
+      log.changed.notify_all();
+      return;
+    }
+    if (static_cast<int>(log.answering.size()) == options.polls) return;
+    log.answering.push_back(Clock::now() - std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double, std::milli>(record.roundTripMs)));
+    if (!record.accepted) ++log.failed;
+    if (static_cast<int>(log.answering.size()) == options.polls) QTimer::singleShot(0, &dlg, answered);
   });
   // The idle measure begins once the window has been on screen and painted.
   constexpr int kSettleMs = 2000;
@@ -197,16 +308,17 @@ int main(int argc, char** argv) {
     QTest::mouseClick(dlg.GetDlgItem(IDC_START_DETECTION), Qt::LeftButton);
   });
   dlg.DoModal();
+  if (silentPhase.joinable()) silentPhase.join();
   SetTraceHook({});
   InstallMessageService(nullptr);
   sim.terminate();
   sim.waitForFinished(3000);
 
-  if (static_cast<int>(polls.size()) < options.polls) {
-    std::fprintf(stderr, "bench_monitoring: only %zu polls\n", polls.size());
+  if (static_cast<int>(log.answering.size()) < options.polls) {
+    std::fprintf(stderr, "bench_monitoring: only %zu polls\n", log.answering.size());
     return 1;
   }
-  polls.resize(options.polls);
-  Report(polls, cpu, wall, failed, idleCpu, idleWall);
-  return messages.shown == 0 && failed == 0 ? 0 : 1;
+  Report(log.answering, cpu, wall, log.failed, idleCpu, idleWall);
+  ReportLatency(latencies, silentWall, silentPolls, stopMs);
+  return messages.shown == 0 && log.failed == 0 ? 0 : 1;
 }

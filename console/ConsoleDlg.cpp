@@ -15,6 +15,7 @@
 #include "TextNumbers.h"
 #include "Trace.h"
 #include "exchange.h"
+#include "exchange_worker.h"
 #include "registers.h"
 #include "resource.h"
 #include "string_table.h"

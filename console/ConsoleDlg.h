@@ -5,7 +5,8 @@
 //
 // The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp.
 // Every command runs synchronously on the window's thread; the parameter
-// search's worker thread reaches the window only through SendMessage.
+// search's worker thread reaches the window only through SendMessage, and
+// the monitoring poll's exchange worker only through a queued call.
 #pragma once
 
 #include <QDateTime>
@@ -28,6 +29,7 @@
 class CCommandPort;
 class CLogReader;
 class CPortList;
+class ExchangeWorker;
 class QMenu;
 struct BcdClock;
 struct FactoryStatus;
@@ -150,11 +152,21 @@ class CConsoleDlg : public CDialog {
   // Timer off, caption back, port closed: the part of a stop that also
   // holds when the window goes away while monitoring runs.
   void StopPolling();
-  void PollMeasurement(uint8_t address);
-  void PollFactory(uint8_t address);
+  // One poll: its request goes to the exchange worker, which wakes
+  // OnPollDone on the window's thread to take the outcome.
+  void StartPoll();
+  Q_INVOKABLE void OnPollDone();
   void CountPoll(bool accepted);
+  void ShowPollFailed(bool factory);
+  void ShowMeasurementPoll(const uint8_t* reply);
+  void ShowFactoryPoll(const uint8_t* reply);
   void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
-  bool m_bPolling = false;  // a tick is inside its exchange
+  std::unique_ptr<ExchangeWorker> m_pPoller;  // the polls' exchanges, off the window's thread
+  bool m_bPolling = false;      // a poll is under way
+  bool m_bPollFactory = false;  // it reads the factory block
+  bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
+  int m_nMonitorPort = 0;       // port and rate of the start, for reopening
+  int m_nMonitorBaud = 0;
 
   // --- Alarm log (ConsoleDlg_Log.cpp) ---
   void OnReadLogCount();

@@ -3,12 +3,20 @@
 // polls the measurement status block, factory mode the factory block with
 // the channel values and the controller's working mode. The display-mode
 // radios 1109/1110 write the kind of channel value the controller reports.
+//
+// A poll's exchange runs on the window's exchange worker, so a silent
+// controller's second of reply wait never holds the window; the window
+// sends the request and shows the outcome, which comes back as a queued
+// call. One poll at a time: a tick that comes while one is under way starts
+// the next as soon as it is over. A poll that fails shows "无应答" rather
+// than leave the last state on screen as if it were current.
 #include <QHideEvent>
-#include <QScopedValueRollback>
+#include <QMetaObject>
 #include <QString>
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "CommandPort.h"
 #include "ConsoleDlg.h"
@@ -18,6 +26,7 @@
 #include "StatusBlock.h"
 #include "TextNumbers.h"
 #include "exchange.h"
+#include "exchange_worker.h"
 #include "frame_codec.h"
 #include "registers.h"
 #include "resource.h"
@@ -32,7 +41,7 @@ constexpr char kCaptionStart[] = "开始检测";
 constexpr char kCaptionStop[] = "停止读取";
 
 // The cable's state: its text, and whether measurement mode shows the leak
-// position with it (factory mode always shows the position).
+// position with it (factory mode always shows the position of a known state).
 struct AlarmRow {
   uint16_t status;
   const char* text;
@@ -50,6 +59,20 @@ const AlarmRow* AlarmRowOf(uint16_t status) {
   return row == std::end(kAlarmRows) ? nullptr : row;
 }
 
+// What the state static says when the controller's state is not known: the
+// poll failed, or the controller reported a state this console has no text
+// for (a garbled or a newer controller). Neither may read as "无告警".
+constexpr char kTextNoReply[] = "无应答";
+QString UnknownState(uint16_t status) { return QString::asprintf("未知状态(%u)", unsigned{status}); }
+
+// The working mode in which the factory block's channels carry ADC counts
+// ("ADC值"): whole counts, no unit. Otherwise volts.
+constexpr uint16_t kAdcDisplayMode = 2;
+QString ChannelText(float value, uint16_t workMode) {
+  return workMode == kAdcDisplayMode ? QString::asprintf("%.0f", double{value})
+                                     : QString::asprintf("%.2fV", double{value});
+}
+
 // Hundredths of a metre as "%.2f米"; asprintf always writes a decimal point.
 QString Metres(uint16_t hundredths) {
   return QString::asprintf("%.2f米", FromHundredths(hundredths));
@@ -64,13 +87,6 @@ const int kPolledStatics[] = {IDC_GOOD_COUNT,  IDC_FAIL_COUNT,  IDC_ALARM_STATE,
                               IDC_LOG_COUNT,   IDC_TIME_YEAR,   IDC_TIME_MONTH,  IDC_TIME_DAY,
                               IDC_TIME_HOUR,   IDC_TIME_MINUTE, IDC_TIME_SECOND, IDC_A0_VOLTAGE,
                               IDC_A1_VOLTAGE,  IDC_A2_VOLTAGE};
-
-// One poll on the port monitoring holds: the pause, the request, the reply
-// of the block's fixed length (`reply` holds that many bytes).
-bool PollBlock(const BlockRead& block, uint8_t address, uint8_t* reply) {
-  return ::Exchange(PortHandle, BuildReadRequest(address, block.first, block.count), reply,
-                    block.replyLength, kCommandTimeoutMs, kPollPauseMs);
-}
 
 }  // namespace
 
@@ -93,6 +109,11 @@ void CConsoleDlg::StartDetection() {
   CCommandPort port(*this);
   if (!port) return;
   port.Keep();  // PortHandle stays open until "停止读取"
+  // What a vanished adapter is reopened with: the port and rate of the start.
+  const Connection connection = ReadConnection();
+  m_nMonitorPort = connection.port;
+  m_nMonitorBaud = connection.baud;
+  if (!m_pPoller) m_pPoller = std::make_unique<ExchangeWorker>();
   SetDlgItemText(IDC_START_DETECTION, QString::fromUtf8(kCaptionStop));
   g_nSuccessCount = 0;
   g_nFailCount = 0;
@@ -107,6 +128,12 @@ void CConsoleDlg::StartDetection() {
 void CConsoleDlg::StopPolling() {
   KillTimer(kPollTimer);
   SetDlgItemText(IDC_START_DETECTION, QString::fromUtf8(kCaptionStart));
+  // The poll under way ends at once (its pause and reply wait are called
+  // off) and whatever it would have shown is dropped; only then does the
+  // port close under it. The shown values stay as the last poll left them.
+  if (m_pPoller) m_pPoller->Cancel();
+  m_bPolling = false;
+  m_bTickPending = false;
   ClosePort();
 }
 
@@ -131,18 +158,58 @@ void CConsoleDlg::hideEvent(QHideEvent* event) {
 // --- One poll ------------------------------------------------------------------------
 
 void CConsoleDlg::OnTimer(int) {
-  // A tick never starts while another is inside its exchange (a nested event
-  // loop could deliver one), nor after monitoring stopped.
-  if (m_bPolling || !IsMonitoring() || !PortHandle) return;
-  const QScopedValueRollback<bool> polling(m_bPolling, true);
-  // The address is read afresh each tick; one no controller answers to is
+  if (!IsMonitoring()) return;
+  // Never two at once on the line. The tick is not lost: the poll under way
+  // starts the next when it is over, as a tick held up by a long exchange
+  // always came at once after it.
+  if (m_bPolling) {
+    m_bTickPending = true;
+    return;
+  }
+  StartPoll();
+}
+
+void CConsoleDlg::StartPoll() {
+  // The address is read afresh each poll; one no controller answers to is
   // not sent at all and counts as a failed poll.
+  const bool factory = g_nWorkMode != 0;
   const std::optional<uint8_t> address = StationAddress(GetDlgItemText(IDC_ADDRESS));
-  if (!address) return CountPoll(false);
-  if (g_nWorkMode == 0)
-    PollMeasurement(*address);
+  if (!address) return ShowPollFailed(factory);
+  // An adapter that went away is looked for once a tick, at the same path,
+  // without a message: monitoring resumes by itself when it is back.
+  if (!PortHandle && !OpenPort(m_nMonitorPort, m_nMonitorBaud)) return ShowPollFailed(factory);
+  const BlockRead& block = factory ? kFactoryStatusBlock : kMeasurementStatusBlock;
+  m_bPollFactory = factory;
+  // The worker only wakes the window, by name, from its own thread; the
+  // outcome itself passes under the worker's lock (Take). The worker ends
+  // before the window does, so `this` outlives every wake-up.
+  m_bPolling = m_pPoller->Start(PortHandle, BuildReadRequest(*address, block.first, block.count),
+                                block.replyLength, kCommandTimeoutMs, kPollPauseMs, [this] {
+                                  QMetaObject::invokeMethod(this, "OnPollDone", Qt::QueuedConnection);
+                                });
+  if (!m_bPolling) ShowPollFailed(factory);
+}
+
+void CConsoleDlg::OnPollDone() {
+  // A stop calls the poll under way off and drops its outcome: whatever
+  // there is to take belongs to the poll of this run. A wake-up without
+  // one (a stopped poll's, come late) changes nothing.
+  if (!IsMonitoring()) return;
+  const std::optional<ExchangeOutcome> taken = m_pPoller->Take();
+  if (!taken) return;
+  const ExchangeOutcome& outcome = *taken;
+  const bool factory = m_bPollFactory;
+  m_bPolling = false;
+  // Unplugged: our descriptor and lock go at once, so the node is freed and
+  // the adapter comes back under the same name.
+  if (outcome.gone) ClosePort();
+  if (!outcome.accepted)
+    ShowPollFailed(factory);
+  else if (factory)
+    ShowFactoryPoll(outcome.reply.data());
   else
-    PollFactory(*address);
+    ShowMeasurementPoll(outcome.reply.data());
+  if (std::exchange(m_bTickPending, false)) StartPoll();
 }
 
 void CConsoleDlg::CountPoll(bool accepted) {
@@ -152,18 +219,28 @@ void CConsoleDlg::CountPoll(bool accepted) {
     SetDlgItemText(IDC_FAIL_COUNT, QString::number(++g_nFailCount));
 }
 
-void CConsoleDlg::PollMeasurement(uint8_t address) {
+// Nothing the controller said is current any more: the state says so, and
+// the values that only the reply could give are emptied.
+void CConsoleDlg::ShowPollFailed(bool factory) {
+  CountPoll(false);
+  SetDlgItemText(IDC_ALARM_STATE, QString::fromUtf8(kTextNoReply));
+  SetDlgItemText(IDC_LEAK_POSITION, QString());
+  if (factory)
+    for (int id : kChannelStatics) SetDlgItemText(id, QString());
+}
+
+void CConsoleDlg::ShowMeasurementPoll(const uint8_t* bytes) {
   MeasurementReply reply;
-  if (!PollBlock(kMeasurementStatusBlock, address, reply)) return CountPoll(false);
+  std::copy_n(bytes, std::size(reply), reply);
   CountPoll(true);
   ShowMeasurementStatus(DecodeMeasurementBlock(reply), false);
   SetLayout(false);
   UpdateData(false);
 }
 
-void CConsoleDlg::PollFactory(uint8_t address) {
+void CConsoleDlg::ShowFactoryPoll(const uint8_t* bytes) {
   FactoryReply reply;
-  if (!PollBlock(kFactoryStatusBlock, address, reply)) return CountPoll(false);
+  std::copy_n(bytes, std::size(reply), reply);
   CountPoll(true);
   const FactoryStatus status = DecodeFactoryBlock(reply);
   // The controller's mode rules the next tick; the list follows 0 and 1 only
@@ -171,7 +248,7 @@ void CConsoleDlg::PollFactory(uint8_t address) {
   g_nWorkMode = status.workMode;
   if (status.workMode <= 1) SetComboSel(IDC_WORK_MODE, status.workMode);
   for (int i = 0; i < 3; ++i)
-    SetDlgItemText(kChannelStatics[i], QString::asprintf("%.2fV", double{status.channel[i]}));
+    SetDlgItemText(kChannelStatics[i], ChannelText(status.channel[i], status.workMode));
   ShowMeasurementStatus(status.measurement, true);
   // Wide even when the controller said measurement mode: the next tick
   // polls the measurement block and narrows.
@@ -180,12 +257,12 @@ void CConsoleDlg::PollFactory(uint8_t address) {
 }
 
 void CConsoleDlg::ShowMeasurementStatus(const MeasurementStatus& status, bool factory) {
-  if (const AlarmRow* alarm = AlarmRowOf(status.alarm)) {
-    SetDlgItemText(IDC_ALARM_STATE, QString::fromUtf8(alarm->text));
-    if (!factory)
-      SetDlgItemText(IDC_LEAK_POSITION, alarm->position ? Metres(status.leakHundredths) : QString());
-  }
-  if (factory) SetDlgItemText(IDC_LEAK_POSITION, Metres(status.leakHundredths));
+  const AlarmRow* alarm = AlarmRowOf(status.alarm);
+  SetDlgItemText(IDC_ALARM_STATE,
+                 alarm ? QString::fromUtf8(alarm->text) : UnknownState(status.alarm));
+  // Where a state is not known, neither is its position.
+  const bool position = alarm && (factory || alarm->position);
+  SetDlgItemText(IDC_LEAK_POSITION, position ? Metres(status.leakHundredths) : QString());
   SetDlgItemText(IDC_LOG_COUNT, QString::number(status.logCount));
   // The register says 0 for on; the radio index of "开" is 1.
   if (status.buzzer <= 1) m_nBuzzer = status.buzzer == 0 ? 1 : 0;

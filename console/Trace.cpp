@@ -87,6 +87,13 @@ std::string FormatTraceRecord(const TraceRecord& record) {
   std::snprintf(counts, sizeof counts, " waited %u/%zu read %zu %s %.1f ms", record.waited,
                 record.expected, record.reply.size(), record.accepted ? "accepted" : "rejected",
                 record.roundTripMs);
+  // The counts say why a reply of the wrong length was refused; for one of
+  // the right length and check, the trace names what did not match.
+  std::string why;
+  if (record.cancelled)
+    why = " (called off)";
+  else if (!record.accepted && record.fault != ReplyFault::Length && record.fault != ReplyFault::Check)
+    why = std::string(" (") + ReplyFaultName(record.fault) + ")";
   return FormatTraceTime(record.when) + ' ' + record.device + " tx " + Hex(record.request) +
-         " rx " + Hex(record.reply) + counts;
+         " rx " + Hex(record.reply) + counts + why;
 }

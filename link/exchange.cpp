@@ -1,6 +1,12 @@
 #include "exchange.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -73,7 +79,9 @@ struct ExchangeResult {
   std::chrono::steady_clock::time_point end;  // the reply judged
   uint32_t waited = 0;
   size_t read = 0;
-  bool accepted = false;
+  ReplyFault fault = ReplyFault::Length;
+  bool cancelled = false;
+  bool accepted = false;  // the test passed and the exchange was not called off
 };
 
 void Trace(const TraceHook& hook, HPORT port, const Frame& request,
@@ -86,8 +94,27 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   rec.expected = replyLen;
   rec.waited = r.waited;
   rec.accepted = r.accepted;
+  rec.fault = r.fault;
+  rec.cancelled = r.cancelled;
   rec.roundTripMs = std::chrono::duration<double, std::milli>(r.end - r.start).count();
   hook(rec);
+}
+
+// The pause before a request; false when the exchange has been called off,
+// before or during it (then nothing is sent).
+bool Pause(uint32_t pauseMs, const ExchangeCancel* cancel) {
+  if (cancel == nullptr) {
+    if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    return true;
+  }
+  const Deadline deadline(pauseMs);
+  for (;;) {
+    const uint32_t left = deadline.RemainingMs();
+    pollfd wake{cancel->Descriptor(), POLLIN, 0};
+    if (left == 0) return !cancel->IsCancelled();
+    const int r = poll(&wake, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    if (r > 0 || (r < 0 && errno != EINTR)) return !cancel->IsCancelled();
+  }
 }
 
 }  // namespace
@@ -113,12 +140,12 @@ uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
 }
 
 bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
-              uint32_t timeoutMs, uint32_t pauseMs) {
+              uint32_t timeoutMs, uint32_t pauseMs, const ExchangeCancel* cancel) {
   if (port == nullptr || reply == nullptr || request.size == 0 ||
       replyLen == 0 || replyLen > UINT16_MAX) {
     return false;
   }
-  if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+  if (!Pause(pauseMs, cancel)) return false;
   const auto hook = CurrentHook();
   ExchangeResult r;
   if (hook) r.when = std::chrono::system_clock::now();
@@ -132,17 +159,42 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
   if (WritePort(port, request.data(), request.size) == request.size) {
     const uint32_t wait =
         ReplyTimeout(PortBaud(port), request.size, replyLen, timeoutMs);
-    r.waited = WaitForBytes(port, static_cast<uint16_t>(replyLen), wait);
+    r.waited = WaitForBytes(port, static_cast<uint16_t>(replyLen), wait,
+                            cancel ? cancel->Descriptor() : -1);
     // Fewer bytes than expected already fail the test; read only those that
     // are there rather than wait out the read time-out for the rest.
     r.read = ReadPort(port, reply, std::min<size_t>(replyLen, r.waited));
-    r.accepted = IsReplyValid(reply, replyLen, r.read, r.waited);
+    r.fault = CheckReply(request, reply, replyLen, r.read, r.waited);
   }
+  r.cancelled = cancel != nullptr && cancel->IsCancelled();
+  r.accepted = r.fault == ReplyFault::None && !r.cancelled;
   r.end = std::chrono::steady_clock::now();
   // An accepted reply was exactly what was awaited: nothing more to wait for.
-  if (!r.accepted) SettleLine(port, replyLen, r.waited > 0);
+  if (!r.accepted && !r.cancelled) SettleLine(port, replyLen, r.waited > 0);
   if (hook) Trace(*hook, port, request, reply, replyLen, r);
   return r.accepted;
+}
+
+ExchangeCancel::ExchangeCancel() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+ExchangeCancel::~ExchangeCancel() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void ExchangeCancel::Cancel() {
+  const uint64_t one = 1;
+  // A counter already above 0 stays readable; a full one cannot happen.
+  (void)!write(fd_, &one, sizeof one);
+}
+
+void ExchangeCancel::Reset() {
+  uint64_t count = 0;
+  (void)!read(fd_, &count, sizeof count);
+}
+
+bool ExchangeCancel::IsCancelled() const {
+  pollfd p{fd_, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
 }
 
 Transaction::Transaction(int portNumber, int baud)

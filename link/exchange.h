@@ -23,6 +23,8 @@ struct TraceRecord {
   uint32_t waited = 0;         // count WaitForBytes returned
   bool accepted = false;
   double roundTripMs = 0;      // request out to reply judged
+  ReplyFault fault = ReplyFault::Length;  // what the acceptance test found
+  bool cancelled = false;      // called off by another thread (ExchangeCancel)
 };
 using TraceHook = std::function<void(const TraceRecord&)>;
 
@@ -43,8 +45,35 @@ uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
 // 50 ms after bytes, 20 ms when none came; at most the reply's wire time plus
 // 100 ms) and the receive queue is empty, so whatever spoiled it cannot spoil
 // the next one; an accepted one returns at once.
+//
+// With `cancel`, another thread may call the exchange off: its pause and its
+// reply wait end at once, it fails, and it returns without settling the line
+// (whoever calls an exchange off is about to let the port go).
+class ExchangeCancel;
 bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
-              uint32_t timeoutMs = 1000, uint32_t pauseMs = 0);
+              uint32_t timeoutMs = 1000, uint32_t pauseMs = 0,
+              const ExchangeCancel* cancel = nullptr);
+
+// Calls off the exchanges given it, from any thread: a descriptor that
+// becomes readable on Cancel() (an eventfd), which the waits watch besides
+// the port, so a waiting exchange wakes at once and none spins.
+class ExchangeCancel {
+ public:
+  ExchangeCancel();
+  ~ExchangeCancel();
+  ExchangeCancel(const ExchangeCancel&) = delete;
+  ExchangeCancel& operator=(const ExchangeCancel&) = delete;
+
+  // Any thread: the exchange under way, and any started until Reset(), end.
+  void Cancel();
+  // Only while no exchange uses it: the next ones run in full again.
+  void Reset();
+  bool IsCancelled() const;
+  int Descriptor() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 // A transaction on the process-wide PortHandle: OpenPort in the constructor,
 // ClosePort in the destructor (so a message box shown inside the scope is on

@@ -1,5 +1,6 @@
 #include "frame_codec.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -38,6 +39,10 @@ static_assert(kCrc.low[0] == 0x00 && kCrc.low[1] == 0xC0 &&
 // Modbus allows at most 123 registers in one 0x10 write; more would not fit
 // the frame buffer either.
 constexpr uint16_t kMaxWriteRegisters = 123;
+
+// Station, function, then the register and value or count that a write's
+// reply repeats: bytes 2 to 5.
+constexpr size_t kEchoEnd = 6;
 
 uint8_t Hi(uint16_t v) { return static_cast<uint8_t>(v >> 8); }
 uint8_t Lo(uint16_t v) { return static_cast<uint8_t>(v & 0xFF); }
@@ -120,13 +125,43 @@ Frame BuildReadFileRecordRequest(uint8_t address, uint16_t file, uint16_t record
   return f;
 }
 
-bool IsReplyValid(const uint8_t* reply, size_t expected, size_t bytesRead,
-                  uint32_t queued) {
+ReplyFault CheckReply(const Frame& request, const uint8_t* reply, size_t expected,
+                      size_t bytesRead, uint32_t queued) {
   // Below three bytes there is no frame to check (and reply[expected - 2]
   // would lie outside the buffer).
-  if (reply == nullptr || expected < 3) return false;
-  if (bytesRead != expected || queued != expected) return false;
-  return Crc16(reply, expected - 2) == GetU16(reply + expected - 2);
+  if (reply == nullptr || expected < 3 || bytesRead != expected || queued != expected)
+    return ReplyFault::Length;
+  if (Crc16(reply, expected - 2) != GetU16(reply + expected - 2)) return ReplyFault::Check;
+  if (request.size < 2) return ReplyFault::Station;  // nothing was asked
+  if (reply[0] != request[0]) return ReplyFault::Station;
+  // An exception reply carries the function with bit 7 set.
+  if (reply[1] != request[1]) return ReplyFault::Function;
+  // A write's reply repeats register and value (0x06) or register and count
+  // (0x10): the four bytes after the function code.
+  const uint8_t function = request[1];
+  if (function == 0x06 || function == 0x10) {
+    if (expected < kEchoEnd + 2 || request.size < kEchoEnd ||
+        !std::equal(reply + 2, reply + kEchoEnd, request.data() + 2))
+      return ReplyFault::Echo;
+  }
+  return ReplyFault::None;
+}
+
+bool IsReplyValid(const Frame& request, const uint8_t* reply, size_t expected,
+                  size_t bytesRead, uint32_t queued) {
+  return CheckReply(request, reply, expected, bytesRead, queued) == ReplyFault::None;
+}
+
+const char* ReplyFaultName(ReplyFault fault) {
+  switch (fault) {
+    case ReplyFault::None: return "";
+    case ReplyFault::Length: return "wrong length";
+    case ReplyFault::Check: return "bad check";
+    case ReplyFault::Station: return "another station";
+    case ReplyFault::Function: return "another function";
+    case ReplyFault::Echo: return "another register or value";
+  }
+  return "";
 }
 
 uint16_t GetU16(const uint8_t* p) {

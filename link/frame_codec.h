@@ -38,11 +38,27 @@ Frame BuildWriteMultipleRequest(uint8_t address, uint16_t reg, uint16_t count,
 Frame BuildReadFileRecordRequest(uint8_t address, uint16_t file, uint16_t record,
                                  uint16_t length);
 
-// The acceptance test: check bytes right over the first expected-2 bytes,
-// exactly `expected` bytes read, and exactly `expected` bytes were queued.
-// Header bytes (station, function, counts) are deliberately not compared.
-bool IsReplyValid(const uint8_t* reply, size_t expected, size_t bytesRead,
-                  uint32_t queued);
+// Why a reply was refused, in the order the acceptance test looks.
+enum class ReplyFault {
+  None,      // accepted
+  Length,    // not exactly `expected` bytes read and queued
+  Check,     // check bytes wrong
+  Station,   // from another station than the request went to
+  Function,  // another function code (an exception reply included)
+  Echo,      // a write's reply that does not repeat its register and value or count
+};
+
+// The acceptance test of a reply to `request`: exactly `expected` bytes read
+// and exactly `expected` bytes were queued, check bytes right over the first
+// expected-2, the request's station address and function code, and for
+// 0x06 and 0x10 the register and the value or count the request carried. A
+// reply from another station or to another request (a late one) is refused.
+ReplyFault CheckReply(const Frame& request, const uint8_t* reply, size_t expected,
+                      size_t bytesRead, uint32_t queued);
+bool IsReplyValid(const Frame& request, const uint8_t* reply, size_t expected,
+                  size_t bytesRead, uint32_t queued);
+// A few words for the trace ("another station"); "" for None.
+const char* ReplyFaultName(ReplyFault fault);
 
 // --- Value encodings (all big-endian on the wire) ---------------------------
 uint16_t GetU16(const uint8_t* p);

@@ -64,18 +64,20 @@ speed_t SpeedOf(int baud) {
   return B0;
 }
 
-enum class PollResult { Ready, TimedOut, Gone };
+enum class PollResult { Ready, TimedOut, Gone, Woken };
 
-// One poll(2) for `events`. A hang-up without pending input, an error or a
-// closed descriptor all mean the device has gone. EINTR counts as Ready: the
-// caller looks again and re-checks its deadline.
-PollResult PollFd(int fd, short events, uint32_t ms) {
-  pollfd p{fd, events, 0};
-  const int r = poll(&p, 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
+// One poll(2) for `events`, and for a wake-up on `wakeFd` when it is not -1.
+// A hang-up without pending input, an error or a closed descriptor all mean
+// the device has gone. EINTR counts as Ready: the caller looks again and
+// re-checks its deadline.
+PollResult PollFd(int fd, short events, uint32_t ms, int wakeFd = -1) {
+  pollfd p[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+  const int r = poll(p, wakeFd >= 0 ? 2 : 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
   if (r < 0) return errno == EINTR ? PollResult::Ready : PollResult::Gone;
   if (r == 0) return PollResult::TimedOut;
-  if (p.revents & events) return PollResult::Ready;
-  return PollResult::Gone;
+  if (p[0].revents & events) return PollResult::Ready;
+  if (p[0].revents != 0) return PollResult::Gone;
+  return PollResult::Woken;
 }
 
 std::string SystemMessage(int error) {
@@ -259,6 +261,7 @@ struct SerialPort {
   bool lowLatency = false;  // we set ASYNC_LOW_LATENCY and take it back on close
   std::string device;
   PortLock lock;       // our LCK.. file while we hold the line
+  bool gone = false;   // a hang-up or EIO was seen
   size_t rxStart = 0;  // first unread byte of rx
   size_t rxEnd = 0;    // one past the last
   std::array<uint8_t, kRxCapacity> rx;
@@ -389,6 +392,10 @@ void ClosePort() {
 }
 
 uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
+  return WaitForBytes(port, expected, timeoutMs, -1);
+}
+
+uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wakeFd) {
   const Deadline deadline(timeoutMs);
   if (port == nullptr) {
     deadline.SleepUntil();
@@ -402,10 +409,11 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
       port->Drain();  // still a look: count what came after
       return port->Queued();
     }
-    const PollResult r = PollFd(port->fd, POLLIN, deadline.RemainingMs());
+    const PollResult r = PollFd(port->fd, POLLIN, deadline.RemainingMs(), wakeFd);
     const bool open = port->Drain() && r != PollResult::Gone;
+    if (!open) port->gone = true;
     const uint32_t count = port->Queued();
-    if (count >= expected || !open || deadline.Expired()) return count;
+    if (count >= expected || !open || r == PollResult::Woken || deadline.Expired()) return count;
   }
 }
 
@@ -420,9 +428,16 @@ size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      port->gone = n < 0 && errno == EIO;
+      break;
+    }
     const uint32_t left = deadline.RemainingMs();
-    if (left == 0 || PollFd(port->fd, POLLOUT, left) == PollResult::Gone) break;
+    if (left == 0) break;
+    if (PollFd(port->fd, POLLOUT, left) == PollResult::Gone) {
+      port->gone = true;
+      break;
+    }
   }
   return done;
 }
@@ -454,6 +469,8 @@ void PurgePort(HPORT port) {
   port->rxStart = port->rxEnd = 0;
   tcflush(port->fd, TCIOFLUSH);
 }
+
+bool PortGone(HPORT port) { return port != nullptr && port->gone; }
 
 int PortBaud(HPORT port) { return port == nullptr ? 0 : port->baud; }
 

@@ -71,6 +71,9 @@ void ClosePort();
 // ReadPort gets the same bytes. Returns at once what it has when the device
 // has gone away (hang-up, EIO). A null port returns 0 after the time-out.
 uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs);
+// The same wait, which also ends at once when the descriptor `wakeFd`
+// becomes readable (another thread calling the exchange off); -1: none.
+uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wakeFd);
 
 // Writes the whole frame in one go; gives up after 50 ms per byte + 100 ms.
 // Returns the count written.
@@ -82,6 +85,11 @@ size_t ReadPort(HPORT port, uint8_t* data, size_t len);
 
 // Discards everything in both queues (ours and the driver's).
 void PurgePort(HPORT port);
+
+// The device has gone away under the handle (hang-up, EIO: an unplugged
+// adapter) as a wait, read or write found. Only closing helps then: the
+// node comes back, under the same name, once nobody holds it open.
+bool PortGone(HPORT port);
 
 // What a handle was opened with (for the trace and the reply-time bound).
 int PortBaud(HPORT port);

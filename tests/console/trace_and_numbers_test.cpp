@@ -151,6 +151,14 @@ TEST(Trace, OneLinePerExchange) {
         {0x01, 0x83, 0x04, 0x40, 0xF3}, 7, 5, false, 1001.0},
        "00:00:00.000 /dev/ttyS0 tx 01 03 20 0A 00 01 AF C8 rx 01 83 04 40 F3 waited 5/7 read 5 "
        "rejected 1001.0 ms"},
+      // Length and check right: the counts cannot say why, the line does.
+      {{LocalTime(0, 0, 0, 0), "/dev/ttyS0", request, {0x02, 0x06, 0x1F, 0xF9, 0x00, 0x00, 0x5E, 0x1C},
+        8, 8, false, 2.0, ReplyFault::Station},
+       "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F rx 02 06 1F F9 00 00 5E 1C waited 8/8 "
+       "read 8 rejected 2.0 ms (another station)"},
+      {{LocalTime(0, 0, 0, 0), "/dev/ttyS0", request, {}, 8, 0, false, 0.5, ReplyFault::Length, true},
+       "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F rx - waited 0/8 read 0 rejected 0.5 ms "
+       "(called off)"},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatTraceRecord(c.record), c.line);
 }

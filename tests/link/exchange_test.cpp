@@ -171,7 +171,7 @@ TEST_F(ExchangeTest, TraceHookSeesEveryExchange) {
 }
 
 // What the trace says of a refused reply: how many bytes the wait saw queued
-// and how many were read.
+// and how many were read, and what the acceptance test found.
 TEST_F(ExchangeTest, TraceCountsWhatWasQueuedAndWhatWasRead) {
   const struct {
     const char* name;
@@ -179,11 +179,16 @@ TEST_F(ExchangeTest, TraceCountsWhatWasQueuedAndWhatWasRead) {
     bool accepted;
     uint32_t waited;
     size_t read;
+    ReplyFault fault;
   } cases[] = {
-      {"good", kReply, true, 7, 7},
+      {"good", kReply, true, 7, 7, ReplyFault::None},
       // The first seven of nine form a good frame; all nine were queued.
-      {"long", WithCrc({0x01, 0x03, 0x02, 0x04, 0xD2, 0x00, 0x00}), false, 9, 7},
-      {"exception", WithCrc({0x01, 0x83, 0x04}), false, 5, 5},
+      {"long", WithCrc({0x01, 0x03, 0x02, 0x04, 0xD2, 0x00, 0x00}), false, 9, 7, ReplyFault::Length},
+      {"exception", WithCrc({0x01, 0x83, 0x04}), false, 5, 5, ReplyFault::Length},
+      // Whole and checked, but no answer to this request.
+      {"another station", WithCrc({0x02, 0x03, 0x02, 0x04, 0xD2}), false, 7, 7, ReplyFault::Station},
+      {"another function", WithCrc({0x01, 0x04, 0x02, 0x04, 0xD2}), false, 7, 7,
+       ReplyFault::Function},
   };
   std::vector<TraceRecord> seen;
   SetTraceHook([&seen](const TraceRecord& r) { seen.push_back(r); });
@@ -198,7 +203,32 @@ TEST_F(ExchangeTest, TraceCountsWhatWasQueuedAndWhatWasRead) {
     EXPECT_EQ(seen[0].expected, 7u) << c.name;
     EXPECT_EQ(seen[0].waited, c.waited) << c.name;
     EXPECT_EQ(seen[0].reply, Bytes(c.answer.begin(), c.answer.begin() + c.read)) << c.name;
+    EXPECT_EQ(seen[0].fault, c.fault) << c.name;
   }
+}
+
+// A write's reply must repeat the register and value it was given: the echo
+// of another value (a late reply to the write before) is refused.
+TEST_F(ExchangeTest, WriteEchoMustRepeatTheRequest) {
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  const Frame write = BuildWriteRequest(1, REG_WORK_MODE, 1);
+  const Bytes echo(write.data(), write.data() + write.size);
+  const Frame before = BuildWriteRequest(1, REG_WORK_MODE, 0);
+  std::vector<TraceRecord> seen;
+  SetTraceHook([&seen](const TraceRecord& r) { seen.push_back(r); });
+  uint8_t reply[8] = {};
+  AnswerOnce(write.size, Bytes(before.data(), before.data() + before.size));
+  EXPECT_FALSE(t.Exchange(write, reply, sizeof reply, 300));
+  device_.join();
+  AnswerOnce(write.size, echo);
+  EXPECT_TRUE(t.Exchange(write, reply, sizeof reply, 300));
+  device_.join();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].waited, 8u);
+  EXPECT_EQ(seen[0].reply.size(), 8u);
+  EXPECT_EQ(seen[0].fault, ReplyFault::Echo);
+  EXPECT_EQ(seen[1].fault, ReplyFault::None);
 }
 
 // A refused reply may be the head of more bytes still coming (noise, a reply

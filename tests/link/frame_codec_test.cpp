@@ -107,11 +107,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct AcceptCase {
   const char* name;
+  Frame request;
   Bytes reply;
   size_t expected;
   size_t read;
   uint32_t queued;
-  bool accepted;
+  ReplyFault fault;  // None: accepted
 };
 
 // Test names show the case name, not a dump of the bytes.
@@ -123,9 +124,12 @@ TEST_P(Acceptance, Verdict) {
   const AcceptCase& c = GetParam();
   Bytes buf = c.reply;
   buf.resize(kMaxFrameBytes);  // what lies past the reply must not matter
-  EXPECT_EQ(IsReplyValid(buf.data(), c.expected, c.read, c.queued), c.accepted);
+  EXPECT_EQ(CheckReply(c.request, buf.data(), c.expected, c.read, c.queued), c.fault);
+  EXPECT_EQ(IsReplyValid(c.request, buf.data(), c.expected, c.read, c.queued),
+            c.fault == ReplyFault::None);
 }
 
+const Frame kRead = BuildReadRequest(1, REG_LINE_LENGTH, 1);
 const Bytes kGood = WithCrc({0x01, 0x03, 0x02, 0x04, 0xD2});
 
 Bytes Swapped(Bytes b) {
@@ -133,22 +137,57 @@ Bytes Swapped(Bytes b) {
   return b;
 }
 
+// Writes: the reply repeats register and value (0x06) or register and count
+// (0x10).
+const Frame kWrite = BuildWriteRequest(1, REG_WORK_MODE, 1);
+const uint8_t kClockData[8] = {0x20, 0x26, 0x12, 0x09, 0x08, 0x05, 0x00, 0x03};
+const Frame kWriteMultiple = BuildWriteMultipleRequest(1, REG_CLOCK, 4, kClockData);
+const Frame kFileRead = BuildReadFileRecordRequest(1, kLogFileNumber, 0, 5);
+const Bytes kFileReply = WithCrc({0x01, 0x14, 0x0C, 0x0B, 0x06, 0x20, 0x15, 0x09, 0x07, 0x08,
+                                  0x05, 0x00, 0x01, 0x00, 0x64});
+
 INSTANTIATE_TEST_SUITE_P(
     Replies, Acceptance,
     ::testing::Values(
-        AcceptCase{"Good", kGood, 7, 7, 7, true},
-        AcceptCase{"SwappedCheckBytes", Swapped(kGood), 7, 7, 7, false},
-        AcceptCase{"ShortRead", kGood, 7, 5, 5, false},
+        AcceptCase{"Good", kRead, kGood, 7, 7, 7, ReplyFault::None},
+        AcceptCase{"SwappedCheckBytes", kRead, Swapped(kGood), 7, 7, 7, ReplyFault::Check},
+        AcceptCase{"ShortRead", kRead, kGood, 7, 5, 5, ReplyFault::Length},
         // Seven queued but only five read: the buffer's last two bytes are
         // whatever it held, here the good check bytes. Still refused.
-        AcceptCase{"ReadFewerThanQueued", kGood, 7, 5, 7, false},
-        AcceptCase{"ShortQueued", kGood, 7, 7, 5, false},
+        AcceptCase{"ReadFewerThanQueued", kRead, kGood, 7, 5, 7, ReplyFault::Length},
+        AcceptCase{"ShortQueued", kRead, kGood, 7, 7, 5, ReplyFault::Length},
         // The first seven of nine queued bytes form a good frame: still refused.
-        AcceptCase{"LongQueued", kGood, 7, 7, 9, false},
-        AcceptCase{"OtherStation", WithCrc({0x07, 0x03, 0x02, 0x04, 0xD2}), 7, 7, 7, true},
-        AcceptCase{"OtherFunction", WithCrc({0x01, 0x04, 0x02, 0x04, 0xD2}), 7, 7, 7, true},
-        AcceptCase{"Exception", WithCrc({0x01, 0x83, 0x04}), 7, 5, 5, false},
-        AcceptCase{"NothingToCheck", {0xFF, 0xFF}, 2, 2, 2, false}),
+        AcceptCase{"LongQueued", kRead, kGood, 7, 7, 9, ReplyFault::Length},
+        // A reply of the right length and check that answers someone else.
+        AcceptCase{"OtherStation", kRead, WithCrc({0x07, 0x03, 0x02, 0x04, 0xD2}), 7, 7, 7,
+                   ReplyFault::Station},
+        AcceptCase{"OtherFunction", kRead, WithCrc({0x01, 0x04, 0x02, 0x04, 0xD2}), 7, 7, 7,
+                   ReplyFault::Function},
+        AcceptCase{"Exception", kRead, WithCrc({0x01, 0x83, 0x04}), 7, 5, 5, ReplyFault::Length},
+        // Even awaited at its own length an exception reply is no answer.
+        AcceptCase{"ExceptionOfItsLength", kRead, WithCrc({0x01, 0x83, 0x04}), 5, 5, 5,
+                   ReplyFault::Function},
+        AcceptCase{"NothingToCheck", kRead, {0xFF, 0xFF}, 2, 2, 2, ReplyFault::Length},
+        AcceptCase{"WriteEcho", kWrite, ToBytes(kWrite), 8, 8, 8, ReplyFault::None},
+        AcceptCase{"WriteEchoOfAnotherValue", kWrite,
+                   WithCrc({0x01, 0x06, 0x1F, 0xF9, 0x00, 0x02}), 8, 8, 8, ReplyFault::Echo},
+        AcceptCase{"WriteEchoOfAnotherRegister", kWrite,
+                   WithCrc({0x01, 0x06, 0x1F, 0xFA, 0x00, 0x01}), 8, 8, 8, ReplyFault::Echo},
+        AcceptCase{"WriteEchoFromAnotherStation", kWrite,
+                   WithCrc({0x02, 0x06, 0x1F, 0xF9, 0x00, 0x01}), 8, 8, 8, ReplyFault::Station},
+        AcceptCase{"WriteMultipleEcho", kWriteMultiple,
+                   WithCrc({0x01, 0x10, 0x20, 0x05, 0x00, 0x04}), 8, 8, 8, ReplyFault::None},
+        AcceptCase{"WriteMultipleEchoOfAnotherCount", kWriteMultiple,
+                   WithCrc({0x01, 0x10, 0x20, 0x05, 0x00, 0x03}), 8, 8, 8, ReplyFault::Echo},
+        // A 0x06 echo is no answer to a 0x10 of the same register.
+        AcceptCase{"WriteMultipleAnsweredAsSingle", kWriteMultiple,
+                   WithCrc({0x01, 0x06, 0x20, 0x05, 0x00, 0x04}), 8, 8, 8, ReplyFault::Function},
+        AcceptCase{"FileRecord", kFileRead, kFileReply, 17, 17, 17, ReplyFault::None},
+        // The late echo of the write before (the start-up's two writes) where
+        // this write's echo is awaited: the same length, refused.
+        AcceptCase{"LateEchoOfTheWriteBefore", kWrite,
+                   ToBytes(BuildWriteRequest(1, REG_RESISTIVITY_AUTOCAL, 0)), 8, 8, 8,
+                   ReplyFault::Echo}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Encodings ---------------------------------------------------------------
