@@ -112,9 +112,9 @@ void CConsoleDlg::StopPolling() {
 
 void CConsoleDlg::StopDetection() {
   StopPolling();
-  // The list, not the last poll, says which mode the window stops in.
-  g_nWorkMode = GetComboSel(IDC_WORK_MODE);
-  const bool factory = g_nWorkMode != 0;
+  // The confirmed mode, not the list's selection, says which mode the window
+  // stops in.
+  const bool factory = FollowConfirmedMode();
   ApplyControlStates(*this, kMonitoringStates,
                      factory ? kMonitoringStopFactory : kMonitoringStopMeasurement);
   SetLayout(factory);
@@ -166,10 +166,7 @@ void CConsoleDlg::PollFactory(uint8_t address) {
   if (!PollBlock(kFactoryStatusBlock, address, reply)) return CountPoll(false);
   CountPoll(true);
   const FactoryStatus status = DecodeFactoryBlock(reply);
-  // The controller's mode rules the next tick; the list follows 0 and 1 only
-  // (2 is factory mode with ADC values, which the list has no entry for).
-  g_nWorkMode = status.workMode;
-  if (status.workMode <= 1) SetComboSel(IDC_WORK_MODE, status.workMode);
+  FollowControllerMode(status.workMode);
   for (int i = 0; i < 3; ++i)
     SetDlgItemText(kChannelStatics[i], QString::asprintf("%.2fV", double{status.channel[i]}));
   ShowMeasurementStatus(status.measurement, true);
