@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 
 #include "AppInfo.h"
@@ -19,6 +20,16 @@ class CMessageBoxService : public CMessageService {
                     QMessageBox::Ok, parent);
     box.exec();
   }
+  bool Ask(QWidget* owner, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationName), text,
+                    QMessageBox::NoButton, owner);
+    QPushButton* yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+  }
 };
 
 CMessageBoxService g_defaultService;
@@ -27,6 +38,8 @@ CMessageService* g_service = nullptr;
 CMessageService& Service() { return g_service ? *g_service : g_defaultService; }
 
 }  // namespace
+
+bool CMessageService::Ask(QWidget*, const QString&) { return false; }
 
 CMessageService* InstallMessageService(CMessageService* service) {
   CMessageService* previous = g_service;
@@ -45,5 +58,7 @@ void ShowMessage(QWidget* owner, const QString& text) {
   }
   Service().Show(owner, text);
 }
+
+bool AskQuestion(QWidget* owner, const QString& text) { return Service().Ask(owner, text); }
 
 void AppMessage(const QString& text) { ShowMessage(nullptr, text); }

@@ -16,6 +16,10 @@ class CMessageService {
   // the window the box belongs to, or null for an application message. Always
   // called on the GUI thread.
   virtual void Show(QWidget* owner, const QString& text) = 0;
+  // Asks `text` with the buttons "是" and "否"; true for "是". Esc and the
+  // close box answer "否". GUI thread only. A service that cannot ask
+  // answers "否", so that nothing irreversible happens unasked.
+  virtual bool Ask(QWidget* owner, const QString& text);
 };
 
 // Installs `service` (not owned; null restores the QMessageBox service) and
@@ -25,6 +29,9 @@ CMessageService* InstallMessageService(CMessageService* service);
 // Shows a message through the installed service. From another thread it
 // blocks until the box has been dismissed on the GUI thread.
 void ShowMessage(QWidget* owner, const QString& text);
+
+// A question through the installed service (GUI thread only); true for "是".
+bool AskQuestion(QWidget* owner, const QString& text);
 
 // A message of the application, owned by no window.
 void AppMessage(const QString& text);

@@ -15,3 +15,9 @@ void CRecordingMessageService::Show(QWidget* owner, const QString& text) {
                    QThread::currentThread() == QCoreApplication::instance()->thread(),
                    PortHandle != nullptr});
 }
+
+bool CRecordingMessageService::Ask(QWidget* owner, const QString& text) {
+  Show(owner, text);
+  shown.back().question = true;
+  return answer;
+}

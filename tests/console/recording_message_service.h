@@ -18,6 +18,7 @@ class CRecordingMessageService : public CMessageService {
     bool windowVisible;  // the watched window was visible
     bool onGuiThread;
     bool portOpen;  // PortHandle held a port while the box was up
+    bool question = false;  // asked with "是" / "否"
   };
 
   CRecordingMessageService();  // installs itself
@@ -27,8 +28,11 @@ class CRecordingMessageService : public CMessageService {
 
   void Watch(const QWidget* window) { m_window = window; }
   void Show(QWidget* owner, const QString& text) override;
+  // Recorded like a message; answered with `answer`.
+  bool Ask(QWidget* owner, const QString& text) override;
 
   std::vector<Shown> shown;
+  bool answer = true;  // "是"
 
  private:
   const QWidget* m_window = nullptr;
