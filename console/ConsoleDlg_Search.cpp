@@ -87,7 +87,7 @@ void CConsoleDlg::StopSearch() {
 void CConsoleDlg::EndSearchIdle() {
   SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionIdle));
   ApplyControlStates(*this, kSearchStates,
-                     FollowConfirmedMode() ? kSearchFoundFactory : kSearchFoundMeasurement);
+                     FollowConfirmedMode() ? kSearchEndedFactory : kSearchEndedMeasurement);
 }
 
 // The window is closing: the worker ends after its probe under way, and

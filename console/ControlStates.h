@@ -37,5 +37,5 @@ extern const ControlStateTable kModeStateEnables;
 
 // The parameter search: started, and ended (stopped, found or nothing found)
 // in measurement or factory mode.
-enum SearchColumn { kSearchStarted, kSearchFoundMeasurement, kSearchFoundFactory };
+enum SearchColumn { kSearchStarted, kSearchEndedMeasurement, kSearchEndedFactory };
 extern const ControlStateTable kSearchStates;
