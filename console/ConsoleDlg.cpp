@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTreeWidget>
 #include <QWindow>
@@ -13,6 +14,7 @@
 #include "MessageService.h"
 #include "PortList.h"
 #include "TextNumbers.h"
+#include "ValueFields.h"
 #include "Trace.h"
 #include "exchange.h"
 #include "exchange_worker.h"
@@ -98,6 +100,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
       m_hIcon(QStringLiteral(":/icons/qd7420.png")),
       m_ui(std::make_unique<Ui::ConsoleDlg>()) {
   m_ui->setupUi(this);
+  WidenDialogUnits(*this, ValueFieldScale(*this));
   // A drop-down list starts without a selection until the program sets one;
   // Qt selects a combo's first entry as the form fills it.
   for (QComboBox* combo : findChildren<QComboBox*>()) combo->setCurrentIndex(-1);
@@ -284,6 +287,17 @@ void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event) {
     m_pSysMenu->popup(event->globalPos());
   else
     CDialog::contextMenuEvent(event);
+}
+
+// Esc backs out of a list or a box, never out of the console: a stray one
+// would end monitoring. The close button and Alt+F4 still close the window;
+// the small dialogs and the message boxes keep Esc as their cancel.
+void CConsoleDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  CDialog::keyPressEvent(event);
 }
 
 void CConsoleDlg::OnSysCommand(int nID, LPARAM) {

@@ -88,6 +88,7 @@ class CConsoleDlg : public CDialog {
   LRESULT OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) override;
 
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -98,6 +99,7 @@ class CConsoleDlg : public CDialog {
   LRESULT OnSearchFound(WPARAM wParam, LPARAM lParam);
   void StartSearch();
   void StopSearch();
+  void EndSearchIdle();
   void EndSearchWorker();
   // The worker: every address 1..255, every ticked rate, until found or
   // stopped. `generation` is the search it belongs to.
@@ -186,6 +188,14 @@ class CConsoleDlg : public CDialog {
   void OnBuzzerOn();
   // A confirmed working mode: control states, layout, display mode.
   void ApplyWorkMode(bool factory);
+  // A mode change that was not confirmed: the list back to the confirmed
+  // mode, the radio members shown again.
+  void ReturnToConfirmedMode();
+  // The list and g_nWorkMode in the confirmed mode; true for factory mode.
+  // What a monitoring stop and a search's end apply their column by.
+  bool FollowConfirmedMode();
+  // The working mode a factory poll read from the controller: confirmed.
+  void FollowControllerMode(uint16_t mode);
   // The radios that write their choice to the controller (buzzer, display
   // mode) as one family; `radio` names the row of its table.
   void WriteRadio(int radio);
@@ -211,8 +221,9 @@ class CConsoleDlg : public CDialog {
   int m_nBuzzer = -1;           // 1089 "关" = 0, 1090 "开" = 1
   int m_nAutoResistivity = -1;  // 1091 "关" = 0, 1092 "开" = 1
   int m_nDisplayMode = -1;      // 1109 "电压" = 0, 1110 "ADC值" = 1
-  // The working-mode position the list returns to after a refused change;
-  // the start-up confirms measurement mode, position 0.
+  // The working-mode position the controller last confirmed (a write it
+  // took, or the mode a factory poll read); the list returns to it after a
+  // change that was not confirmed. The start-up confirms measurement mode.
   int m_nConfirmedMode = 0;
   QIcon m_hIcon;
   QRect m_rcFull;

@@ -2,6 +2,7 @@
 // layouts), station address and baud rate, the device clock, the buzzer.
 // The buzzer radios and the display-mode radios of monitoring write their
 // choice to the controller alike: one table, one routine.
+#include <QComboBox>
 #include <QDate>
 #include <QString>
 #include <QTime>
@@ -34,25 +35,24 @@ constexpr uint16_t kClockRegisters = 4;
 constexpr size_t kClockReplyLength = ReadReplyLength(kClockRegisters);
 constexpr uint16_t kAddressBaudRegisters = 3;  // 0x200D address, 0x200E-0x200F baud
 
-// A radio whose click writes one value to the controller; a refused reply
-// puts the group's member back to the other radio (shown at the next copy
-// of the members to the screen).
+// A radio whose click writes one value to the controller. A write that does
+// not happen (no port, a refused reply) puts the group back to the choice it
+// had before the click, on the screen at once.
 struct RadioWrite {
   int radio;
   int firstRadio;       // names the group's member
   uint16_t reg;
   uint16_t value;       // written for this radio
-  int rollback;         // the member after a refused reply
-  const char* failure;  // the box of a refused reply; none for the display mode
+  const char* failure;  // the box of a refused reply
 };
 
 // clang-format off
 constexpr RadioWrite kRadioWrites[] = {
-  // radio               group                register       value  rollback  failure
-  {IDC_BUZZER_OFF,       IDC_BUZZER_OFF,      REG_BUZZER,    1,     1,        kTextCheckFailed},
-  {IDC_BUZZER_ON,        IDC_BUZZER_OFF,      REG_BUZZER,    0,     0,        kTextCheckFailed},
-  {IDC_DISPLAY_VOLTAGE,  IDC_DISPLAY_VOLTAGE, REG_WORK_MODE, 1,     1,        nullptr},
-  {IDC_DISPLAY_ADC,      IDC_DISPLAY_VOLTAGE, REG_WORK_MODE, 2,     0,        nullptr},
+  // radio               group                register       value  failure
+  {IDC_BUZZER_OFF,       IDC_BUZZER_OFF,      REG_BUZZER,    1,     kTextCheckFailed},
+  {IDC_BUZZER_ON,        IDC_BUZZER_OFF,      REG_BUZZER,    0,     kTextCheckFailed},
+  {IDC_DISPLAY_VOLTAGE,  IDC_DISPLAY_VOLTAGE, REG_WORK_MODE, 1,     kTextDisplayModeSetFailed},
+  {IDC_DISPLAY_ADC,      IDC_DISPLAY_VOLTAGE, REG_WORK_MODE, 2,     kTextDisplayModeSetFailed},
 };
 // clang-format on
 
@@ -63,36 +63,58 @@ const int kClockEdits[6] = {IDC_CLOCK_YEAR, IDC_CLOCK_MONTH,  IDC_CLOCK_DAY,
 
 // --- Working mode -----------------------------------------------------------------------
 
+// Only a mode the controller has taken rules the window: a cancelled or
+// wrong code, a port that will not open and a refused write all leave the
+// list, g_nWorkMode and the control states in the confirmed mode, so that
+// nothing later (a monitoring stop, a search's end) can apply the factory
+// column on the strength of a mere selection.
 void CConsoleDlg::OnWorkModeChange() {
   UpdateData(true);
   const int position = GetComboSel(IDC_WORK_MODE);
-  // Set before anything else, and left so whatever the outcome.
-  g_nWorkMode = position;
-  if (position < 0) return UpdateData(false);
+  if (position < 0) return ReturnToConfirmedMode();
 
   if (position > 0) {
     CPasswordDlg password;
-    if (password.DoModal() != IDOK) return UpdateData(false);  // "工厂模式" stays listed
+    if (password.DoModal() != IDOK) return ReturnToConfirmedMode();
     if (password.m_strPassword != QLatin1String(kAccessCode)) {
       AppMessage(QString::fromUtf8(kTextWrongPassword));
-      SetComboSel(IDC_WORK_MODE, 0);
-      return;
+      return ReturnToConfirmedMode();
     }
   }
 
   CCommandPort port(*this);
-  if (!port) return;
+  if (!port) return ReturnToConfirmedMode();
   const uint16_t mode = position > 0 ? kFactoryMode : kMeasurementMode;
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), REG_WORK_MODE, mode), reply,
                      kWriteReplyLength)) {
     WindowMessage(QString::fromUtf8(kTextModeSetFailed));
-    SetComboSel(IDC_WORK_MODE, m_nConfirmedMode);
-    return;
+    return ReturnToConfirmedMode();
   }
-  // Only a confirmed factory mode is a position to fall back to.
-  if (position > 0) m_nConfirmedMode = position;
+  m_nConfirmedMode = position;
+  g_nWorkMode = position;
   ApplyWorkMode(position > 0);
+}
+
+void CConsoleDlg::ReturnToConfirmedMode() {
+  SetComboSel(IDC_WORK_MODE, m_nConfirmedMode);
+  UpdateData(false);  // the radio groups show their members again
+}
+
+bool CConsoleDlg::FollowConfirmedMode() {
+  const bool factory = m_nConfirmedMode > 0;
+  SetComboSel(IDC_WORK_MODE, m_nConfirmedMode);
+  // 2 (factory mode with ADC values) is factory mode as well; keep it.
+  if ((g_nWorkMode > 0) != factory) g_nWorkMode = m_nConfirmedMode;
+  return factory;
+}
+
+void CConsoleDlg::FollowControllerMode(uint16_t mode) {
+  // The controller's mode rules the next tick; the list follows 0 and 1
+  // only (2 is factory mode with ADC values, which the list has no entry for).
+  g_nWorkMode = mode;
+  m_nConfirmedMode = mode > 0 ? 1 : 0;
+  if (mode <= 1) SetComboSel(IDC_WORK_MODE, mode);
 }
 
 void CConsoleDlg::ApplyWorkMode(bool factory) {
@@ -113,7 +135,7 @@ void CConsoleDlg::OnChangeAddressBaud() {
   // A controller told address 0 or baud rate 0 could never be reached
   // again, by this console or by the search.
   const std::optional<uint8_t> address = StationAddress(addressText);
-  if (!address) return WindowMessage(QString::fromUtf8(kTextBadNewAddress));
+  if (!address) return WindowMessage(QString::fromUtf8(kTextBadStationAddress));
   const int baud = AtoiText(baudText);
   if (baud <= 0) return WindowMessage(QString::fromUtf8(kTextNoBaudRate));
 
@@ -124,9 +146,12 @@ void CConsoleDlg::OnChangeAddressBaud() {
   if (!port.Exchange(BuildWriteMultipleRequest(port.Address(), REG_STATION_ADDRESS,
                                                kAddressBaudRegisters, data),
                      reply, kWriteReplyLength))
-    WindowMessage(QString::fromUtf8(kTextChangeFailed));
-  // Edit 1000 and list 1002 keep the old settings: the operator changes
-  // them when the controller has taken the new ones.
+    return WindowMessage(QString::fromUtf8(kTextChangeFailed));
+  // The controller answers at its new settings only: the top row follows,
+  // so that the next command reaches it.
+  SetDlgItemText(IDC_ADDRESS, QString::number(*address));
+  if (auto* rates = qobject_cast<QComboBox*>(GetDlgItem(IDC_BAUD)))
+    SetComboSel(IDC_BAUD, rates->findText(baudText));
 }
 
 // --- Device clock ---------------------------------------------------------------------
@@ -199,15 +224,17 @@ void CConsoleDlg::WriteRadio(int radio) {
   const auto* row = std::find_if(std::begin(kRadioWrites), std::end(kRadioWrites),
                                  [radio](const RadioWrite& r) { return r.radio == radio; });
   Q_ASSERT(row != std::end(kRadioWrites));
-  UpdateData(true);  // the member holds the clicked radio
+  int& member = RadioMember(row->firstRadio);
+  const int previous = member;  // what the controller was last known to have
+  UpdateData(true);             // the member holds the clicked radio
   CCommandPort port(*this);
-  if (!port) return;
   uint8_t reply[kWriteReplyLength];
-  if (port.Exchange(BuildWriteRequest(port.Address(), row->reg, row->value), reply,
-                    kWriteReplyLength))
+  if (port && port.Exchange(BuildWriteRequest(port.Address(), row->reg, row->value), reply,
+                            kWriteReplyLength))
     return;
-  if (row->failure) WindowMessage(QString::fromUtf8(row->failure));
-  RadioMember(row->firstRadio) = row->rollback;
+  if (port) WindowMessage(QString::fromUtf8(row->failure));
+  member = previous;
+  UpdateData(false);
 }
 
 void CConsoleDlg::OnBuzzerOff() { WriteRadio(IDC_BUZZER_OFF); }

@@ -59,10 +59,9 @@ void CConsoleDlg::OnReadLog() {
 
   LogReadPlan plan = PlanLogRead(*count);
   if (!plan.paged) {
-    // Up to 24 entries: one request, written at once on the command's port,
-    // refused with the message of the ordinary writes.
-    if (!ReadLogPage(PortHandle, port.Address(), plan.pages.front(), false, *list))
-      WindowMessage(QString::fromUtf8(kTextSetFailed));
+    // Up to 24 entries: one request, written at once on the command's port.
+    if (!ReadLogPage(PortHandle, port.Address(), plan.pages.front(), *list))
+      WindowMessage(QString::fromUtf8(kTextReadFailed));
     return;
   }
   m_pLogReader = new CLogReader(*this, *list, port.Address(), std::move(plan.pages), CommandIds());
@@ -77,12 +76,14 @@ void CConsoleDlg::OnLogReadFinished() {
   m_pLogReader = nullptr;
 }
 
+// The controller's log cannot be had back: the operator confirms first.
 void CConsoleDlg::OnClearLog() {
+  if (!WindowQuestion(QString::fromUtf8(kTextClearLogQuestion))) return;
   CCommandPort port(*this);
   if (!port) return;
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), REG_LOG_COUNT, 1), reply, kWriteReplyLength))
-    return WindowMessage(QString::fromUtf8(kTextReadFailed));
-  // Static 1072 keeps the count it showed.
+    return WindowMessage(QString::fromUtf8(kTextSetFailed));
   if (auto* list = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_ALARM_LIST))) list->clear();
+  SetDlgItemText(IDC_LOG_COUNT, CountText(0));
 }

@@ -139,9 +139,9 @@ void CConsoleDlg::StopPolling() {
 
 void CConsoleDlg::StopDetection() {
   StopPolling();
-  // The list, not the last poll, says which mode the window stops in.
-  g_nWorkMode = GetComboSel(IDC_WORK_MODE);
-  const bool factory = g_nWorkMode != 0;
+  // The confirmed mode, not the list's selection, says which mode the window
+  // stops in.
+  const bool factory = FollowConfirmedMode();
   ApplyControlStates(*this, kMonitoringStates,
                      factory ? kMonitoringStopFactory : kMonitoringStopMeasurement);
   SetLayout(factory);
@@ -243,10 +243,7 @@ void CConsoleDlg::ShowFactoryPoll(const uint8_t* bytes) {
   std::copy_n(bytes, std::size(reply), reply);
   CountPoll(true);
   const FactoryStatus status = DecodeFactoryBlock(reply);
-  // The controller's mode rules the next tick; the list follows 0 and 1 only
-  // (2 is factory mode with ADC values, which the list has no entry for).
-  g_nWorkMode = status.workMode;
-  if (status.workMode <= 1) SetComboSel(IDC_WORK_MODE, status.workMode);
+  FollowControllerMode(status.workMode);
   for (int i = 0; i < 3; ++i)
     SetDlgItemText(kChannelStatics[i], ChannelText(status.channel[i], status.workMode));
   ShowMeasurementStatus(status.measurement, true);

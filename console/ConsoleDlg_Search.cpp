@@ -38,7 +38,6 @@ constexpr int kLastAddress = 255;
 
 constexpr char kCaptionIdle[] = "搜索参数";
 constexpr char kCaptionSearching[] = "停止搜索";
-constexpr char kCaptionNotFound[] = "搜索通讯参数";
 
 bool Is(const char* text, const char* expected) { return std::strcmp(text, expected) == 0; }
 
@@ -81,10 +80,17 @@ void CConsoleDlg::StartSearch() {
 }
 
 void CConsoleDlg::StopSearch() {
-  // Everything the search locked comes back, whatever the working mode.
-  ApplyControlStates(*this, kSearchStates, kSearchStopped);
-  SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionIdle));
+  EndSearchIdle();
   g_bSearching = 0;  // the worker sees it before its next probe
+}
+
+// Every end of a search (stopped, found, nothing found): the button ready
+// for the next one, and what the search locked back as the confirmed mode
+// has it (the calibration controls only in factory mode).
+void CConsoleDlg::EndSearchIdle() {
+  SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionIdle));
+  ApplyControlStates(*this, kSearchStates,
+                     FollowConfirmedMode() ? kSearchEndedFactory : kSearchEndedMeasurement);
 }
 
 // The window is closing: the worker ends after its probe under way, and
@@ -166,8 +172,7 @@ LRESULT CConsoleDlg::OnSearchProgress(WPARAM wParam, LPARAM) {
   if (Is(g_strSearchResult, kTextSearchNotFound)) {
     WindowMessage(QString::fromUtf8(kTextSearchNotFound));
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("未搜索到通讯参数"));
-    // The locked controls stay locked; the next click takes the stop path.
-    SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionNotFound));
+    EndSearchIdle();
   }
   return 1;
 }
@@ -179,12 +184,8 @@ LRESULT CConsoleDlg::OnSearchFound(WPARAM wParam, LPARAM) {
   SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address));
   WindowMessage(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
   SetDlgItemText(IDC_ADDRESS, QString::number(address));
-  g_nWorkMode = GetComboSel(IDC_WORK_MODE);
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
-  SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionIdle));
-  if (g_nWorkMode >= 0)
-    ApplyControlStates(*this, kSearchStates,
-                       g_nWorkMode > 0 ? kSearchFoundFactory : kSearchFoundMeasurement);
+  EndSearchIdle();
   return 1;
 }

@@ -35,8 +35,11 @@ const ControlStateRow kMonitoringRows[] = {
   {{IDC_SET_SOURCE_VOLTAGE1, IDC_SET_SOURCE_VOLTAGE2, IDC_AUTO_CALIBRATE_VOLTAGE}, "DEE"},
   {{IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG},                              "DEE"},
   {{IDC_SEARCH, IDC_WORK_MODE, IDC_READ_MODE_STATE, IDC_CHANGE_ADDRESS_BAUD},      "DEE"},
-  {{IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON,
-    IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC},                                         "DEE"},
+  {{IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON},              "DEE"},
+  // The display-mode radios write the working-mode register (1 or 2): in
+  // measurement mode they would put the controller into factory mode
+  // without the access code.
+  {{IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC},                                         "DDE"},
 };
 
 // Columns: measurement mode, factory mode. Controls not listed keep their
@@ -73,26 +76,26 @@ const ControlStateRow kModeStateRows[] = {
   {{IDC_CHANGE_ADDRESS_BAUD},                                                     "DDE"},
 };
 
-// Columns: search started, stopped, found in measurement mode, found in
-// factory mode. A search locks every control that starts a transaction; its
-// stop gives them all back whatever the mode; a find follows the mode.
+// Columns: search started, ended (stopped, found, or nothing found) in
+// measurement mode, ended in factory mode. A search locks every control that
+// starts a transaction; its end gives back what the confirmed mode allows.
 const ControlStateRow kSearchRows[] = {
   {{IDC_READ_A0_CAL_VOLTAGE1, IDC_SET_A0_CAL_VOLTAGE1, IDC_READ_A0_CAL_VOLTAGE2,
     IDC_SET_A0_CAL_VOLTAGE2, IDC_READ_A1_RANGE, IDC_SET_A1_RANGE, IDC_READ_A1_CAL_VOLTAGE1,
     IDC_SET_A1_CAL_VOLTAGE1, IDC_READ_A1_CAL_VOLTAGE2, IDC_SET_A1_CAL_VOLTAGE2,
     IDC_READ_A2_CAL_VOLTAGE1, IDC_SET_A2_CAL_VOLTAGE1, IDC_READ_A2_CAL_VOLTAGE2,
-    IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_CURRENT, IDC_SET_CURRENT},                  "DEDE"},
-  {{IDC_READ_A0_COEFFICIENT, IDC_READ_A1_COEFFICIENTS, IDC_READ_A2_COEFFICIENT}, "DEDE"},
-  {{IDC_SET_A0_RESISTANCE},                                                       "DEDE"},
-  {{IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC},                                        "DEDE"},
+    IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_CURRENT, IDC_SET_CURRENT},                  "DDE"},
+  {{IDC_READ_A0_COEFFICIENT, IDC_READ_A1_COEFFICIENTS, IDC_READ_A2_COEFFICIENT}, "DDE"},
+  {{IDC_SET_A0_RESISTANCE},                                                       "DDE"},
+  {{IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC},                                        "DDE"},
   {{IDC_READ_LINE_LENGTH, IDC_READ_RESISTIVITY, IDC_READ_A0_RESISTANCE,
     IDC_SET_LINE_LENGTH, IDC_SET_RESISTIVITY,
-    IDC_READ_LINE_RESISTANCE, IDC_SET_LINE_RESISTANCE},                           "DEEE"},
+    IDC_READ_LINE_RESISTANCE, IDC_SET_LINE_RESISTANCE},                           "DEE"},
   {{IDC_ADDRESS, IDC_START_DETECTION, IDC_WORK_MODE, IDC_CHANGE_ADDRESS_BAUD,
     IDC_SET_SYSTEM_TIME, IDC_SET_SOURCE_VOLTAGE1, IDC_SET_SOURCE_VOLTAGE2,
-    IDC_AUTO_CALIBRATE_VOLTAGE, IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG},  "DEEE"},
-  {{IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON},              "DEEE"},
-  {{IDC_SEARCH, IDC_READ_MODE_STATE, IDC_READ_CLOCK, IDC_WRITE_CLOCK},            "--EE"},
+    IDC_AUTO_CALIBRATE_VOLTAGE, IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG},  "DEE"},
+  {{IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON},              "DEE"},
+  {{IDC_SEARCH, IDC_READ_MODE_STATE, IDC_READ_CLOCK, IDC_WRITE_CLOCK},            "-EE"},
 };
 
 // clang-format on

@@ -35,7 +35,7 @@ extern const ControlStateTable kWorkModeStates;
 enum ModeStateColumn { kModeState0, kModeState1, kModeState2Or3 };
 extern const ControlStateTable kModeStateEnables;
 
-// The parameter search: started, stopped by the operator, and found in
-// measurement or factory mode.
-enum SearchColumn { kSearchStarted, kSearchStopped, kSearchFoundMeasurement, kSearchFoundFactory };
+// The parameter search: started, and ended (stopped, found or nothing found)
+// in measurement or factory mode.
+enum SearchColumn { kSearchStarted, kSearchEndedMeasurement, kSearchEndedFactory };
 extern const ControlStateTable kSearchStates;

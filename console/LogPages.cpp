@@ -34,13 +34,11 @@ LogReadPlan PlanLogRead(int count) {
   return plan;
 }
 
-QStringList LogEntryCells(const uint8_t* entry, bool paged) {
+QStringList LogEntryCells(const uint8_t* entry) {
   const unsigned year = GetU16(entry);
   const unsigned month = entry[2], day = entry[3], hour = entry[4], minute = entry[5];
   // QString::asprintf formats in the C locale, whatever Qt set the process to.
-  const QString time =
-      paged ? QString::asprintf("%X/%02x/%02X %02X:%02X", year, month, day, hour, minute)
-            : QString::asprintf("%X/%02x/%02x/ %02x:%02x", year, month, day, hour, minute);
+  const QString time = QString::asprintf("%04X/%02X/%02X %02X:%02X", year, month, day, hour, minute);
   const unsigned type = GetU16(entry + 6);
   const QString typeText =
       type < std::size(kTextAlarmStates) ? QString::fromUtf8(kTextAlarmStates[type]) : QString();

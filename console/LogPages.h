@@ -37,6 +37,6 @@ constexpr int kAddressableLogEntries =
 LogReadPlan PlanLogRead(int count);
 
 // The "时间", "告警类型" and "告警长度" cells of the 10-byte entry at
-// `entry`. A paged read has always shown its time stamps without the slash
-// after the day that a single request shows.
-QStringList LogEntryCells(const uint8_t* entry, bool paged);
+// `entry`; the time as "YYYY/MM/DD HH:MM" from the BCD fields, whatever
+// way the entry was read.
+QStringList LogEntryCells(const uint8_t* entry);

@@ -19,7 +19,7 @@ constexpr size_t kRecordsOffset = 5;  // the entries' records in a reply
 
 }  // namespace
 
-bool ReadLogPage(HPORT port, uint8_t address, const LogPage& page, bool paged, QTreeWidget& list) {
+bool ReadLogPage(HPORT port, uint8_t address, const LogPage& page, QTreeWidget& list) {
   uint8_t reply[FileRecordReplyLength(kLogEntriesPerRequest)];
   const Frame request = BuildReadFileRecordRequest(address, kLogFileNumber, page.record,
                                                    page.entries * kLogEntryRegisters);
@@ -31,7 +31,7 @@ bool ReadLogPage(HPORT port, uint8_t address, const LogPage& page, bool paged, Q
   rows.reserve(page.entries);
   for (int i = 0; i < page.entries; ++i) {
     QStringList cells{QString::number(page.firstRow + i + 1)};
-    cells << LogEntryCells(reply + kRecordsOffset + i * kLogEntryBytes, paged);
+    cells << LogEntryCells(reply + kRecordsOffset + i * kLogEntryBytes);
     rows.append(new QTreeWidgetItem(cells));
   }
   list.addTopLevelItems(rows);
@@ -69,7 +69,7 @@ void CLogReader::ReadPage() {
   const qint64 rest = qint64{kPageGapMs} * 1000000 - m_pauseStarted.nsecsElapsed();
   if (rest > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(rest));
 
-  if (!ReadLogPage(m_port, m_address, m_pages[m_next], true, m_list)) {
+  if (!ReadLogPage(m_port, m_address, m_pages[m_next], m_list)) {
     // The rows of the earlier pages stay; the port is open while the box is up.
     m_dlg.WindowMessage(QString::fromUtf8(kTextLogReadFailed));
     return Finish();

@@ -64,4 +64,4 @@ class CLogReader : public QObject {
 // One request of a read on the open `port`: its exchange (no pause) and,
 // when the reply is accepted, its rows appended to `list` in the order the
 // controller sent them. False when the reply was refused.
-bool ReadLogPage(HPORT port, uint8_t address, const LogPage& page, bool paged, QTreeWidget& list);
+bool ReadLogPage(HPORT port, uint8_t address, const LogPage& page, QTreeWidget& list);

@@ -21,6 +21,7 @@ inline constexpr char kTextUnplugged[] = "(已拔出)";
 inline constexpr char kTextReadFailed[] = "读取失败!";
 inline constexpr char kTextSetFailed[] = "设置失败!";
 inline constexpr char kTextClockSetFailed[] = "设置失败";  // without "!", as it always was
+inline constexpr const char* kTextDisplayModeSetFailed = kTextClockSetFailed;
 inline constexpr char kTextReadError[] = "读取错误";
 inline constexpr char kTextLogReadFailed[] = "读取日志失败!";
 inline constexpr char kTextModeSetFailed[] = "设置模式失败!";
@@ -41,12 +42,14 @@ inline constexpr char kTextCalibrationSucceeded[] = "校准成功!";
 
 // Inputs refused before anything is sent.
 inline constexpr char kTextBadStationAddress[] = "不能为空，地址范围在1--255";
-inline constexpr char kTextBadNewAddress[] = "不能为空，地址范围在0--255";
 inline constexpr char kTextBadNumber[] = "请输入正确数值";
 inline constexpr char kTextBadLineLength[] = "请输入正确线长";
 inline constexpr char kTextNoRange[] = "请选择量程";
 inline constexpr char kTextNoBaudRate[] = "请选择波特率";
 inline constexpr char kTextWrongPassword[] = "密码错误!";  // an application box
+
+// Questions asked before a command that cannot be undone (是 / 否).
+inline constexpr char kTextClearLogQuestion[] = "确定要清除控制器中的全部告警日志吗？";
 
 // The cable's alarm states by the code the controller reports (the status
 // register 0x2000 and the type of a log entry); other codes have no text.

@@ -32,9 +32,12 @@ const char* SkipDigits(const char* p) {
   return p;
 }
 
+bool IsDecimalSeparator(char c) { return c == '.' || c == ','; }
+
 // The leading decimal number: [sign] digits [. digits] [e [sign] digits],
-// at least one digit in the mantissa. Empty when there is none. Hexadecimal
-// and the words nan and inf, which strtod would also take, are no number here.
+// at least one digit in the mantissa, as C text (a decimal comma becomes the
+// point). Empty when there is none. Hexadecimal and the words nan and inf,
+// which strtod would also take, are no number here.
 std::string DecimalPrefix(const char* text) {
   const char* start = SkipBlanks(text);
   const char* p = start;
@@ -42,7 +45,8 @@ std::string DecimalPrefix(const char* text) {
   const char* intEnd = SkipDigits(p);
   bool digits = intEnd != p;
   p = intEnd;
-  if (*p == '.') {
+  const char* separator = IsDecimalSeparator(*p) ? p : nullptr;
+  if (separator) {
     const char* fracEnd = SkipDigits(p + 1);
     digits = digits || fracEnd != p + 1;
     p = fracEnd;
@@ -53,7 +57,9 @@ std::string DecimalPrefix(const char* text) {
     if (*q == '+' || *q == '-') ++q;
     if (IsDigit(*q)) p = SkipDigits(q);
   }
-  return std::string(start, p);
+  std::string number(start, p);
+  if (separator) number[separator - start] = '.';
+  return number;
 }
 
 }  // namespace

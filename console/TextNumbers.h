@@ -14,8 +14,9 @@
 
 // Integer prefix; values beyond the int range saturate.
 int AtoiText(const QString& text);
-// Decimal prefix ("3.5V" is 3.5); a decimal point, never a comma; decimal
-// only ("0x10" is 0, "nan" and "inf" are no number).
+// Decimal prefix ("3.5V" is 3.5); a decimal comma is a decimal point
+// ("12,5" is 12.5), as a technician used to it types one; decimal only
+// ("0x10" is 0, "nan" and "inf" are no number).
 double AtofText(const QString& text);
 
 // The same prefixes, or nothing when the text does not start with a number.

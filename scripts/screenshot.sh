@@ -9,9 +9,11 @@ dir=$(scripts/build.sh | tail -n 1)
 mkdir -p docs
 out=${SCREENSHOT_OUT:-docs/console-narrow.png}
 
-# A display number nobody uses; Xvfb tells us when it is ready (-displayfd).
+# A display number nobody uses, unless SCREENSHOT_DISPLAY names one (":93");
+# Xvfb tells us when it is ready (-displayfd).
 exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1100x720x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+display=(); [ -n "${SCREENSHOT_DISPLAY:-}" ] && display=("$SCREENSHOT_DISPLAY")
+Xvfb "${display[@]}" -displayfd "$fd" -screen 0 1100x720x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 read -r -t 10 num <&"$fd" || { echo "Xvfb did not start" >&2; kill "$xvfb"; exit 1; }
 export DISPLAY=":$num"

@@ -466,3 +466,5 @@ void CDialog::CloseMessages() {
 }
 
 void CDialog::WindowMessage(const QString& text) { ShowMessage(this, text); }
+
+bool CDialog::WindowQuestion(const QString& text) { return AskQuestion(this, text); }

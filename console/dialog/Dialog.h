@@ -75,6 +75,8 @@ class CDialog : public QDialog {
 
   // A message box owned by this window.
   void WindowMessage(const QString& text);
+  // A question box owned by this window: true for "是".
+  bool WindowQuestion(const QString& text);
 
   // Connects one message-map row; false (with a warning) when the id names
   // no control of the kind the notification needs.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 
 #include "AppInfo.h"
@@ -21,6 +22,16 @@ class CMessageBoxService : public CMessageService {
     box.setInformativeText(detail);
     box.exec();
   }
+  bool Ask(QWidget* owner, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationName), text,
+                    QMessageBox::NoButton, owner);
+    QPushButton* yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+  }
 };
 
 CMessageBoxService g_defaultService;
@@ -29,6 +40,8 @@ CMessageService* g_service = nullptr;
 CMessageService& Service() { return g_service ? *g_service : g_defaultService; }
 
 }  // namespace
+
+bool CMessageService::Ask(QWidget*, const QString&) { return false; }
 
 CMessageService* InstallMessageService(CMessageService* service) {
   CMessageService* previous = g_service;
@@ -48,5 +61,7 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& detail) {
   }
   Service().ShowDetailed(owner, text, detail);
 }
+
+bool AskQuestion(QWidget* owner, const QString& text) { return Service().Ask(owner, text); }
 
 void AppMessage(const QString& text, const QString& detail) { ShowMessage(nullptr, text, detail); }

@@ -21,6 +21,10 @@ class CMessageService {
   virtual void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) {
     Show(owner, detail.isEmpty() ? text : text + QStringLiteral("\n\n") + detail);
   }
+  // Asks `text` with the buttons "是" and "否"; true for "是". Esc and the
+  // close box answer "否". GUI thread only. A service that cannot ask
+  // answers "否", so that nothing irreversible happens unasked.
+  virtual bool Ask(QWidget* owner, const QString& text);
 };
 
 // Installs `service` (not owned; null restores the QMessageBox service) and
@@ -30,6 +34,9 @@ CMessageService* InstallMessageService(CMessageService* service);
 // Shows a message through the installed service. From another thread it
 // blocks until the box has been dismissed on the GUI thread.
 void ShowMessage(QWidget* owner, const QString& text, const QString& detail = QString());
+
+// A question through the installed service (GUI thread only); true for "是".
+bool AskQuestion(QWidget* owner, const QString& text);
 
 // A message of the application, owned by no window.
 void AppMessage(const QString& text, const QString& detail = QString());

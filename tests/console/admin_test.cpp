@@ -67,13 +67,13 @@ TEST_F(AdminTest, RightCodeWritesFactoryModeOnceAndWidens) {
 }
 
 // Nothing is sent unless the code is right and the dialog confirmed; the
-// mode variable follows the list all the same.
+// list, the mode variable and the controls stay in the confirmed mode.
 TEST_F(AdminTest, WrongOrCancelledCodeSendsNothing) {
   struct Case {
     const char* name;
     const char* typed;
     PasswordAnswer how;
-    bool wrongCode;  // "密码错误!" and back to "测量模式"
+    bool wrongCode;  // "密码错误!"
   };
   const Case cases[] = {
       {"WrongCode", "123456", PasswordAnswer::Ok, true},
@@ -91,8 +91,8 @@ TEST_F(AdminTest, WrongOrCancelledCodeSendsNothing) {
       AnswerNextPassword(QString::fromUtf8(c.typed), c.how);
       Choose(dlg, IDC_WORK_MODE, 1);
       EXPECT_TRUE(Frames().empty());
-      EXPECT_EQ(g_nWorkMode, 1);
-      EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), c.wrongCode ? 0 : 1);
+      EXPECT_EQ(g_nWorkMode, 0);
+      EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), 0);
       EXPECT_EQ(EnabledStates(dlg), before);
       EXPECT_FALSE(dlg.IsWide());
       EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));  // the members shown again
@@ -104,6 +104,67 @@ TEST_F(AdminTest, WrongOrCancelledCodeSendsNothing) {
     } else {
       EXPECT_TRUE(m_messages.shown.empty());
     }
+  }
+}
+
+// A factory selection the controller never took, followed by whatever once
+// applied the list's mode: a monitoring start and stop, a search stopped, a
+// search that finds. Each ends in measurement mode: the factory-only
+// controls disabled, the window narrow, the measurement block polled.
+TEST_F(AdminTest, UnconfirmedFactoryModeCannotBeWalkedAround) {
+  enum class Then { Monitoring, SearchStopped, SearchFound };
+  struct Case {
+    const char* name;
+    const char* typed;
+    PasswordAnswer how;
+    sim::Fault fault;  // on the mode write
+    Then then;
+  };
+  const Case cases[] = {
+      {"EscThenMonitoring", "361752", PasswordAnswer::Escape, sim::Fault::None, Then::Monitoring},
+      {"CloseBoxThenMonitoring", "361752", PasswordAnswer::CloseBox, sim::Fault::None, Then::Monitoring},
+      {"WrongCodeThenMonitoring", "123456", PasswordAnswer::Ok, sim::Fault::None, Then::Monitoring},
+      {"RefusedWriteThenMonitoring", "361752", PasswordAnswer::Ok, sim::Fault::Silence, Then::Monitoring},
+      {"SearchStoppedInMeasurementMode", "", PasswordAnswer::Ok, sim::Fault::None, Then::SearchStopped},
+      {"EscThenSearchStopped", "361752", PasswordAnswer::Escape, sim::Fault::None, Then::SearchStopped},
+      {"EscThenSearchFound", "361752", PasswordAnswer::Escape, sim::Fault::None, Then::SearchFound},
+      {"WrongCodeThenSearchFound", "000000", PasswordAnswer::Ok, sim::Fault::None, Then::SearchFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_messages.shown.clear();
+    g_nSuccessCount = g_nFailCount = 0;
+    RunWindow([&](CConsoleDlg& dlg) {
+      const std::map<int, bool> atStart = EnabledStates(dlg);
+      if (c.typed[0]) {
+        if (c.fault != sim::Fault::None) m_server.InjectFault(c.fault, 1);
+        AnswerNextPassword(QString::fromUtf8(c.typed), c.how);
+        Choose(dlg, IDC_WORK_MODE, 1);
+      }
+      m_server.ClearRequests();
+      switch (c.then) {
+        case Then::Monitoring:
+          Click(dlg, IDC_START_DETECTION);
+          ASSERT_TRUE(WaitForPolls(1));
+          Click(dlg, IDC_START_DETECTION);
+          EXPECT_EQ(Frames().front(), (Bytes{0x01, 0x03, 0x20, 0x00, 0x00, 0x09, 0x8E, 0x0C}));
+          ExpectStates(dlg, kExpectedMonitoring, kStoppedMeasurement, atStart);
+          break;
+        case Then::SearchStopped:
+          Click(dlg, IDC_SEARCH);
+          Click(dlg, IDC_SEARCH);
+          break;
+        case Then::SearchFound:
+          Click(dlg, IDC_SEARCH);
+          ASSERT_TRUE(WaitUntil([&] { return dlg.GetDlgItemText(IDC_SEARCH) == QStringLiteral("搜索参数"); }));
+          break;
+      }
+      ExpectStates(dlg, kExpectedWorkMode, kMeasurementMode, atStart);
+      EXPECT_FALSE(dlg.IsWide());
+      EXPECT_EQ(dlg.frameGeometry().width(), CConsoleDlg::NarrowWidth(dlg.FullRect().width()));
+      EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), 0);
+      EXPECT_EQ(g_nWorkMode, 0);
+    });
   }
 }
 
@@ -134,7 +195,8 @@ TEST_F(AdminTest, RefusedModeWriteFallsBackToTheConfirmedMode) {
   };
   const Case cases[] = {
       {"FactoryBeforeAnyConfirmation", {}, 1, 0},
-      {"FactoryAfterFactoryAndMeasurement", {1, 0}, 1, 1},
+      // The confirmed measurement mode is the one to return to.
+      {"FactoryAfterFactoryAndMeasurement", {1, 0}, 1, 0},
       {"MeasurementAfterFactory", {1}, 0, 1},
   };
   for (const Case& c : cases) {
@@ -155,7 +217,7 @@ TEST_F(AdminTest, RefusedModeWriteFallsBackToTheConfirmedMode) {
       Choose(dlg, IDC_WORK_MODE, c.attempt);
       EXPECT_EQ(Frames(), (std::vector<Bytes>{c.attempt > 0 ? kWorkMode1 : kWorkMode0}));
       EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), c.listAfter);
-      EXPECT_EQ(g_nWorkMode, c.attempt);
+      EXPECT_EQ(g_nWorkMode, c.listAfter);
       EXPECT_EQ(EnabledStates(dlg), before);
       EXPECT_EQ(dlg.IsWide(), wide);
     });
@@ -166,16 +228,25 @@ TEST_F(AdminTest, RefusedModeWriteFallsBackToTheConfirmedMode) {
   }
 }
 
-TEST_F(AdminTest, NewAddressAndBaudGoToTheCurrentAddress) {
+// The request goes to the current address; once the controller has taken
+// the new settings, the top row follows them, so that the next command
+// ("读取" here) reaches the controller where it now answers.
+TEST_F(AdminTest, NewAddressAndBaudGoToTheCurrentAddressAndTheTopRowFollows) {
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.ClearRequests();
     dlg.SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("17"));
     dlg.SetComboSel(IDC_NEW_BAUD, 5);  // "38400"
     Click(dlg, IDC_CHANGE_ADDRESS_BAUD);
     EXPECT_EQ(Frames(), (std::vector<Bytes>{kAddress17At38400}));
-    // The window keeps talking at the old settings.
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("1"));
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_BAUD), QStringLiteral("9600"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("17"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_BAUD), QStringLiteral("38400"));
+    EXPECT_EQ(dlg.GetComboSel(IDC_BAUD), 5);
+
+    m_server.ClearRequests();
+    Click(dlg, IDC_READ_LINE_LENGTH);
+    ASSERT_EQ(m_server.Requests().size(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].bytes.at(0), 17);
+    EXPECT_EQ(m_server.Requests()[0].lineBaud, 38400);
   });
   EXPECT_TRUE(m_messages.shown.empty());
   EXPECT_EQ(m_server.Device().Address(), 17);
@@ -192,11 +263,11 @@ TEST_F(AdminTest, UnreachableAddressOrBaudIsRefused) {
     const char* message;
   };
   const Case cases[] = {
-      {"AddressZero", "0", 5, "不能为空，地址范围在0--255"},
-      {"Address256", "256", 5, "不能为空，地址范围在0--255"},
-      {"Letters", "abc", 5, "不能为空，地址范围在0--255"},
-      {"Empty", "", 5, "不能为空，地址范围在0--255"},
-      {"Negative", "-3", 5, "不能为空，地址范围在0--255"},
+      {"AddressZero", "0", 5, "不能为空，地址范围在1--255"},
+      {"Address256", "256", 5, "不能为空，地址范围在1--255"},
+      {"Letters", "abc", 5, "不能为空，地址范围在1--255"},
+      {"Empty", "", 5, "不能为空，地址范围在1--255"},
+      {"Negative", "-3", 5, "不能为空，地址范围在1--255"},
       {"EmptyBaudEntry", "17", 6, "请选择波特率"},
       {"NoBaudSelected", "17", -1, "请选择波特率"},
   };
@@ -222,7 +293,11 @@ TEST_F(AdminTest, RefusedAddressChangeSaysSo) {
   m_server.InjectFault(sim::Fault::BadCrc, 1, 0, /*after=*/2);  // past the start-up
   RunWindow([&](CConsoleDlg& dlg) {
     dlg.SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("17"));
+    dlg.SetComboSel(IDC_NEW_BAUD, 5);
     Click(dlg, IDC_CHANGE_ADDRESS_BAUD);
+    // Refused: the top row keeps the settings the controller still has.
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("1"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_BAUD), QStringLiteral("9600"));
   });
   ASSERT_EQ(m_messages.shown.size(), 1u);
   EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("修改失败!"));
@@ -300,54 +375,56 @@ TEST_F(AdminTest, HiddenClockWriteRefusesAFieldBeyondItsDigits) {
   });
 }
 
-// The buzzer and display-mode radios: each click one write; a refused one
-// says so (the buzzer) or not (the display mode), and the member goes to the
-// other radio, which the radios show at the next copy of the members to the
-// screen (here: a monitoring poll, which leaves the buzzer member alone when
-// the controller reports a value that is neither on nor off).
-TEST_F(AdminTest, RadiosWriteTheirChoiceAndFallBackToTheOtherOnRefusal) {
+// The buzzer and display-mode radios: each click one write. A refused one
+// says so and the group shows the choice it had before the click at once,
+// not at some later copy of the members to the screen.
+TEST_F(AdminTest, RadiosWriteTheirChoiceAndShowThePreviousOneOnRefusal) {
   struct Case {
-    int radio;
-    int other;
-    const Bytes* frame;
-    const char* failure;  // null: no box
+    int from;  // accepted first
+    int to;    // then refused
+    const Bytes* fromFrame;
+    const Bytes* toFrame;
+    const char* failure;
   };
   const Case cases[] = {
-      {IDC_BUZZER_OFF, IDC_BUZZER_ON, &kBuzzerOff, "校验出错!"},
-      {IDC_BUZZER_ON, IDC_BUZZER_OFF, &kBuzzerOn, "校验出错!"},
-      {IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC, &kWorkMode1, nullptr},
-      {IDC_DISPLAY_ADC, IDC_DISPLAY_VOLTAGE, &kWorkMode2, nullptr},
+      {IDC_BUZZER_OFF, IDC_BUZZER_ON, &kBuzzerOff, &kBuzzerOn, "校验出错!"},
+      {IDC_BUZZER_ON, IDC_BUZZER_OFF, &kBuzzerOn, &kBuzzerOff, "校验出错!"},
+      {IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC, &kWorkMode1, &kWorkMode2, "设置失败"},
+      {IDC_DISPLAY_ADC, IDC_DISPLAY_VOLTAGE, &kWorkMode2, &kWorkMode1, "设置失败"},
   };
   RunWindow([&](CConsoleDlg& dlg) {
     EnterFactoryMode(dlg);  // the display radios are usable in factory mode
     for (const Case& c : cases) {
-      SCOPED_TRACE(c.radio);
+      SCOPED_TRACE(c.to);
       m_server.ClearRequests();
       m_messages.shown.clear();
-      Click(dlg, c.radio);
-      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.radio));
+      Click(dlg, c.from);
+      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.from));
       EXPECT_TRUE(m_messages.shown.empty());
 
       m_server.InjectFault(sim::Fault::Silence, 1);
-      Click(dlg, c.radio);  // the same choice again, refused this time
-      EXPECT_EQ(Frames(), (std::vector<Bytes>{*c.frame, *c.frame}));
-      if (c.failure) {
-        ASSERT_EQ(m_messages.shown.size(), 1u);
-        EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.failure));
-        EXPECT_FALSE(m_messages.shown[0].application);
-        EXPECT_TRUE(m_messages.shown[0].portOpen);
-      } else {
-        EXPECT_TRUE(m_messages.shown.empty());
-      }
-      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.radio));  // not refreshed at once
-
-      m_server.Device().SetRegister(REG_BUZZER, 5);
-      Click(dlg, IDC_START_DETECTION);  // the counters start from 0
-      ASSERT_TRUE(WaitUntil([] { return g_nSuccessCount >= 1; }));
-      Click(dlg, IDC_START_DETECTION);
-      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.other));
+      Click(dlg, c.to);
+      EXPECT_EQ(Frames(), (std::vector<Bytes>{*c.fromFrame, *c.toFrame}));
+      ASSERT_EQ(m_messages.shown.size(), 1u);
+      EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.failure));
+      EXPECT_FALSE(m_messages.shown[0].application);
+      EXPECT_TRUE(m_messages.shown[0].portOpen);
+      EXPECT_TRUE(dlg.IsDlgButtonChecked(c.from));
+      EXPECT_FALSE(dlg.IsDlgButtonChecked(c.to));
     }
   });
+}
+
+// A radio whose write cannot even be sent (no port) does not keep its look.
+TEST_F(AdminTest, RadioWithoutAPortShowsThePreviousChoice) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    SetPortPath(1, "/dev/qd7420-no-such-port");
+    Click(dlg, IDC_BUZZER_ON);
+    EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));
+    EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_ON));
+  });
+  ASSERT_EQ(m_messages.shown.size(), 1u);
+  EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("没有发现此串口或此串口被占用"));
 }
 
 }  // namespace

@@ -142,15 +142,15 @@ TEST_P(LogRead, RequestsRowsAndTimeFormat) {
   EXPECT_EQ(m_trace.back().expected, 10u * (c.entries - (c.paged ? 24 : 0)) + 7);
 }
 
-// The single request shows a slash after the day, the pages do not.
+// One time format, "YYYY/MM/DD HH:MM", in the single request and the pages.
 INSTANTIATE_TEST_SUITE_P(
     Entries, LogRead,
     ::testing::Values(
         ReadCase{"None", 0, {kReadCount, kRecords0Len0}, false, {}, {}},
         ReadCase{"Three", 3, {kReadCount, kRecords0Len15}, false,
-                 {"1", "2015/09/07/ 08:00", "无告警", "12.34m"}, {"3", "2015/09/07/ 08:02", "断线", "12.36m"}},
+                 {"1", "2015/09/07 08:00", "无告警", "12.34m"}, {"3", "2015/09/07 08:02", "断线", "12.36m"}},
         ReadCase{"OneFullRequest", 24, {kReadCount, kRecords0Len120}, false,
-                 {"1", "2015/09/07/ 08:00", "无告警", "12.34m"}, {"24", "2015/09/07/ 08:23", "断线", "12.57m"}},
+                 {"1", "2015/09/07 08:00", "无告警", "12.34m"}, {"24", "2015/09/07 08:23", "断线", "12.57m"}},
         ReadCase{"OnePastARequest", 25, {kReadCount, kRecords0Len120, kRecords120Len5}, true,
                  {"1", "2015/09/07 08:00", "无告警", "12.34m"}, {"25", "2015/09/07 08:24", "无告警", "12.58m"}},
         ReadCase{"TwoFullPages", 48, {kReadCount, kRecords0Len120, kRecords120Len120}, true,
@@ -167,9 +167,9 @@ TEST_F(AlarmLogTest, TypesBeyondTwoLeaveTheTypeCellEmpty) {
     ClickAndWait(dlg, IDC_READ_LOG);
     rows = Rows(dlg);
   });
-  EXPECT_EQ(rows, (std::vector<QStringList>{{"1", "2026/12/08/ 09:30", "水浸", "12.50m"},
-                                            {"2", "2026/12/08/ 10:45", "", "0.07m"},
-                                            {"3", "2026/12/08/ 11:59", "", "655.35m"}}));
+  EXPECT_EQ(rows, (std::vector<QStringList>{{"1", "2026/12/08 09:30", "水浸", "12.50m"},
+                                            {"2", "2026/12/08 10:45", "", "0.07m"},
+                                            {"3", "2026/12/08 11:59", "", "655.35m"}}));
 }
 
 TEST_F(AlarmLogTest, SecondOfThreePagesRefusedKeepsTheFirst) {
@@ -247,26 +247,45 @@ TEST_F(AlarmLogTest, ClosingTheWindowEndsTheReadAndClosesThePort) {
   EXPECT_EQ(CommandFrames().size(), 2u);
 }
 
-TEST_F(AlarmLogTest, ClearEmptiesTheListAndTheCountFollows) {
-  SetLog(3);
-  size_t rowsRead = 0, rowsCleared = 9;
-  QString countAfterClear, countAfterRead;
-  RunWindow([&](CConsoleDlg& dlg) {
-    ClickAndWait(dlg, IDC_READ_LOG);
-    rowsRead = Rows(dlg).size();
-    ClickAndWait(dlg, IDC_CLEAR_LOG);
-    rowsCleared = Rows(dlg).size();
-    countAfterClear = dlg.GetDlgItemText(IDC_LOG_COUNT);
-    ClickAndWait(dlg, IDC_READ_LOG_COUNT);
-    countAfterRead = dlg.GetDlgItemText(IDC_LOG_COUNT);
-  });
-  EXPECT_EQ(rowsRead, 3u);
-  EXPECT_EQ(rowsCleared, 0u);
-  EXPECT_EQ(countAfterClear, QStringLiteral("3"));  // the clear leaves the count shown
-  EXPECT_EQ(countAfterRead, QStringLiteral("0"));
-  EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len15, kClear, kReadCount}));
-  EXPECT_TRUE(m_messages.shown.empty());
-  EXPECT_EQ(m_server.Device().LogCount(), 0u);
+// "清除日志" asks first, in a box of the window; "否" sends nothing and
+// leaves the list, "是" clears it and the count shows 0.
+TEST_F(AlarmLogTest, ClearAsksFirstThenEmptiesTheListAndTheCount) {
+  struct Case {
+    const char* name;
+    bool answer;
+    std::vector<Bytes> frames;  // after the read
+    size_t rows;
+    const char* count;
+    size_t logAfter;
+  };
+  const Case cases[] = {
+      {"Yes", true, {kClear}, 0, "0", 0},
+      {"No", false, {}, 3, "3", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetLog(3);
+    m_messages.shown.clear();
+    m_messages.answer = c.answer;
+    size_t rows = 9;
+    QString count;
+    RunWindow([&](CConsoleDlg& dlg) {
+      ClickAndWait(dlg, IDC_READ_LOG);
+      m_server.ClearRequests();
+      ClickAndWait(dlg, IDC_CLEAR_LOG);
+      rows = Rows(dlg).size();
+      count = dlg.GetDlgItemText(IDC_LOG_COUNT);
+    });
+    EXPECT_EQ(Frames(), c.frames);
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(count, QString::fromUtf8(c.count));
+    EXPECT_EQ(m_server.Device().LogCount(), c.logAfter);
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("确定要清除控制器中的全部告警日志吗？"));
+    EXPECT_TRUE(m_messages.shown[0].question);
+    EXPECT_FALSE(m_messages.shown[0].application);
+    EXPECT_FALSE(m_messages.shown[0].portOpen);  // asked before the port is opened
+  }
 }
 
 TEST_F(AlarmLogTest, EntryCountReadsItsOwnRegister) {
@@ -317,10 +336,17 @@ TEST_P(LogRefusal, MessageAndWhatStays) {
     count = dlg.GetDlgItemText(IDC_LOG_COUNT);
   });
   EXPECT_EQ(Frames(), c.frames);
-  ASSERT_EQ(m_messages.shown.size(), 1u);
-  EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.message));
-  EXPECT_EQ(m_messages.shown[0].application, c.faultAfter < 0);
-  EXPECT_EQ(m_messages.shown[0].portOpen, c.faultAfter >= 0);
+  // The clear's question comes first and is answered "是".
+  std::vector<CRecordingMessageService::Shown> shown = m_messages.shown;
+  if (c.button == IDC_CLEAR_LOG) {
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(shown.front().question);
+    shown.erase(shown.begin());
+  }
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, QString::fromUtf8(c.message));
+  EXPECT_EQ(shown[0].application, c.faultAfter < 0);
+  EXPECT_EQ(shown[0].portOpen, c.faultAfter >= 0);
   EXPECT_EQ(PortHandle, nullptr);
   if (c.rows < 0)
     EXPECT_EQ(rows, listed);
@@ -343,11 +369,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CountRefused", IDC_READ_LOG_COUNT, 7, 0, "读取错误", {kReadCount}, -1, "2"},
         RefusalCase{"EntryCountRefused", IDC_READ_ENTRY_COUNT, 7, 0, "读取失败!", {kReadCount2}, -1, "2"},
         RefusalCase{"ReadCountRefused", IDC_READ_LOG, 7, 0, "读取失败!", {kReadCount}, 0, "2"},
-        RefusalCase{"SingleRequestRefused", IDC_READ_LOG, 24, 1, "设置失败!", {kReadCount, kRecords0Len120}, 0, "24"},
+        RefusalCase{"SingleRequestRefused", IDC_READ_LOG, 24, 1, "读取失败!", {kReadCount, kRecords0Len120}, 0, "24"},
         RefusalCase{"PageRefused", IDC_READ_LOG, 25, 2, "读取日志失败!",
                     {kReadCount, kRecords0Len120, kRecords120Len5}, 24, "25"},
         RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0, "48"},
-        RefusalCase{"ClearRefused", IDC_CLEAR_LOG, 7, 0, "读取失败!", {kClear}, -1, "2"}),
+        RefusalCase{"ClearRefused", IDC_CLEAR_LOG, 7, 0, "设置失败!", {kClear}, -1, "2"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

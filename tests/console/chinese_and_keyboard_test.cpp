@@ -55,6 +55,35 @@ TEST(QtTexts, MessageBoxButtonReadsQueDing) {
   EXPECT_EQ(buttons, QStringList{QStringLiteral("确定")});
 }
 
+// The question box: "是" and "否", with Esc (and the close box) for "否".
+TEST(QtTexts, QuestionBoxAsksYesOrNoAndEscSaysNo) {
+  struct Case {
+    const char* press;  // a button's text, or null for Esc
+    bool answer;
+  };
+  const Case cases[] = {{"是", true}, {"否", false}, {nullptr, false}};
+  CMessageService* recording = InstallMessageService(nullptr);  // the real boxes
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.press ? c.press : "Esc");
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return ADD_FAILURE() << "no question box";
+      QAbstractButton* pressed = nullptr;
+      for (QAbstractButton* button : box->buttons()) {
+        buttons << button->text();
+        if (c.press && button->text() == QString::fromUtf8(c.press)) pressed = button;
+      }
+      if (pressed) pressed->click();
+      if (!c.press) QTest::keyClick(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(AskQuestion(nullptr, QStringLiteral("确定要清除控制器中的全部告警日志吗？")), c.answer);
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("否"), QStringLiteral("是")}));
+  }
+  InstallMessageService(recording);
+}
+
 TEST(QtTexts, EditContextMenuIsChinese) {
   ASSERT_TRUE(InstallQtTranslations());
   QLineEdit edit(QStringLiteral("12.50"));

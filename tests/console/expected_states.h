@@ -34,9 +34,10 @@ inline constexpr ExpectedStates kExpectedMonitoring[] = {
     {1035, "DEE"}, {1053, "DEE"}, {1054, "DEE"},
     // search, working mode, its hidden read, "修改"
     {1009, "DEE"}, {1012, "DEE"}, {1070, "DEE"}, {1086, "DEE"},
-    // the six radios
+    // the six radios; the display-mode pair writes the working mode, so
+    // only factory mode has it
     {1089, "DEE"}, {1090, "DEE"}, {1091, "DEE"}, {1092, "DEE"},
-    {1109, "DEE"}, {1110, "DEE"},
+    {1109, "DDE"}, {1110, "DDE"},
 };
 enum { kRunning, kStoppedMeasurement, kStoppedFactory };
 

@@ -58,33 +58,21 @@ TEST(LogPages, PagesFollowOneAnotherWithoutGapOrRepeat) {
 
 struct CellCase {
   std::vector<uint8_t> entry;
-  bool paged;
   QStringList cells;
 };
 
+// One time format for every row, "YYYY/MM/DD HH:MM", whichever way the log
+// was read; a byte that is no BCD shows its hex digits in upper case.
 TEST(LogPages, RowCells) {
   const CellCase cases[] = {
-      {{0x20, 0x15, 0x09, 0x07, 0x08, 0x05, 0x00, 0x01, 0x04, 0xD2},
-       false,
-       {"2015/09/07/ 08:05", "水浸", "12.34m"}},
-      {{0x20, 0x15, 0x09, 0x07, 0x08, 0x05, 0x00, 0x01, 0x04, 0xD2},
-       true,
-       {"2015/09/07 08:05", "水浸", "12.34m"}},
-      // The single request prints day, hour and minute in lower-case hex,
-      // the pages in upper case: only a byte that is no BCD shows it.
-      {{0x20, 0x26, 0x12, 0x3A, 0x2B, 0x5C, 0x00, 0x00, 0x00, 0x00},
-       false,
-       {"2026/12/3a/ 2b:5c", "无告警", "0.00m"}},
-      {{0x20, 0x26, 0x1A, 0x3A, 0x2B, 0x5C, 0x00, 0x02, 0xFF, 0xFF},
-       true,
-       {"2026/1a/3A 2B:5C", "断线", "655.35m"}},
-      // A year of 0 has no leading zeros; types beyond 2 leave the cell empty.
-      {{0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x03, 0x00, 0x07},
-       false,
-       {"0/01/02/ 03:04", "", "0.07m"}},
-      {{0x99, 0x99, 0x01, 0x02, 0x03, 0x04, 0x01, 0x00, 0x00, 0x64}, true, {"9999/01/02 03:04", "", "1.00m"}},
+      {{0x20, 0x15, 0x09, 0x07, 0x08, 0x05, 0x00, 0x01, 0x04, 0xD2}, {"2015/09/07 08:05", "水浸", "12.34m"}},
+      {{0x20, 0x26, 0x12, 0x3A, 0x2B, 0x5C, 0x00, 0x00, 0x00, 0x00}, {"2026/12/3A 2B:5C", "无告警", "0.00m"}},
+      {{0x20, 0x26, 0x1A, 0x3A, 0x2B, 0x5C, 0x00, 0x02, 0xFF, 0xFF}, {"2026/1A/3A 2B:5C", "断线", "655.35m"}},
+      // A year of 0 keeps its four digits; types beyond 2 leave the cell empty.
+      {{0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x03, 0x00, 0x07}, {"0000/01/02 03:04", "", "0.07m"}},
+      {{0x99, 0x99, 0x01, 0x02, 0x03, 0x04, 0x01, 0x00, 0x00, 0x64}, {"9999/01/02 03:04", "", "1.00m"}},
   };
-  for (const CellCase& c : cases) EXPECT_EQ(LogEntryCells(c.entry.data(), c.paged), c.cells);
+  for (const CellCase& c : cases) EXPECT_EQ(LogEntryCells(c.entry.data()), c.cells);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -21,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <cmath>
 
 #include "AboutDlg.h"
 #include "console_window_fixture.h"
@@ -74,15 +77,13 @@ TEST_F(ConsoleWindowTest, NarrowAtStartWideRestoresTheFullWidth) {
   RunWindow([&](CConsoleDlg& dlg) {
     const QRect full = dlg.FullRect();
     const QMargins frame = Frame(dlg);
-    // The full rectangle is the whole template with its frame.
-    EXPECT_EQ(full.width() - frame.left() - frame.right(), 816);
+    // The full rectangle is the whole template with its frame: as tall as
+    // the template, at least as wide (its horizontal unit may be wider, for
+    // the values to fit their fields).
+    EXPECT_GE(full.width() - frame.left() - frame.right(), 816);
     EXPECT_EQ(full.height() - frame.top() - frame.bottom(), 629);
-    // Frame widths, wide and narrow, by the width of the frame's two sides:
-    // 360/537 of the whole frame, cut (no frame: 816 -> 547; the offscreen
-    // platform's 2-pixel sides: 820 -> 549).
-    const std::map<int, std::pair<int, int>> kWidths = {{0, {816, 547}}, {4, {820, 549}}};
-    const auto widths = kWidths.find(frame.left() + frame.right());
-    ASSERT_NE(widths, kWidths.end()) << "no widths known for this frame";
+    // Frame widths, wide and narrow: 360/537 of the whole frame, cut.
+    const std::pair<int, int> widths = {full.width(), CConsoleDlg::NarrowWidth(full.width())};
     const QPoint position = dlg.frameGeometry().topLeft();
     struct Step {
       bool apply, wide;
@@ -92,7 +93,7 @@ TEST_F(ConsoleWindowTest, NarrowAtStartWideRestoresTheFullWidth) {
       if (step.apply) dlg.SetLayout(step.wide);
       QCoreApplication::processEvents();
       SCOPED_TRACE(step.wide ? "wide" : "narrow");
-      EXPECT_EQ(dlg.frameGeometry().width(), step.wide ? widths->second.first : widths->second.second);
+      EXPECT_EQ(dlg.frameGeometry().width(), step.wide ? widths.first : widths.second);
       EXPECT_EQ(dlg.frameGeometry().height(), full.height());
       EXPECT_EQ(dlg.frameGeometry().topLeft(), position);
       EXPECT_EQ(Panel(dlg)->isVisible(), step.wide);
@@ -163,6 +164,9 @@ TEST_F(ConsoleWindowTest, ControlStatesAfterStartup) {
     }
     // A list the start-up selected nothing in has no selection.
     EXPECT_EQ(dlg.GetComboSel(IDC_A1_RANGE), -1);
+    // No template placeholder anywhere on screen, labels without an id too.
+    for (const QLabel* label : dlg.findChildren<QLabel*>())
+      EXPECT_NE(label->text(), QStringLiteral("Static")) << qPrintable(label->objectName());
   });
 #endif
 }
@@ -219,20 +223,29 @@ TEST_F(ConsoleWindowTest, EnterDoesNothing) {
   });
 }
 
-TEST_F(ConsoleWindowTest, EscAndTheCloseBoxEndTheWindow) {
-  const std::function<void(CConsoleDlg&)> ends[] = {
-      [](CConsoleDlg& dlg) { QTest::keyClick(dlg.GetDlgItem(IDC_LINE_LENGTH), Qt::Key_Escape); },
-      [](CConsoleDlg& dlg) { dlg.close(); },
-  };
-  for (const auto& end : ends) {
-    bool closed = false;
-    EXPECT_EQ(RunWindow([&](CConsoleDlg& dlg) {
-                end(dlg);
-                closed = !dlg.isVisible();
-              }),
-              IDCANCEL);
-    EXPECT_TRUE(closed);
-  }
+// Esc backs out of nothing in the main window, wherever the focus is and
+// while monitoring runs; the close box still ends the window.
+TEST_F(ConsoleWindowTest, EscLeavesTheWindowOpenTheCloseBoxEndsIt) {
+  const int focusIds[] = {IDC_LINE_LENGTH, IDC_ALARM_LIST, IDC_WORK_MODE, IDC_READ_LINE_LENGTH};
+  bool closed = false;
+  EXPECT_EQ(RunWindow([&](CConsoleDlg& dlg) {
+              qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_START_DETECTION))->click();
+              const QString caption = dlg.GetDlgItemText(IDC_START_DETECTION);
+              for (int id : focusIds) {
+                QWidget* focus = dlg.GetDlgItem(id);
+                focus->setFocus();
+                QTest::keyClick(focus, Qt::Key_Escape);
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+                EXPECT_TRUE(dlg.isVisible()) << "focus on " << id;
+              }
+              EXPECT_EQ(dlg.GetDlgItemText(IDC_START_DETECTION), caption);
+              EXPECT_EQ(caption, QStringLiteral("停止读取"));
+              dlg.close();
+              closed = !dlg.isVisible();
+            }),
+            IDCANCEL);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(PortHandle, nullptr);
 }
 
 TEST_F(ConsoleWindowTest, AboutBoxFromTheContextMenu) {
@@ -273,6 +286,48 @@ TEST_F(ConsoleWindowTest, AboutBoxFromTheContextMenu) {
     EXPECT_EQ(dlg.frameGeometry(), geometry);
     EXPECT_EQ(Snapshot(dlg), before);
     EXPECT_FALSE(dlg.OnQueryDragIcon().isNull());
+  });
+}
+
+// Every value field shows its longest value whole, measured with the font
+// the window uses: an edit's text must not scroll, a static's not be cut.
+// The suite runs at scale 1 and again at scale 2 (QT_SCALE_FACTOR).
+TEST_F(ConsoleWindowTest, ValueFieldsShowTheirLongestValueWhole) {
+  const char* const kFloat = "-1000.000000";
+  const std::pair<int, const char*> fields[] = {
+      {IDC_LINE_LENGTH, "655.35"},      {IDC_RESISTIVITY, kFloat},     {IDC_A0_RESISTANCE, kFloat},
+      {IDC_LINE_RESISTANCE, kFloat},    {IDC_CURRENT, "-1000.00"},     {IDC_SOURCE_VOLTAGE1, kFloat},
+      {IDC_SOURCE_VOLTAGE2, kFloat},    {IDC_A0_CAL_VOLTAGE1, kFloat}, {IDC_A0_CAL_VOLTAGE2, kFloat},
+      {IDC_A1_CAL_VOLTAGE1, kFloat},    {IDC_A1_CAL_VOLTAGE2, kFloat}, {IDC_A2_CAL_VOLTAGE1, kFloat},
+      {IDC_A2_CAL_VOLTAGE2, kFloat},    {IDC_A0_COEFFICIENT, kFloat},  {IDC_A1_COEFFICIENT1, kFloat},
+      {IDC_A1_COEFFICIENT4, kFloat},    {IDC_A2_COEFFICIENT, kFloat},
+  };
+  const double scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                           ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                           : 1.0;
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.SetLayout(true);  // the calibration panel's fields too
+    EXPECT_DOUBLE_EQ(dlg.devicePixelRatioF(), scale);
+    for (const auto& [id, text] : fields) {
+      SCOPED_TRACE(id);
+      QWidget* field = dlg.GetDlgItem(id);
+      ASSERT_NE(field, nullptr);
+      const QFontMetricsF metrics(field->font());
+      const double advance = metrics.horizontalAdvance(QString::fromUtf8(text));
+      if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+        // QLineEdit's text room: the style's contents less its 2-pixel margins.
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+        const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+        EXPECT_LE(std::lround(advance) + 1, contents.width() - 4) << text;
+      } else {
+        EXPECT_LE(advance, field->contentsRect().width()) << text;
+      }
+    }
+    // The unit beside a field starts where the field ends.
+    EXPECT_GE(dlg.findChild<QWidget*>(QStringLiteral("lbl_resistivity_unit"))->x(),
+              dlg.GetDlgItem(IDC_RESISTIVITY)->geometry().right());
   });
 }
 

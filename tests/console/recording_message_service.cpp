@@ -16,3 +16,9 @@ void CRecordingMessageService::ShowDetailed(QWidget* owner, const QString& text,
                    QThread::currentThread() == QCoreApplication::instance()->thread(),
                    PortHandle != nullptr, detail});
 }
+
+bool CRecordingMessageService::Ask(QWidget* owner, const QString& text) {
+  Show(owner, text);
+  shown.back().question = true;
+  return answer;
+}

@@ -19,6 +19,7 @@ class CRecordingMessageService : public CMessageService {
     bool onGuiThread;
     bool portOpen;  // PortHandle held a port while the box was up
     QString detail;  // the informative text under the main one
+    bool question = false;  // asked with "是" / "否"
   };
 
   CRecordingMessageService();  // installs itself
@@ -29,8 +30,11 @@ class CRecordingMessageService : public CMessageService {
   void Watch(const QWidget* window) { m_window = window; }
   void Show(QWidget* owner, const QString& text) override { ShowDetailed(owner, text, {}); }
   void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) override;
+  // Recorded like a message; answered with `answer`.
+  bool Ask(QWidget* owner, const QString& text) override;
 
   std::vector<Shown> shown;
+  bool answer = true;  // "是"
 
  private:
   const QWidget* m_window = nullptr;

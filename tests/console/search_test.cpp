@@ -3,7 +3,6 @@
 // at its own baud rate.
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +17,7 @@
 #include "registers.h"
 #include "resource.h"
 #include "serial_port.h"
+#include "window_actions.h"
 
 namespace {
 
@@ -25,17 +25,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kRateBoxes[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
-
-// Pumps the window's events until `done` holds; false after `ms`.
-bool WaitUntil(const std::function<bool()>& done, int ms = 20000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 class SearchTest : public ConsoleWindowTest {
  protected:
@@ -114,6 +103,12 @@ template <size_t N>
 void ExpectEnabled(const CConsoleDlg& dlg, const int (&ids)[N], bool enabled) {
   ExpectEnabled(dlg, ids, N, enabled);
 }
+// Every end of a search in measurement mode gives back what that mode
+// allows, and no more.
+void ExpectEndedInMeasurementMode(const CConsoleDlg& dlg) {
+  ExpectEnabled(dlg, kDisabledAfterFindInMeasurement, false);
+  ExpectEnabled(dlg, kEnabledAfterFind, true);
+}
 
 TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
   MoveController(3, 9600);
@@ -142,9 +137,9 @@ TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
 }
 
 TEST_F(SearchTest, FoundInFactoryModeEnablesTheCalibrationButtons) {
-  MoveController(1, 38400);
   RunWindow([&](CConsoleDlg& dlg) {
-    dlg.SetComboSel(IDC_WORK_MODE, 1);
+    EnterFactoryMode(dlg);  // confirmed by the controller at 9600
+    MoveController(1, 38400);
     Tick(dlg, {IDC_SEARCH_38400});
     Press(dlg);
     ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
@@ -179,47 +174,42 @@ TEST_F(SearchTest, AReplyFromAnotherStationIsNoFind) {
 }
 
 // Every station answers with a bad check, so all 255 probes fail at once
-// instead of each waiting out its time-out.
-TEST_F(SearchTest, ScanWithoutResultEndsNotFoundAndTwoClicksStartAfresh) {
+// instead of each waiting out its time-out. The search then ends idle: the
+// next click starts a new one.
+TEST_F(SearchTest, ScanWithoutResultEndsIdleAndOneClickStartsAfresh) {
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.ClearRequests();
     m_server.SetAnswerAllBadCrc(true);
     Tick(dlg, {IDC_SEARCH_9600});
     Press(dlg);
-    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索通讯参数"); }, 120000));
-    EXPECT_EQ(Status(dlg), QStringLiteral("未搜索到通讯参数"));
+    ASSERT_TRUE(WaitUntil([&] { return Status(dlg) == QStringLiteral("未搜索到通讯参数"); }, 120000));
+    EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
     EXPECT_EQ(g_nSearchAddress, 255);
-    ExpectEnabled(dlg, kLocked, false);
+    ExpectEndedInMeasurementMode(dlg);
     const std::vector<std::pair<int, int>> probes = Probes();
     ASSERT_EQ(probes.size(), 255u);
     for (int address = 1; address <= 255; ++address)
       EXPECT_EQ(probes[address - 1], std::make_pair(address, 9600));
 
-    Press(dlg);  // the first click only gives the window back
-    EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
-    ExpectEnabled(dlg, kLocked, true);
     m_server.SetAnswerAllBadCrc(false);
     m_server.ClearRequests();
-    Press(dlg);  // the second starts a new search, which finds station 1
+    Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("停止搜索"));
-    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Status(dlg).startsWith(QStringLiteral("搜索到")); }));
     EXPECT_EQ(Status(dlg), QStringLiteral("搜索到的参数为:波特率9600地址1"));
   });
   EXPECT_EQ(Texts(), (std::vector<QString>{QStringLiteral("未搜索到参数,请检查接线!!!"),
                                            QStringLiteral("产品参数为：波特率9600地址1")}));
 }
 
-TEST_F(SearchTest, NoRateTickedEndsAtOnceWithoutAProbe) {
+TEST_F(SearchTest, NoRateTickedEndsIdleAtOnceWithoutAProbe) {
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.ClearRequests();
     Tick(dlg, {});
     Press(dlg);
-    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索通讯参数"); }));
-    EXPECT_EQ(Status(dlg), QStringLiteral("未搜索到通讯参数"));
-    ExpectEnabled(dlg, kLocked, false);  // still locked until the next click
-    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return Status(dlg) == QStringLiteral("未搜索到通讯参数"); }));
     EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
-    ExpectEnabled(dlg, kLocked, true);
+    ExpectEndedInMeasurementMode(dlg);
   });
   EXPECT_TRUE(Probes().empty());
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("未搜索到参数,请检查接线!!!")});
@@ -231,7 +221,7 @@ TEST_F(SearchTest, StopDuringAProbeLetsItsMessageArrive) {
   RunWindowWithAProbeUnderWay([&](CConsoleDlg& dlg) {
     Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
-    ExpectEnabled(dlg, kLocked, true);  // in measurement mode too, 1047 included
+    ExpectEndedInMeasurementMode(dlg);  // 1047 and the calibration buttons stay off
     ASSERT_TRUE(WaitUntil([&] { return Status(dlg) == QStringLiteral("已经停止搜索参数"); }));
     EXPECT_EQ(g_nSearchAddress, 1);
     // Long enough for another probe to have started, had the worker gone on.
@@ -251,7 +241,7 @@ TEST_F(SearchTest, StartRightAfterStopRunsOneWorkerAtATime) {
     // The old worker reports its probe to the window: keep the window going.
     ASSERT_TRUE(WaitUntil([&] { return m_server.Requests().size() >= 3; }));
     Press(dlg);  // stop for good
-    ExpectEnabled(dlg, kLocked, true);
+    ExpectEndedInMeasurementMode(dlg);
   });
   // The window waited for the last worker as it closed.
   const std::vector<std::pair<int, int>> probes = Probes();
@@ -282,7 +272,7 @@ TEST_F(SearchTest, PortFailureShowsTheMessageAndKeepsSearchingLook) {
     ExpectEnabled(dlg, kLocked, false);
     Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));
-    ExpectEnabled(dlg, kLocked, true);
+    ExpectEndedInMeasurementMode(dlg);
   });
   ASSERT_EQ(m_messages.shown.size(), 1u);
   EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("没有发现此串口或此串口被占用"));

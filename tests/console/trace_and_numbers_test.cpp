@@ -301,9 +301,14 @@ TEST(TextNumbers, LeadingDecimalPrefix) {
   };
   const Case cases[] = {
       {"1.5", 1.5},       {"3.5V", 3.5},     {"", 0},          {"abc", 0},
-      {" -2.25e1x", -22.5}, {"12.34", 12.34}, {"1,5", 1},       {".5", 0.5},
+      {" -2.25e1x", -22.5}, {"12.34", 12.34}, {".5", 0.5},
       {"+0.29", 0.29},    {"700", 700},      {"0x10", 0},      {"nan", 0},
       {"inf", 0},         {"1e", 1},         {"5.", 5},        {"-.5e-1", -0.05},
+      // A decimal comma is a decimal point; one separator only, the rest is
+      // trailing text as after any number.
+      {"12,5", 12.5},     {"1,5", 1.5},      {",5", 0.5},      {"-3,25e1", -32.5},
+      {"1,5,3", 1.5},     {"1.5,3", 1.5},    {"1,5.3", 1.5},   {"7,", 7},
+      {",", 0},           {"12,5mV", 12.5},
   };
   for (const Case& c : cases)
     EXPECT_DOUBLE_EQ(AtofText(QString::fromUtf8(c.text)), c.value) << c.text;
@@ -338,6 +343,7 @@ TEST(TextNumbers, FloatValueNeedsAFiniteSingle) {
       {"", false, 0},           {"abc", false, 0},      {"nan", false, 0},
       {"inf", false, 0},        {"-infinity", false, 0}, {"1e39", false, 0},
       {"-1e39", false, 0},      {"1e999", false, 0},    {".", false, 0},
+      {"12,5", true, 12.5f},    {",", false, 0},
   };
   for (const Case& c : cases) {
     const auto value = FloatValue(QString::fromUtf8(c.text));
@@ -357,7 +363,7 @@ TEST(TextNumbers, HundredthsValueFitsTheRegister) {
       {"12.34", 1234}, {"1.15", 114},    {"0.29", 28},     {"655.35", 65535},
       {"0", 0},        {"-0.005", 0},    {"3m", 300},      {"655.36", -1},
       {"700", -1},     {"-1.5", -1},     {"-0.01", -1},    {"", -1},
-      {"abc", -1},     {"1e10", -1},
+      {"abc", -1},     {"1e10", -1},     {"12,34", 1234},  {"655,36", -1},
   };
   for (const Case& c : cases) {
     const auto word = HundredthsValue(QString::fromUtf8(c.text));

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kWaitLimitMs = 30000;  // a hang, not a slow machine
-
 void Answer(const QString& text, PasswordAnswer how, bool* seen, int triesLeft) {
   auto* dlg = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
   if (!dlg) {
@@ -69,8 +67,8 @@ void EnterFactoryMode(CConsoleDlg& dlg) {
   ASSERT_TRUE(dlg.IsWide()) << "factory mode was not confirmed";
 }
 
-bool WaitUntil(const std::function<bool()>& done) {
-  return QTest::qWaitFor(done, kWaitLimitMs);
+bool WaitUntil(const std::function<bool()>& done, int limitMs) {
+  return QTest::qWaitFor(done, limitMs);
 }
 
 bool WaitForPolls(int polls) {

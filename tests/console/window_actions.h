@@ -26,9 +26,9 @@ void AnswerNextPassword(const QString& text, PasswordAnswer how, bool* seen = nu
 // "工厂模式" with the right access code, confirmed by the controller.
 void EnterFactoryMode(CConsoleDlg& dlg);
 
-// Runs the window's events until `done` holds; false after a generous
-// limit (the poll timer ticks once a second).
-bool WaitUntil(const std::function<bool()>& done);
+// Runs the window's events until `done` holds; false after `limitMs`, by
+// default a generous limit (the poll timer ticks once a second).
+bool WaitUntil(const std::function<bool()>& done, int limitMs = 30000);
 
 // Waits until the monitoring counters together reach `polls`.
 bool WaitForPolls(int polls);

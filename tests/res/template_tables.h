@@ -85,12 +85,12 @@ inline const std::vector<Control> kConsoleControls = {
     {1091, Kind::Radio, "关", "", "", "自动校准电阻率", kHidden},
     {1092, Kind::Radio, "开", "", "", "自动校准电阻率", kHidden},
     // device clock row
-    {1098, Kind::Static, "Static", "", "", kNoGroup, kNone},
-    {1099, Kind::Static, "Static", "", "", kNoGroup, kNone},
-    {1100, Kind::Static, "Static", "", "", kNoGroup, kNone},
-    {1101, Kind::Static, "Static", "", "", kNoGroup, kNone},
-    {1102, Kind::Static, "Static", "", "", kNoGroup, kNone},
-    {1103, Kind::Static, "Static", "", "", kNoGroup, kNone},
+    {1098, Kind::Static, "", "", "", kNoGroup, kNone},
+    {1099, Kind::Static, "", "", "", kNoGroup, kNone},
+    {1100, Kind::Static, "", "", "", kNoGroup, kNone},
+    {1101, Kind::Static, "", "", "", kNoGroup, kNone},
+    {1102, Kind::Static, "", "", "", kNoGroup, kNone},
+    {1103, Kind::Static, "", "", "", kNoGroup, kNone},
     {1093, Kind::PushButton, "设置为系统时间", "", "", kNoGroup, kNone},
     // alarm log
     {1011, Kind::List, "", "", "", kNoGroup, kNone},
