@@ -103,6 +103,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   BindCommands(this, kMessageMap);
+  SetUpSearchMenu();
 }
 
 CConsoleDlg::~CConsoleDlg() {

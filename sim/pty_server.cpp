@@ -109,6 +109,7 @@ struct PtyServer::Impl {
   void OnFrame(std::vector<uint8_t> frame, Clock::time_point when);
   void Record(const std::vector<uint8_t>& frame, Clock::time_point when, int line);
   void Schedule(const std::vector<uint8_t>& reply, Clock::time_point due, int baud);
+  Clock::time_point RequestEnd(Clock::time_point when, int line) const;
   void Flush(Clock::time_point now);
   std::optional<Clock::time_point> NextDeadline() const;
   FaultShot TakeFault();
@@ -121,6 +122,7 @@ struct PtyServer::Impl {
   std::atomic<bool> stopping{false};
   std::atomic<bool> paced{false};
   std::atomic<bool> answerAllBadCrc{false};
+  std::atomic<int> turnaroundMs{0};
 
   mutable std::mutex mu;  // guards requests and the fault plan
   mutable std::condition_variable arrived;
@@ -289,8 +291,14 @@ void PtyServer::Impl::OnFrame(std::vector<uint8_t> frame, Clock::time_point when
                                    : device.Handle(frame.data(), frame.size());
   if (reply.empty()) return;
   const FaultShot shot = anyStation ? FaultShot{Fault::BadCrc, 0} : TakeFault();
-  Clock::time_point due = when;
+  Clock::time_point due = std::max(when, RequestEnd(when, line) + milliseconds(turnaroundMs));
   if (Spoil(shot, frame, reply, due, baud)) Schedule(reply, due, baud);
+}
+
+// The request's last byte was in at `when` unpaced; paced, `when` is the
+// end of the silence after it.
+Clock::time_point PtyServer::Impl::RequestEnd(Clock::time_point when, int line) const {
+  return paced ? when - RequestFramer::WireSilenceFor(line) : when;
 }
 
 void PtyServer::Impl::Schedule(const std::vector<uint8_t>& reply, Clock::time_point due,
@@ -360,6 +368,10 @@ void PtyServer::InjectFault(Fault fault, int count, int delayMs, int after) {
 void PtyServer::ClearFaults() { InjectFault(Fault::None, 0); }
 
 void PtyServer::SetPacing(bool paced) { impl_->paced = paced; }
+
+void PtyServer::SetTurnaround(int ms) {
+  impl_->turnaroundMs = std::clamp(ms, 0, kMaxTurnaroundMs);
+}
 
 void PtyServer::SetAnswerAllBadCrc(bool on) { impl_->answerAllBadCrc = on; }
 

@@ -277,6 +277,27 @@ TEST_F(PtyServerTest, DelayedAndPacedRepliesTakeAtLeastTheirTime) {
   EXPECT_GE(MsSince(start), 257);
 }
 
+// The turnaround counts from the request's last byte, paced or not; paced at
+// 1200 baud, the 8-byte request alone is 67 ms on the wire.
+TEST(PtyServerTurnaround, HoldsEveryReplyFromTheRequestsEnd) {
+  for (const bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced" : "unpaced");
+    sim::ControllerOptions options;
+    options.baud = paced ? 1200 : 9600;
+    PtyServer server(options);
+    ASSERT_TRUE(server.Start()) << std::strerror(errno);
+    server.SetPacing(paced);
+    server.SetTurnaround(120);
+    RawPort port(server.DevicePath(), options.baud);
+    for (int i = 0; i < 2; ++i) {
+      const auto start = Clock::now();
+      port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+      EXPECT_EQ(port.ReadReply(100, 2000).size(), 7u);
+      EXPECT_GE(MsSince(start), paced ? 67 + 120 : 120);
+    }
+  }
+}
+
 TEST_F(PtyServerTest, LateByDefaultComesAfterTheConsolesTimeOut) {
   RawPort port(server_.DevicePath(), 9600);
   server_.InjectFault(Fault::Late, 1);
