@@ -105,6 +105,7 @@ double RunWindowSearch(bool quick, std::initializer_list<int> ticked, Done done)
   QTimer::singleShot(500, &dlg, [&] {
     for (int id : kRateBoxes) dlg.CheckDlgButton(id, false);
     for (int id : ticked) dlg.CheckDlgButton(id, true);
+    g_nSearchAddress = 0;
     start = Clock::now();
     qobject_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_SEARCH))->click();
     watch.start(20);
@@ -168,7 +169,7 @@ void NormalSearchOneRate() {
     return g_nSearchAddress >= kNormalSample;
   });
   std::printf("normal search, one rate: %d probes in %.2f s, so 255 addresses take about %.0f s "
-              "(quick search over all six rates / this = see above)\n",
+              "(extrapolated)\n",
               kNormalSample, seconds, seconds / kNormalSample * kAddresses);
 }
 
@@ -211,8 +212,11 @@ Finds FoundRate(std::mt19937& random, int turnaroundMs) {
       ++finds.none;
     else if (foundAddress == options.address && foundBaud == options.baud)
       ++finds.right;
-    else
+    else {
       ++finds.wrong;
+      std::printf("  wrong find: controller at %d baud address %d, found at %d baud address %d\n",
+                  options.baud, options.address, foundBaud, foundAddress);
+    }
   }
   return finds;
 }

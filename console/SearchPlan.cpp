@@ -32,9 +32,11 @@ uint32_t CSearchPlan::QuietMs(int baud) const {
   // A reply that begins just after the wait is caught here and thrown away;
   // one later still lands in the next probe's wait, where it names another
   // station (or, at another rate, is noise) and is refused.
+  // The exchange keeps the 3.5 characters at least; the adapter may hold
+  // a reply's first bytes back for its latency timer beyond them.
   const uint64_t gapMs = (kFrameGapBits * 1000 + static_cast<uint64_t>(baud) - 1) /
                          static_cast<uint64_t>(baud);
-  return static_cast<uint32_t>(gapMs) + kHostLatencyMs + m_settings.adapterLatencyMs;
+  return static_cast<uint32_t>(gapMs) + m_settings.adapterLatencyMs;
 }
 
 int CSearchPlan::RateIndex(int baud) {

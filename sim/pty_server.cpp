@@ -134,7 +134,8 @@ struct PtyServer::Impl {
 
   // Serving thread only.
   RequestFramer framer;
-  std::multimap<Clock::time_point, std::vector<uint8_t>> outbox;
+  // Reply bytes due, with the rate they go out at.
+  std::multimap<Clock::time_point, std::pair<int, std::vector<uint8_t>>> outbox;
   std::deque<InboundByte> inbound;    // paced: request bytes still on the wire
   Clock::time_point inboundFree{};    // paced: when the last of them is in
   std::vector<WireSpan> replies;      // paced: replies on the wire or due
@@ -304,19 +305,23 @@ Clock::time_point PtyServer::Impl::RequestEnd(Clock::time_point when, int line) 
 void PtyServer::Impl::Schedule(const std::vector<uint8_t>& reply, Clock::time_point due,
                                int baud) {
   if (!paced) {
-    outbox.emplace(due, reply);
+    outbox.emplace(due, std::make_pair(baud, reply));
     return;
   }
   replies.push_back({due, due + WireTime(reply.size(), baud)});
   // A byte is there once its last bit is.
   for (size_t i = 0; i < reply.size(); ++i) {
-    outbox.emplace(due + WireTime(i + 1, baud), std::vector<uint8_t>{reply[i]});
+    outbox.emplace(due + WireTime(i + 1, baud), std::make_pair(baud, std::vector<uint8_t>{reply[i]}));
   }
 }
 
 void PtyServer::Impl::Flush(Clock::time_point now) {
   while (!outbox.empty() && outbox.begin()->first <= now) {
-    const std::vector<uint8_t>& bytes = outbox.begin()->second;
+    std::vector<uint8_t>& bytes = outbox.begin()->second.second;
+    // The console's receiver at another rate than the reply's makes noise of
+    // it (a pty passes bytes whatever speed either side has set).
+    const int line = pty.LineBaud();
+    if (line > 0 && line != outbox.begin()->second.first) std::fill(bytes.begin(), bytes.end(), 0x00);
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = write(pty.Master(), bytes.data() + done, bytes.size() - done);
