@@ -7,6 +7,7 @@
 
 #include "AppInfo.h"
 #include "ConsoleDlg.h"
+#include "SignalEnd.h"
 #include "Trace.h"
 #include "pty_server.h"
 #include "serial_port.h"
@@ -22,6 +23,8 @@ bool CConsoleApp::InitInstance() {
   dlg.SetQuickSearch(m_commandLine.quickSearch);
   dlg.SetSearchTurnaround(static_cast<uint32_t>(m_commandLine.searchTurnaroundMs));
   m_pMainWnd = &dlg;
+  // Ctrl+C, kill and a hang-up close the window as its close box does.
+  CSignalEnd signalEnd(dlg);
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return false;
