@@ -6,5 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${BENCH_BUILD_DIR:-build-bench-console}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQD_BUILD_BENCH=ON -DQD_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target bench_monitoring >/dev/null
-exec "$dir/bench/bench_monitoring" "$@"
+# BENCH_TARGET: another benchmark of the console window (search.sh).
+target=${BENCH_TARGET:-bench_monitoring}
+cmake --build "$dir" -j "$(nproc)" --target "$target" >/dev/null
+exec "$dir/bench/$target" "$@"

@@ -9,14 +9,16 @@
 #include <utility>
 
 #include "AppInfo.h"
+#include "SearchPlan.h"
 #include "command_line.h"
+#include "pty_server.h"
 
 namespace {
 
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 9;
 constexpr int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
-constexpr int kMaxPrefilledLog = 2000;  // the controller's log capacity
+constexpr int kMaxPrefilledLog = static_cast<int>(sim::kMaxLogEntries);  // the simulator's
 
 std::string ExitStatusHelp() {
   const std::pair<int, const char*> kRows[] = {
@@ -79,16 +81,18 @@ struct SimIntOption {
   int low, high;
   bool lineRate;  // the value must also be one of the line's baud rates
   const char* complaint;
-  void (*apply)(sim::ControllerOptions&, int);
+  void (*apply)(CommandLine&, int);
 };
 
 const SimIntOption kSimIntOptions[] = {
     {"sim-address", 1, 255, false, "--sim-address takes 1 to 255",
-     [](sim::ControllerOptions& o, int v) { o.address = static_cast<uint8_t>(v); }},
+     [](CommandLine& c, int v) { c.sim.address = static_cast<uint8_t>(v); }},
     {"sim-baud", 1200, 38400, true, "--sim-baud takes 1200, 2400, 4800, 9600, 19200 or 38400",
-     [](sim::ControllerOptions& o, int v) { o.baud = v; }},
-    {"sim-log", 0, kMaxPrefilledLog, false, "--sim-log takes 0 to 2000",
-     [](sim::ControllerOptions& o, int v) { o.prefillLog = v; }},
+     [](CommandLine& c, int v) { c.sim.baud = v; }},
+    {"sim-log", 0, kMaxPrefilledLog, false, "--sim-log takes 0 to 65535",
+     [](CommandLine& c, int v) { c.sim.prefillLog = v; }},
+    {"sim-turnaround", 0, sim::kMaxTurnaroundMs, false, "--sim-turnaround takes 0 to 60000 (ms)",
+     [](CommandLine& c, int v) { c.simTurnaroundMs = v; }},
 };
 
 // Empty on success, else what is wrong.
@@ -102,7 +106,7 @@ QString ParseSimOptions(const QCommandLineParser& parser, CommandLine& result) {
     if (!ToInt(parser.value(name), option.low, option.high, value) ||
         (option.lineRate && !IsLineRate(value)))
       return QLatin1String(option.complaint);
-    option.apply(result.sim, value);
+    option.apply(result, value);
   }
   const QString scenario = QStringLiteral("sim-scenario");
   if (parser.isSet(scenario)) {
@@ -173,7 +177,20 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
        QStringLiteral("SCENARIO")},
       {QStringLiteral("sim-log"), QStringLiteral("Alarm-log entries the simulator starts with (0)."),
        QStringLiteral("N")},
+      {QStringLiteral("sim-turnaround"),
+       QStringLiteral("The simulator starts each reply MS after the request's end (0)."),
+       QStringLiteral("MS")},
   });
+  const QCommandLineOption quickSearch(
+      QStringLiteral("quick-search"),
+      QStringLiteral("Start with the quick parameter search on (\"快速搜索\" in the search's "
+                     "context menu)."));
+  const QCommandLineOption searchTurnaround(
+      QStringLiteral("search-turnaround"),
+      QStringLiteral("How long a controller may take to begin its reply in the quick search, "
+                     "10 to 1000 ms (50)."),
+      QStringLiteral("MS"));
+  parser.addOptions({quickSearch, searchTurnaround});
 
   AddQtOptions(parser);
 
@@ -203,6 +220,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   }
   result.simulate = parser.isSet(simulate);
   result.trace = parser.isSet(trace);
+  result.quickSearch = parser.isSet(quickSearch);
+  if (parser.isSet(searchTurnaround) &&
+      !ToInt(parser.value(searchTurnaround), static_cast<int>(kMinSearchTurnaroundMs),
+             static_cast<int>(kMaxSearchTurnaroundMs),
+             result.searchTurnaroundMs))
+    return Failed(QStringLiteral("--search-turnaround takes 10 to 1000 (ms)"));
   // Both would name Com1's device; the simulator would win without a word.
   for (const auto& [number, path] : result.ports) {
     if (result.simulate && number == 1)

@@ -21,6 +21,9 @@ struct CommandLine {
   std::vector<std::pair<int, std::string>> ports;  // --port N=PATH, in order
   bool simulate = false;
   sim::ControllerOptions sim;  // --sim-address, --sim-baud, --sim-scenario, --sim-log
+  int simTurnaroundMs = 0;     // --sim-turnaround
+  bool quickSearch = false;    // --quick-search
+  int searchTurnaroundMs = 50; // --search-turnaround (kDefaultSearchTurnaroundMs)
   bool trace = false;
 };
 

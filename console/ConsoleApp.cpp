@@ -20,6 +20,8 @@ bool CConsoleApp::InitInstance() {
   if (!ApplyCommandLine()) return false;
 
   CConsoleDlg dlg;
+  dlg.SetQuickSearch(m_commandLine.quickSearch);
+  dlg.SetSearchTurnaround(static_cast<uint32_t>(m_commandLine.searchTurnaroundMs));
   m_pMainWnd = &dlg;
   // Ctrl+C, kill and a hang-up close the window as its close box does.
   CSignalEnd signalEnd(dlg);
@@ -34,6 +36,7 @@ bool CConsoleApp::ApplyCommandLine() {
   for (const auto& [number, path] : commandLine.ports) SetPortPath(number, path);
   if (commandLine.simulate) {
     m_pSimulator = std::make_unique<sim::PtyServer>(commandLine.sim);
+    m_pSimulator->SetTurnaround(commandLine.simTurnaroundMs);
     if (!m_pSimulator->Start()) {
       std::fprintf(stderr, "qd7420: the simulated controller did not start: %s\n",
                    std::strerror(errno));

@@ -108,6 +108,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   BindCommands(this, kMessageMap);
+  SetUpSearchMenu();
 }
 
 CConsoleDlg::~CConsoleDlg() {

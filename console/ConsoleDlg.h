@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "SearchPlan.h"
 #include "dialog/Dialog.h"
 #include "serial_port.h"
 
@@ -30,7 +31,10 @@ class CCommandPort;
 class CLogReader;
 class CPortList;
 class ExchangeWorker;
+class QAction;
+class QLabel;
 class QMenu;
+class QTimer;
 struct BcdClock;
 struct FactoryStatus;
 struct MeasurementStatus;
@@ -76,6 +80,17 @@ class CConsoleDlg : public CDialog {
   using TimeSource = std::function<QDateTime()>;
   void SetTimeSource(TimeSource source) { m_timeSource = std::move(source); }
 
+  // The quick parameter search ("快速搜索" in the context menu of the search
+  // group and of button 1009): off at start unless the command line says
+  // otherwise; taken by the next search that starts.
+  void SetQuickSearch(bool on);
+  bool IsQuickSearch() const { return m_bQuickSearch; }
+  void SetSearchTurnaround(uint32_t ms) { m_nSearchTurnaroundMs = ms; }
+  QMenu* SearchMenu() const { return m_pSearchMenu; }
+  // The search group's progress line ("第 97/1530 次，约剩 2 分 10 秒");
+  // empty while no search runs.
+  QString SearchProgressLine() const;
+
   // The ids of every control that starts a command (the message map's).
   static std::vector<int> CommandIds();
   // A paged log read is still under way (the window's commands are locked).
@@ -102,11 +117,26 @@ class CConsoleDlg : public CDialog {
   void EndSearchIdle();
   void EndSearchWorker();
   // The worker: every address 1..255, every ticked rate, until found or
-  // stopped. `generation` is the search it belongs to.
-  static unsigned SearchThreadProc(CConsoleDlg* dlg, unsigned generation);
-  // One probe on the worker's own open port: does `address` answer?
-  static bool ProbeAddress(HPORT port, int address);
-  static constexpr uint32_t kProbeTimeoutMs = 1000;
+  // stopped. `generation` is the search it belongs to, `plan` its waits and
+  // the record of its progress.
+  static unsigned SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
+                                   const std::shared_ptr<CSearchPlan>& plan);
+  // One probe on the worker's own open port at the plan's waits: does a
+  // controller answer as `address`?
+  static bool ProbeAddress(HPORT port, int address, const CSearchPlan& plan);
+  // The plan of a search starting now, from the window's settings.
+  std::shared_ptr<CSearchPlan> MakeSearchPlan() const;
+  // --- Quick search and progress (ConsoleDlg_QuickSearch.cpp) ---
+  void SetUpSearchMenu();
+  void ShowSearchProgress();
+  QString SearchNotFoundText() const;
+  bool m_bQuickSearch = false;
+  uint32_t m_nSearchTurnaroundMs = kDefaultSearchTurnaroundMs;
+  std::shared_ptr<CSearchPlan> m_searchPlan;  // the latest search's
+  QMenu* m_pSearchMenu = nullptr;
+  QAction* m_pQuickSearchAction = nullptr;
+  QLabel* m_pSearchProgress = nullptr;
+  QTimer* m_pSearchProgressTimer = nullptr;
 
   // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
   void OnReadLineLength();

@@ -17,6 +17,7 @@
 #include "Globals.h"
 #include "MessageService.h"
 #include "Messages.h"
+#include "SearchPlan.h"
 #include "exchange.h"
 #include "frame_codec.h"
 #include "registers.h"
@@ -26,15 +27,9 @@
 
 namespace {
 
-// The order in which the rates of one address are tried, and the positions
-// of the same rates in the baud-rate list 1002.
-constexpr int kSearchRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
 constexpr int kRateBoxes[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
 static_assert(std::size(kSearchRates) == std::tuple_size<decltype(g_nSearchRates)>::value);
-
-constexpr int kFirstAddress = 1;  // 0 is the broadcast address: nobody answers it
-constexpr int kLastAddress = 255;
 
 constexpr char kCaptionIdle[] = "搜索参数";
 constexpr char kCaptionSearching[] = "停止搜索";
@@ -68,15 +63,19 @@ void CConsoleDlg::StartSearch() {
     g_strSearchResult = "";
   }
   SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionSearching));
+  m_searchPlan = MakeSearchPlan();
+  ShowSearchProgress();
 
   // The previous worker finishes at most the probe it has under way; the
   // new one waits for it on its own thread, so the window never blocks and
   // two workers never share the line.
   std::thread previous = std::move(m_searchWorker);
-  m_searchWorker = std::thread([this, generation, previous = std::move(previous)]() mutable {
-    if (previous.joinable()) previous.join();
-    SearchThreadProc(this, generation);
-  });
+  m_searchWorker = std::thread(
+      [this, generation, plan = m_searchPlan, previous = std::move(previous)]() mutable {
+        if (previous.joinable()) previous.join();
+        SearchThreadProc(this, generation, plan);
+        plan->Finished();
+      });
 }
 
 void CConsoleDlg::StopSearch() {
@@ -107,15 +106,17 @@ void CConsoleDlg::EndSearchWorker() {
 
 // --- The worker ------------------------------------------------------------------------
 
-unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation) {
+unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
+                                       const std::shared_ptr<CSearchPlan>& plan) {
   const auto wanted = [generation] {
     return g_bSearching == 1 && g_nSearchGeneration == generation;
   };
-  for (int address = kFirstAddress; address <= kLastAddress; ++address) {
+  for (int address = kSearchFirstAddress; address <= kSearchLastAddress; ++address) {
     for (size_t i = 0; i < std::size(kSearchRates); ++i) {
       if (g_nSearchRates[i] != 1) continue;
       if (!wanted()) return 0;
       g_nSearchBaud = kSearchRates[i];
+      plan->ProbeStarted(kSearchRates[i], address);
       HPORT port = OpenDevice(PortPath(g_nSearchPort), kSearchRates[i]);
       if (!port) {
         // Shown on the window's thread; the window keeps its searching look
@@ -126,8 +127,9 @@ unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation) {
         });
         return 0;
       }
-      const bool found = ProbeAddress(port, address);
+      const bool found = ProbeAddress(port, address, *plan);
       CloseDevice(port);
+      plan->ProbeEnded();
       if (found) {
         g_nFoundAddress = address;
         dlg->SendMessage(WM_SEARCH_FOUND, generation, 0);
@@ -148,13 +150,18 @@ unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation) {
   return 0;
 }
 
-// One read of the A1 range register: any reply that passes the acceptance
-// test means a controller answers at this address and rate, whatever station
-// address it carries.
-bool CConsoleDlg::ProbeAddress(HPORT port, int address) {
+// One read of the A1 range register. Only a reply that names the probed
+// station proves a controller there: a reply of another station, or one
+// that comes too late and lands in a later probe's wait, must not put a
+// wrong address into the window. The line is emptied before the request
+// goes out, and a refused probe returns only once the line is quiet.
+bool CConsoleDlg::ProbeAddress(HPORT port, int address, const CSearchPlan& plan) {
   uint8_t reply[ReadReplyLength(1)];
-  return Exchange(port, BuildReadRequest(static_cast<uint8_t>(address), REG_A1_RANGE, 1), reply,
-                  sizeof reply, kProbeTimeoutMs);
+  const int baud = PortBaud(port);
+  const ExchangeOutcome got =
+      ExchangeWaiting(port, BuildReadRequest(static_cast<uint8_t>(address), REG_A1_RANGE, 1),
+                      reply, sizeof reply, plan.WaitMs(baud), plan.QuietMs(baud));
+  return IsProbeAnswer(address, reply, got.read, got.waited);
 }
 
 // --- What the worker reports ---------------------------------------------------------
@@ -170,7 +177,7 @@ LRESULT CConsoleDlg::OnSearchProgress(WPARAM wParam, LPARAM) {
   if (GetDlgItemText(IDC_SEARCH) == QString::fromUtf8(kCaptionIdle))
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("已经停止搜索参数"));
   if (Is(g_strSearchResult, kTextSearchNotFound)) {
-    WindowMessage(QString::fromUtf8(kTextSearchNotFound));
+    WindowMessage(SearchNotFoundText());
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("未搜索到通讯参数"));
     EndSearchIdle();
   }

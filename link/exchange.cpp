@@ -24,7 +24,6 @@ constexpr uint32_t kReplyMarginMs = 100;
 // be quiet for 50 ms at least, one that carried none for 20 ms.
 constexpr uint64_t kFrameGapBits = 35;  // 3.5 characters of 10 bits
 constexpr uint32_t kQuietAfterBytesMs = 50;
-constexpr uint32_t kQuietAfterNothingMs = 20;
 
 // The hook is held by shared_ptr so an exchange can take its own reference
 // under the lock and call it outside: a slow hook never blocks SetTraceHook,
@@ -58,7 +57,7 @@ uint64_t WireMs(int baud, size_t bytes) {
 // the next reply, spoil it, and its tail the one after, for as long as the
 // exchanges follow each other. A line that never falls silent is given the
 // reply's wire time and the reply margin, no more.
-void SettleLine(HPORT port, size_t replyLen, bool bytesCame) {
+void SettleLine(HPORT port, size_t replyLen, bool bytesCame, uint32_t quietAfterNothingMs) {
   const int baud = PortBaud(port);
   const Deadline limit(WireMs(baud, replyLen) + kReplyMarginMs);
   const uint64_t gapMs = baud > 0 ? (kFrameGapBits * 1000 + baud - 1) / baud : 0;
@@ -67,7 +66,7 @@ void SettleLine(HPORT port, size_t replyLen, bool bytesCame) {
     const uint64_t left = limit.RemainingMs();
     if (left == 0) return;
     const uint64_t quietMs =
-        std::max<uint64_t>(gapMs, bytesCame ? kQuietAfterBytesMs : kQuietAfterNothingMs);
+        std::max<uint64_t>(gapMs, bytesCame ? kQuietAfterBytesMs : quietAfterNothingMs);
     if (WaitForBytes(port, 1, static_cast<uint32_t>(std::min(quietMs, left))) == 0) return;
     bytesCame = true;
   }
@@ -139,13 +138,24 @@ uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
                             : timeoutMs;
 }
 
-bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
-              uint32_t timeoutMs, uint32_t pauseMs, const ExchangeCancel* cancel) {
-  if (port == nullptr || reply == nullptr || request.size == 0 ||
-      replyLen == 0 || replyLen > UINT16_MAX) {
-    return false;
-  }
-  if (!Pause(pauseMs, cancel)) return false;
+uint32_t QuickProbeWait(int baud, size_t requestBytes, size_t replyBytes,
+                        uint32_t turnaroundMs, uint32_t latencyMs) {
+  const uint64_t wait = WireMs(baud, requestBytes + replyBytes) + turnaroundMs + latencyMs;
+  return static_cast<uint32_t>(std::min<uint64_t>(wait, UINT32_MAX));
+}
+
+namespace {
+
+bool CanExchange(HPORT port, const Frame& request, const uint8_t* reply, size_t replyLen) {
+  return port != nullptr && reply != nullptr && request.size != 0 && replyLen != 0 &&
+         replyLen <= UINT16_MAX;
+}
+
+// The exchange proper, once any pause is over. `wait` gives the reply wait
+// from the baud rate; `cancel`, when given, calls the wait off.
+template <typename Wait>
+ExchangeOutcome Run(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
+                    Wait wait, uint32_t quietAfterNothingMs, const ExchangeCancel* cancel) {
   const auto hook = CurrentHook();
   ExchangeResult r;
   if (hook) r.when = std::chrono::system_clock::now();
@@ -157,9 +167,7 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
   // A request that did not go out whole cannot be answered; waiting the full
   // time-out for it would only freeze the caller.
   if (WritePort(port, request.data(), request.size) == request.size) {
-    const uint32_t wait =
-        ReplyTimeout(PortBaud(port), request.size, replyLen, timeoutMs);
-    r.waited = WaitForBytes(port, static_cast<uint16_t>(replyLen), wait,
+    r.waited = WaitForBytes(port, static_cast<uint16_t>(replyLen), wait(PortBaud(port)),
                             cancel ? cancel->Descriptor() : -1);
     // Fewer bytes than expected already fail the test; read only those that
     // are there rather than wait out the read time-out for the rest.
@@ -170,9 +178,27 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
   r.accepted = r.fault == ReplyFault::None && !r.cancelled;
   r.end = std::chrono::steady_clock::now();
   // An accepted reply was exactly what was awaited: nothing more to wait for.
-  if (!r.accepted && !r.cancelled) SettleLine(port, replyLen, r.waited > 0);
+  if (!r.accepted && !r.cancelled) SettleLine(port, replyLen, r.waited > 0, quietAfterNothingMs);
   if (hook) Trace(*hook, port, request, reply, replyLen, r);
-  return r.accepted;
+  return {r.waited, r.read, r.accepted};
+}
+
+}  // namespace
+
+ExchangeOutcome ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
+                                size_t replyLen, uint32_t waitMs, uint32_t quietMs) {
+  if (!CanExchange(port, request, reply, replyLen)) return {};
+  return Run(port, request, reply, replyLen, [waitMs](int) { return waitMs; }, quietMs, nullptr);
+}
+
+bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
+              uint32_t timeoutMs, uint32_t pauseMs, const ExchangeCancel* cancel) {
+  if (!CanExchange(port, request, reply, replyLen)) return false;
+  if (!Pause(pauseMs, cancel)) return false;
+  const auto wait = [&](int baud) {
+    return ReplyTimeout(baud, request.size, replyLen, timeoutMs);
+  };
+  return Run(port, request, reply, replyLen, wait, kQuietAfterNothingMs, cancel).accepted;
 }
 
 ExchangeCancel::ExchangeCancel() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}

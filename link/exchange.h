@@ -38,6 +38,33 @@ void SetTraceHook(TraceHook hook);
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
                       uint32_t timeoutMs);
 
+// The wait of a quick search probe: request and reply on the wire at `baud`
+// (10 bits a byte), then the controller's turnaround budget (from the
+// request's last byte to its reply's first, the 3.5 characters of silence
+// included) and the adapter's latency margin. No floor: a short wait is the
+// point of it.
+uint32_t QuickProbeWait(int baud, size_t requestBytes, size_t replyBytes,
+                        uint32_t turnaroundMs, uint32_t latencyMs);
+
+// What became of one exchange: the count the wait returned, the bytes read
+// into the reply buffer, and the acceptance test's verdict.
+struct ExchangeOutcome {
+  uint32_t waited = 0;
+  size_t read = 0;
+  bool accepted = false;
+};
+
+// How long the line must be quiet after a refused reply that brought no byte
+// at all, before the next exchange may begin (Exchange's rule).
+constexpr uint32_t kQuietAfterNothingMs = 20;
+
+// Exchange() with its waits given outright: `waitMs` for the reply, exactly;
+// after a refused reply without any byte, `quietMs` of silence (at least the
+// 3.5 characters) before it returns; after bytes, the rule of Exchange().
+// The parameter search uses it, where each probe's wait is known.
+ExchangeOutcome ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
+                                size_t replyLen, uint32_t waitMs, uint32_t quietMs);
+
 // One exchange on an open port: optional pause, empty the receive queue,
 // write the request, wait for `replyLen` bytes, read exactly that many, and
 // apply IsReplyValid. `reply` must hold `replyLen` bytes. A refused exchange

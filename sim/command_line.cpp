@@ -41,6 +41,7 @@ constexpr option kOptions[] = {
     {"fault", required_argument, nullptr, 'f'},
     {"delay", required_argument, nullptr, 'd'},
     {"paced", no_argument, nullptr, 'P'},
+    {"turnaround", required_argument, nullptr, 'T'},
     {"answer-all-bad-crc", no_argument, nullptr, 'A'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
@@ -92,6 +93,10 @@ bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) 
       return true;
     case 'P':
       s.paced = true;
+      return true;
+    case 'T':
+      if (!ParseInt(arg, 0, kMaxTurnaroundMs, n)) return Refuse(error, "turnaround must be 0..60000 ms");
+      s.turnaroundMs = static_cast<int>(n);
       return true;
     case 'A':
       s.answerAllBadCrc = true;
@@ -206,6 +211,9 @@ const char* UsageText() {
          "                      the line's rate, a request ends at 3.5 characters\n"
          "                      of silence (bytes sent at once after it spoil it),\n"
          "                      and a request sent during a reply is lost\n"
+         "  --turnaround MS     every reply starts MS after the request's last byte\n"
+         "                      (paced, no sooner than the 3.5 characters of\n"
+         "                      silence that end the request) (0)\n"
          "  --answer-all-bad-crc  test aid: answer every request to any station\n"
          "                      1..255 (at the right line speed only) with a bad\n"
          "                      check, so a search over all addresses never waits\n"

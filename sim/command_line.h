@@ -16,6 +16,7 @@ struct SimSettings {
   int delayMs = 200;    // for the delay fault (and late, when given)
   bool delayGiven = false;
   bool paced = false;
+  int turnaroundMs = 0;  // each reply starts this long after the request's end
   bool answerAllBadCrc = false;
   bool help = false;
 };

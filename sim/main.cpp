@@ -89,6 +89,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   server.SetPacing(settings.paced);
+  server.SetTurnaround(settings.turnaroundMs);
   server.SetAnswerAllBadCrc(settings.answerAllBadCrc);
   if (settings.fault != sim::Fault::None) {
     const bool lateByDefault = settings.fault == sim::Fault::Late && !settings.delayGiven;

@@ -109,6 +109,7 @@ struct PtyServer::Impl {
   void OnFrame(std::vector<uint8_t> frame, Clock::time_point when);
   void Record(const std::vector<uint8_t>& frame, Clock::time_point when, int line);
   void Schedule(const std::vector<uint8_t>& reply, Clock::time_point due, int baud);
+  Clock::time_point RequestEnd(Clock::time_point when, int line) const;
   void Flush(Clock::time_point now);
   std::optional<Clock::time_point> NextDeadline() const;
   FaultShot TakeFault();
@@ -121,6 +122,7 @@ struct PtyServer::Impl {
   std::atomic<bool> stopping{false};
   std::atomic<bool> paced{false};
   std::atomic<bool> answerAllBadCrc{false};
+  std::atomic<int> turnaroundMs{0};
 
   mutable std::mutex mu;  // guards requests and the fault plan
   mutable std::condition_variable arrived;
@@ -132,7 +134,8 @@ struct PtyServer::Impl {
 
   // Serving thread only.
   RequestFramer framer;
-  std::multimap<Clock::time_point, std::vector<uint8_t>> outbox;
+  // Reply bytes due, with the rate they go out at.
+  std::multimap<Clock::time_point, std::pair<int, std::vector<uint8_t>>> outbox;
   std::deque<InboundByte> inbound;    // paced: request bytes still on the wire
   Clock::time_point inboundFree{};    // paced: when the last of them is in
   std::vector<WireSpan> replies;      // paced: replies on the wire or due
@@ -289,26 +292,36 @@ void PtyServer::Impl::OnFrame(std::vector<uint8_t> frame, Clock::time_point when
                                    : device.Handle(frame.data(), frame.size());
   if (reply.empty()) return;
   const FaultShot shot = anyStation ? FaultShot{Fault::BadCrc, 0} : TakeFault();
-  Clock::time_point due = when;
+  Clock::time_point due = std::max(when, RequestEnd(when, line) + milliseconds(turnaroundMs));
   if (Spoil(shot, frame, reply, due, baud)) Schedule(reply, due, baud);
+}
+
+// The request's last byte was in at `when` unpaced; paced, `when` is the
+// end of the silence after it.
+Clock::time_point PtyServer::Impl::RequestEnd(Clock::time_point when, int line) const {
+  return paced ? when - RequestFramer::WireSilenceFor(line) : when;
 }
 
 void PtyServer::Impl::Schedule(const std::vector<uint8_t>& reply, Clock::time_point due,
                                int baud) {
   if (!paced) {
-    outbox.emplace(due, reply);
+    outbox.emplace(due, std::make_pair(baud, reply));
     return;
   }
   replies.push_back({due, due + WireTime(reply.size(), baud)});
   // A byte is there once its last bit is.
   for (size_t i = 0; i < reply.size(); ++i) {
-    outbox.emplace(due + WireTime(i + 1, baud), std::vector<uint8_t>{reply[i]});
+    outbox.emplace(due + WireTime(i + 1, baud), std::make_pair(baud, std::vector<uint8_t>{reply[i]}));
   }
 }
 
 void PtyServer::Impl::Flush(Clock::time_point now) {
   while (!outbox.empty() && outbox.begin()->first <= now) {
-    const std::vector<uint8_t>& bytes = outbox.begin()->second;
+    std::vector<uint8_t>& bytes = outbox.begin()->second.second;
+    // The console's receiver at another rate than the reply's makes noise of
+    // it (a pty passes bytes whatever speed either side has set).
+    const int line = pty.LineBaud();
+    if (line > 0 && line != outbox.begin()->second.first) std::fill(bytes.begin(), bytes.end(), 0x00);
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = write(pty.Master(), bytes.data() + done, bytes.size() - done);
@@ -360,6 +373,10 @@ void PtyServer::InjectFault(Fault fault, int count, int delayMs, int after) {
 void PtyServer::ClearFaults() { InjectFault(Fault::None, 0); }
 
 void PtyServer::SetPacing(bool paced) { impl_->paced = paced; }
+
+void PtyServer::SetTurnaround(int ms) {
+  impl_->turnaroundMs = std::clamp(ms, 0, kMaxTurnaroundMs);
+}
 
 void PtyServer::SetAnswerAllBadCrc(bool on) { impl_->answerAllBadCrc = on; }
 

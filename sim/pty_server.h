@@ -34,6 +34,9 @@ enum class Fault {
   OtherStation,  // a good reply, but from the next station address up
 };
 
+// The longest reply turnaround the simulator takes (SetTurnaround).
+constexpr int kMaxTurnaroundMs = 60000;
+
 struct ReceivedFrame {
   // When the frame was complete: on arrival of its last byte, or paced, at
   // the end of the silence after its last byte's wire time.
@@ -74,6 +77,12 @@ class PtyServer {
   // rate; and bytes that are on the wire while a reply is (the receiver is
   // off while the controller talks) are lost.
   void SetPacing(bool paced);
+
+  // A controller slow to answer: each reply starts `ms` after the request's
+  // last byte (0 to kMaxTurnaroundMs; 0 answers as soon as the request is
+  // framed). Paced, it can never start before the 3.5 characters of silence
+  // that end the request. Faults that hold a reply add to it.
+  void SetTurnaround(int ms);
 
   // A test aid for searches over every address: while on, every well-formed
   // request at the right line speed, to any station 1..255, is answered with

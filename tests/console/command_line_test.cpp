@@ -29,6 +29,9 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_TRUE(c.ports.empty());
          EXPECT_FALSE(c.simulate);
          EXPECT_FALSE(c.trace);
+         EXPECT_FALSE(c.quickSearch);
+         EXPECT_EQ(c.searchTurnaroundMs, 50);
+         EXPECT_EQ(c.simTurnaroundMs, 0);
        }},
       {{"--port", "1=/dev/ttyUSB0"},
        [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{1, "/dev/ttyUSB0"}})); }},
@@ -71,6 +74,22 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_EQ(c.ports, (Ports{{2, "/dev/ttyS1"}}));
        }},
       {{"--trace"}, [](const CommandLine& c) { EXPECT_TRUE(c.trace); }},
+      // The simulator's log holds up to 65535 entries.
+      {{"--simulate", "--sim-log", "65535", "--sim-turnaround", "70"},
+       [](const CommandLine& c) {
+         EXPECT_EQ(c.sim.prefillLog, 65535);
+         EXPECT_EQ(c.simTurnaroundMs, 70);
+       }},
+      {{"--quick-search", "--search-turnaround", "10"},
+       [](const CommandLine& c) {
+         EXPECT_TRUE(c.quickSearch);
+         EXPECT_EQ(c.searchTurnaroundMs, 10);
+       }},
+      {{"--search-turnaround=1000"},
+       [](const CommandLine& c) {
+         EXPECT_FALSE(c.quickSearch);
+         EXPECT_EQ(c.searchTurnaroundMs, 1000);
+       }},
       // Qt's own options pass; the application object takes them later.
       {{"-platform", "offscreen", "-reverse"}, [](const CommandLine&) {}},
   };
@@ -102,6 +121,12 @@ TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
       {"--simulate", "--sim-baud", "fast"},
       {"--simulate", "--sim-log", "-1"},
       {"--sim-log", "3"},  // without --simulate
+      {"--simulate", "--sim-log", "65536"},
+      {"--simulate", "--sim-turnaround", "-1"},
+      {"--sim-turnaround", "20"},
+      {"--search-turnaround", "9"},
+      {"--search-turnaround", "1001"},
+      {"--search-turnaround", "fast"},
       {"--bogus"},
       {"extra"},
   };

@@ -2,15 +2,24 @@
 // which answers only at its own station address and only when the line runs
 // at its own baud rate.
 #include <QAbstractButton>
+#include <QAction>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QMenu>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "ConsoleDlg.h"
 #include "Globals.h"
+#include "SearchPlan.h"
 #include "console_window_fixture.h"
 #include "exchange.h"
 #include "frame_codec.h"
@@ -25,6 +34,57 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kRateBoxes[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
+
+// Every exchange's record, from whichever thread ran it.
+class TraceLog {
+ public:
+  TraceLog() {
+    SetTraceHook([this](const TraceRecord& r) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_records.push_back(r);
+    });
+  }
+  ~TraceLog() { SetTraceHook({}); }
+  std::vector<TraceRecord> Records() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_records;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<TraceRecord> m_records;
+};
+
+// Reaches the probe itself.
+class ProbingDlg : public CConsoleDlg {
+ public:
+  using CConsoleDlg::ProbeAddress;
+};
+
+CSearchPlan QuickPlan(uint32_t turnaroundMs = kDefaultSearchTurnaroundMs) {
+  CSearchPlan::Settings settings;
+  settings.ticked.fill(true);
+  settings.quick = true;
+  settings.turnaroundMs = turnaroundMs;
+  return CSearchPlan(settings);
+}
+
+// "第 97/1530 次，约剩 2 分 10 秒" as its counts and the seconds left.
+struct ProgressLine {
+  int number = 0, total = 0, leftSeconds = -1;
+};
+ProgressLine ParseProgress(const QString& text) {
+  static const QRegularExpression pattern(
+      QStringLiteral("^第 (\\d+)/(\\d+) 次(?:，约剩 (?:(\\d+) 分 )?(\\d+) 秒)?$"));
+  const QRegularExpressionMatch m = pattern.match(text);
+  ProgressLine line;
+  if (!m.hasMatch()) return line;
+  line.number = m.captured(1).toInt();
+  line.total = m.captured(2).toInt();
+  if (!m.captured(4).isEmpty())
+    line.leftSeconds = m.captured(3).toInt() * 60 + m.captured(4).toInt();
+  return line;
+}
 
 class SearchTest : public ConsoleWindowTest {
  protected:
@@ -151,10 +211,11 @@ TEST_F(SearchTest, FoundInFactoryModeEnablesTheCalibrationButtons) {
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率38400地址1")});
 }
 
-// A reply that passes its check but comes from another station than the one
-// probed is no answer from the probed address: the search goes on to the
-// next one and reports nothing found.
+// A reply that passes its check bytes but names another station than the
+// one probed (two controllers on one address look so) is no answer from the
+// probed address: the search goes on to the next one and reports nothing.
 TEST_F(SearchTest, AReplyFromAnotherStationIsNoFind) {
+  TraceLog trace;
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.ClearRequests();
     m_server.InjectFault(sim::Fault::OtherStation, -1);
@@ -164,12 +225,23 @@ TEST_F(SearchTest, AReplyFromAnotherStationIsNoFind) {
     ASSERT_TRUE(WaitUntil([&] { return Probes().size() >= 2; }));
     EXPECT_EQ(Status(dlg), QStringLiteral("正在搜索波特率9600地址1"));
     Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
     EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("7"));
   });
   const std::vector<std::pair<int, int>> probes = Probes();
   ASSERT_GE(probes.size(), 2u);
   EXPECT_EQ(probes[0], std::make_pair(1, 9600));
   EXPECT_EQ(probes[1], std::make_pair(2, 9600));
+  const std::vector<TraceRecord> records = trace.Records();
+  const auto probe = std::find_if(records.begin(), records.end(), [](const TraceRecord& r) {
+    return r.request.size() == 8 && r.request[1] == 0x03 && r.request[2] == 0x1F;
+  });
+  ASSERT_NE(probe, records.end());
+  EXPECT_EQ(probe->request.at(0), 1);
+  EXPECT_FALSE(probe->accepted);  // a whole frame with good check bytes...
+  EXPECT_EQ(probe->waited, 7u);
+  ASSERT_EQ(probe->reply.size(), 7u);
+  EXPECT_EQ(probe->reply[0], 2);  // ...that names station 2
   EXPECT_TRUE(Texts().empty());
 }
 
@@ -278,6 +350,182 @@ TEST_F(SearchTest, PortFailureShowsTheMessageAndKeepsSearchingLook) {
   EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("没有发现此串口或此串口被占用"));
   EXPECT_TRUE(m_messages.shown[0].application);
   EXPECT_TRUE(m_messages.shown[0].onGuiThread);
+}
+
+// --- The quick search -------------------------------------------------------------
+
+TEST_F(SearchTest, TheContextMenuItemTogglesTheQuickSearchOffAtStart) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    EXPECT_FALSE(dlg.IsQuickSearch());
+    ASSERT_NE(dlg.SearchMenu(), nullptr);
+    ASSERT_EQ(dlg.SearchMenu()->actions().size(), 1);
+    QAction* quick = dlg.SearchMenu()->actions().front();
+    EXPECT_EQ(quick->text(), QStringLiteral("快速搜索"));
+    EXPECT_TRUE(quick->isCheckable());
+    EXPECT_FALSE(quick->isChecked());
+    quick->trigger();
+    EXPECT_TRUE(dlg.IsQuickSearch());
+    quick->trigger();
+    EXPECT_FALSE(dlg.IsQuickSearch());
+    // Both the group and the button offer it.
+    for (QWidget* owner : {static_cast<QWidget*>(dlg.findChild<QGroupBox*>("grp_search")),
+                           dlg.GetDlgItem(IDC_SEARCH)}) {
+      ASSERT_NE(owner, nullptr);
+      EXPECT_EQ(owner->contextMenuPolicy(), Qt::CustomContextMenu);
+      emit owner->customContextMenuRequested(QPoint(4, 4));
+      EXPECT_TRUE(dlg.SearchMenu()->isVisible()) << owner->objectName().toStdString();
+      dlg.SearchMenu()->hide();
+    }
+  });
+}
+
+TEST_F(SearchTest, QuickSearchFindsAFastControllerFarUp) {
+  MoveController(200, 38400);
+  m_server.SetTurnaround(10);
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    dlg.SetQuickSearch(true);
+    Tick(dlg, {IDC_SEARCH_38400});
+    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }, 120000));
+    EXPECT_EQ(Status(dlg), QStringLiteral("搜索到的参数为:波特率38400地址200"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("200"));
+    ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
+  });
+  EXPECT_EQ(Probes().size(), 200u);
+  EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率38400地址200")});
+}
+
+// A controller slower than the budget is not found; its late replies land
+// in later probes' waits and must not be taken for theirs. The not-found box
+// says the normal search may find it.
+TEST_F(SearchTest, QuickSearchMissesASlowControllerAndSaysWhy) {
+  MoveController(5, 38400);
+  m_server.SetTurnaround(200);
+  TraceLog trace;
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    dlg.SetQuickSearch(true);
+    dlg.SetSearchTurnaround(kMinSearchTurnaroundMs);
+    Tick(dlg, {IDC_SEARCH_38400});
+    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索通讯参数"); }, 120000));
+    EXPECT_EQ(Status(dlg), QStringLiteral("未搜索到通讯参数"));
+  });
+  EXPECT_EQ(Probes().size(), 255u);
+  EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral(
+                         "未搜索到参数,请检查接线!!!\n"
+                         "应答较慢的控制器可能需要关闭快速搜索后再搜索一次")});
+  // Whatever came from station 5 came too late for its own probe.
+  for (const TraceRecord& r : trace.Records()) {
+    if (r.reply.empty() || r.reply[0] != 5) continue;
+    EXPECT_NE(r.request.at(0), 5);
+  }
+}
+
+// A reply that misses its probe's wait and arrives in the next probe's is a
+// good frame, but names the station before: the probe refuses it.
+TEST_F(SearchTest, ALateReplyIsNotTakenForTheNextProbesAnswer) {
+  TraceLog trace;
+  HPORT port = OpenDevice(m_server.DevicePath(), 9600);
+  ASSERT_NE(port, nullptr);
+  m_server.InjectFault(sim::Fault::Delay, 1, 300);
+  EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 1, QuickPlan(kMinSearchTurnaroundMs)));
+  CSearchPlan::Settings normal;
+  normal.ticked.fill(true);
+  EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 2, CSearchPlan(normal)));
+  CloseDevice(port);
+  const std::vector<TraceRecord> records = trace.Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].waited, 0u);  // nothing within the quick wait
+  EXPECT_EQ(records[1].request.at(0), 2);
+  EXPECT_EQ(records[1].waited, 7u);  // station 1's reply, in full
+  ASSERT_EQ(records[1].reply.size(), 7u);
+  EXPECT_EQ(records[1].reply[0], 1);
+  EXPECT_TRUE(records[1].accepted);
+}
+
+TEST(SearchProbeAnswer, OnlyTheProbedStationsReadOrItsExceptionCounts) {
+  const auto frame = [](Bytes bytes) {
+    const uint16_t crc = Crc16(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
+    return bytes;
+  };
+  const Bytes read = frame({0x11, 0x03, 0x02, 0x00, 0x01});
+  Bytes badCheck = read;
+  badCheck.back() ^= 0xFF;
+  const Bytes exception = frame({0x11, 0x83, 0x02});
+  const struct {
+    const char* what;
+    int address;
+    Bytes reply;
+    uint32_t waited;
+    bool answer;
+  } cases[] = {
+      {"the probed station's read", 0x11, read, 7, true},
+      {"another station's read", 0x12, read, 7, false},
+      {"the probed station's exception", 0x11, exception, 5, true},
+      {"another station's exception", 0x10, exception, 5, false},
+      {"a bad check", 0x11, badCheck, 7, false},
+      {"more bytes queued than the reply", 0x11, read, 9, false},
+      {"a write's echo", 0x11, frame({0x11, 0x06, 0x1F, 0xF8, 0x00}), 7, false},
+      {"an exception to another function", 0x11, frame({0x11, 0x86, 0x02}), 5, false},
+      {"nothing", 0x11, {}, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(IsProbeAnswer(c.address, c.reply.data(), c.reply.size(), c.waited), c.answer);
+  }
+}
+
+// Request and reply, 15 bytes of 10 bits each, and the 50 ms budget: the
+// quick probe waits at least that, and far less than the normal 1000 ms.
+TEST_F(SearchTest, AQuickProbeWaitsTheWireTimeAndTheBudget) {
+  for (const int baud : {1200, 38400}) {
+    SCOPED_TRACE(baud);
+    const double wireMs = (8 + 7) * 10 * 1000.0 / baud;
+    const double leastMs = wireMs + kDefaultSearchTurnaroundMs;
+    const CSearchPlan plan = QuickPlan();
+    EXPECT_GE(plan.WaitMs(baud), leastMs);
+    EXPECT_LT(plan.WaitMs(baud), kNormalProbeTimeoutMs);
+    HPORT port = OpenDevice(m_server.DevicePath(), baud);  // the controller is at 9600
+    ASSERT_NE(port, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 1, plan));
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    CloseDevice(port);
+    EXPECT_GE(took.count(), leastMs);
+  }
+}
+
+// Two rates, 510 probes; stopped after some. Counts and the time left are
+// in the group while it runs, the estimate shrinks, and the line goes with
+// the search. The status line keeps its own text.
+TEST_F(SearchTest, TheProgressLineCountsProbesAndTheTimeLeft) {
+  MoveController(250, 9600);
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.SetQuickSearch(true);
+    Tick(dlg, {IDC_SEARCH_9600, IDC_SEARCH_38400});
+    Press(dlg);
+    ProgressLine early, later;
+    ASSERT_TRUE(WaitUntil([&] {
+      early = ParseProgress(dlg.SearchProgressLine());
+      return early.number >= 2;
+    }));
+    EXPECT_EQ(early.total, 510);
+    EXPECT_GT(early.leftSeconds, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+      later = ParseProgress(dlg.SearchProgressLine());
+      return later.number >= early.number + 60;
+    }));
+    EXPECT_EQ(later.total, 510);
+    EXPECT_GE(later.leftSeconds, 0);
+    EXPECT_LT(later.leftSeconds, early.leftSeconds);
+    EXPECT_TRUE(Status(dlg).startsWith(QStringLiteral("正在搜索波特率"))) << Status(dlg).toStdString();
+    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
+  });
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TEST(SimCommandLine, GoodOptions) {
   std::string error;
   ASSERT_TRUE(Parse({"--address", "17", "--baud", "38400", "--scenario", "leak",
                      "--position", "12.34", "--log", "30", "--fault", "late:3",
-                     "--delay", "1500", "--paced", "--answer-all-bad-crc"},
+                     "--delay", "1500", "--paced", "--answer-all-bad-crc", "--turnaround", "20"},
                     s, error))
       << error;
   EXPECT_EQ(s.controller.address, 17);
@@ -49,6 +49,7 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_EQ(s.delayMs, 1500);
   EXPECT_TRUE(s.paced);
   EXPECT_TRUE(s.answerAllBadCrc);
+  EXPECT_EQ(s.turnaroundMs, 20);
 
   SimSettings d;
   ASSERT_TRUE(Parse({"--fault=bad-crc", "--scenario=broken"}, d, error)) << error;
@@ -59,6 +60,7 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_EQ(d.controller.baud, 9600);
   EXPECT_FALSE(d.paced);
   EXPECT_FALSE(d.answerAllBadCrc);
+  EXPECT_EQ(d.turnaroundMs, 0);
 }
 
 TEST(SimCommandLine, BadOptionsAreRefused) {
@@ -68,7 +70,7 @@ TEST(SimCommandLine, BadOptionsAreRefused) {
       {"--position", "-1"},    {"--position", "abc"},  {"--log", "-2"},
       {"--fault", "boom"},     {"--fault", "late:0"},  {"--fault", "late:x"},
       {"--delay", "-5"},       {"--bogus"},            {"stray"},
-      {"--address"},
+      {"--address"},           {"--turnaround", "-1"}, {"--turnaround", "60001"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));

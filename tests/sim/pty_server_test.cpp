@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <modbus.h>
 #include <poll.h>
+#include <termios.h>
 #include <time.h>
 
 #include <cerrno>
@@ -275,6 +276,46 @@ TEST_F(PtyServerTest, DelayedAndPacedRepliesTakeAtLeastTheirTime) {
   const Bytes log = port.ReadReply(100, 2000);
   EXPECT_EQ(log.size(), 247u);
   EXPECT_GE(MsSince(start), 257);
+}
+
+// The turnaround counts from the request's last byte, paced or not; paced at
+// 1200 baud, the 8-byte request alone is 67 ms on the wire.
+TEST(PtyServerTurnaround, HoldsEveryReplyFromTheRequestsEnd) {
+  for (const bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced" : "unpaced");
+    sim::ControllerOptions options;
+    options.baud = paced ? 1200 : 9600;
+    PtyServer server(options);
+    ASSERT_TRUE(server.Start()) << std::strerror(errno);
+    server.SetPacing(paced);
+    server.SetTurnaround(120);
+    RawPort port(server.DevicePath(), options.baud);
+    for (int i = 0; i < 2; ++i) {
+      const auto start = Clock::now();
+      port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+      EXPECT_EQ(port.ReadReply(100, 2000).size(), 7u);
+      EXPECT_GE(MsSince(start), paced ? 67 + 120 : 120);
+    }
+  }
+}
+
+// A reply that finds the console's receiver at another rate is noise, as on
+// a real line: a late reply cannot pass for one at the next rate searched.
+TEST(PtyServerTurnaround, AReplyAtAnotherRateThanTheReceiversIsNoise) {
+  PtyServer server;
+  ASSERT_TRUE(server.Start()) << std::strerror(errno);
+  server.SetTurnaround(300);
+  RawPort port(server.DevicePath(), 9600);
+  port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+  ASSERT_TRUE(server.WaitForRequests(1, 2000));
+  termios tio{};
+  ASSERT_EQ(tcgetattr(port.Fd(), &tio), 0);
+  cfsetispeed(&tio, B4800);
+  cfsetospeed(&tio, B4800);
+  ASSERT_EQ(tcsetattr(port.Fd(), TCSANOW, &tio), 0);
+  const Bytes reply = port.ReadReply(100, 2000);
+  ASSERT_EQ(reply.size(), 7u);
+  EXPECT_EQ(reply, Bytes(7, 0x00));
 }
 
 TEST_F(PtyServerTest, LateByDefaultComesAfterTheConsolesTimeOut) {

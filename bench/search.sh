@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Builds the parameter-search benchmark (optimised, no sanitizers) and runs
+# it; it takes about six minutes, the full quick search alone about three.
+# Arguments go to the benchmark: --seed S, --skip-full.
+BENCH_TARGET=bench_search exec "$(dirname "$0")/monitoring.sh" "$@"
