@@ -195,9 +195,9 @@ void CConsoleDlg::OnPollDone() {
   // there is to take belongs to the poll of this run. A wake-up without
   // one (a stopped poll's, come late) changes nothing.
   if (!IsMonitoring()) return;
-  const std::optional<ExchangeOutcome> taken = m_pPoller->Take();
+  const std::optional<WorkerReply> taken = m_pPoller->Take();
   if (!taken) return;
-  const ExchangeOutcome& outcome = *taken;
+  const WorkerReply& outcome = *taken;
   const bool factory = m_bPollFactory;
   m_bPolling = false;
   // Unplugged: our descriptor and lock go at once, so the node is freed and

@@ -158,7 +158,7 @@ unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
 bool CConsoleDlg::ProbeAddress(HPORT port, int address, const CSearchPlan& plan) {
   uint8_t reply[ReadReplyLength(1)];
   const int baud = PortBaud(port);
-  const ExchangeOutcome got =
+  const ExchangeCounts got =
       ExchangeWaiting(port, BuildReadRequest(static_cast<uint8_t>(address), REG_A1_RANGE, 1),
                       reply, sizeof reply, plan.WaitMs(baud), plan.QuietMs(baud));
   return IsProbeAnswer(address, reply, got.read, got.waited);

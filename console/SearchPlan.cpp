@@ -5,6 +5,7 @@
 
 #include "exchange.h"
 #include "frame_codec.h"
+#include "registers.h"
 
 namespace {
 
@@ -133,6 +134,12 @@ QString SearchProgressText(const CSearchPlan::Progress& progress) {
 
 bool IsProbeAnswer(int address, const uint8_t* reply, size_t read, uint32_t waited) {
   if (reply == nullptr || read < kExceptionBytes || reply[0] != address) return false;
-  if (reply[1] == kReadFunction) return IsReplyValid(reply, kProbeReplyBytes, read, waited);
-  return reply[1] == kReadException && IsReplyValid(reply, kExceptionBytes, read, waited);
+  // A read's reply is judged against the request by station and function
+  // only, so any one-register read of `address` stands for the probe's.
+  const Frame request = BuildReadRequest(static_cast<uint8_t>(address), REG_A1_RANGE, 1);
+  if (reply[1] == kReadFunction)
+    return IsReplyValid(request, reply, kProbeReplyBytes, read, waited);
+  // An exception passes everything the acceptance test asks but the function.
+  return reply[1] == kReadException &&
+         CheckReply(request, reply, kExceptionBytes, read, waited) == ReplyFault::Function;
 }

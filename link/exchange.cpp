@@ -154,7 +154,7 @@ bool CanExchange(HPORT port, const Frame& request, const uint8_t* reply, size_t 
 // The exchange proper, once any pause is over. `wait` gives the reply wait
 // from the baud rate; `cancel`, when given, calls the wait off.
 template <typename Wait>
-ExchangeOutcome Run(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
+ExchangeCounts Run(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
                     Wait wait, uint32_t quietAfterNothingMs, const ExchangeCancel* cancel) {
   const auto hook = CurrentHook();
   ExchangeResult r;
@@ -185,7 +185,7 @@ ExchangeOutcome Run(HPORT port, const Frame& request, uint8_t* reply, size_t rep
 
 }  // namespace
 
-ExchangeOutcome ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
+ExchangeCounts ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
                                 size_t replyLen, uint32_t waitMs, uint32_t quietMs) {
   if (!CanExchange(port, request, reply, replyLen)) return {};
   return Run(port, request, reply, replyLen, [waitMs](int) { return waitMs; }, quietMs, nullptr);

@@ -48,7 +48,7 @@ uint32_t QuickProbeWait(int baud, size_t requestBytes, size_t replyBytes,
 
 // What became of one exchange: the count the wait returned, the bytes read
 // into the reply buffer, and the acceptance test's verdict.
-struct ExchangeOutcome {
+struct ExchangeCounts {
   uint32_t waited = 0;
   size_t read = 0;
   bool accepted = false;
@@ -62,7 +62,7 @@ constexpr uint32_t kQuietAfterNothingMs = 20;
 // after a refused reply without any byte, `quietMs` of silence (at least the
 // 3.5 characters) before it returns; after bytes, the rule of Exchange().
 // The parameter search uses it, where each probe's wait is known.
-ExchangeOutcome ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
+ExchangeCounts ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
                                 size_t replyLen, uint32_t waitMs, uint32_t quietMs);
 
 // One exchange on an open port: optional pause, empty the receive queue,

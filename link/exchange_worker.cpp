@@ -35,9 +35,9 @@ void ExchangeWorker::Cancel() {
   cancel_.Reset();
 }
 
-std::optional<ExchangeOutcome> ExchangeWorker::Take() {
+std::optional<WorkerReply> ExchangeWorker::Take() {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::optional<ExchangeOutcome> outcome = std::move(outcome_);
+  std::optional<WorkerReply> outcome = std::move(outcome_);
   outcome_.reset();
   return outcome;
 }
@@ -62,7 +62,7 @@ void ExchangeWorker::Run() {
 }
 
 void ExchangeWorker::RunJob(Job& job) {
-  ExchangeOutcome outcome;
+  WorkerReply outcome;
   outcome.length = job.replyLen;
   outcome.accepted = ::Exchange(job.port, job.request, outcome.reply.data(), job.replyLen,
                                 job.timeoutMs, job.pauseMs, &cancel_);

@@ -23,7 +23,7 @@
 // What one exchange came to: accepted or not, whether the device is still
 // there, and the reply's bytes
 // (`length` of them, the length awaited; meaningful when accepted).
-struct ExchangeOutcome {
+struct WorkerReply {
   bool accepted = false;
   bool gone = false;  // the device went away meanwhile (PortGone)
   size_t length = 0;
@@ -57,7 +57,7 @@ class ExchangeWorker {
   bool Busy() const;
   // The outcome of the last exchange, once it is over and was not called
   // off; each outcome is taken once.
-  std::optional<ExchangeOutcome> Take();
+  std::optional<WorkerReply> Take();
 
  private:
   struct Job {
@@ -74,7 +74,7 @@ class ExchangeWorker {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::optional<Job> job_;  // started, not yet taken up by the thread
-  std::optional<ExchangeOutcome> outcome_;  // over, not yet taken
+  std::optional<WorkerReply> outcome_;  // over, not yet taken
   bool busy_ = false;       // from Start() until the exchange is over
   bool quit_ = false;
   ExchangeCancel cancel_;

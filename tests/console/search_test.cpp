@@ -409,8 +409,8 @@ TEST_F(SearchTest, QuickSearchMissesASlowControllerAndSaysWhy) {
     dlg.SetSearchTurnaround(kMinSearchTurnaroundMs);
     Tick(dlg, {IDC_SEARCH_38400});
     Press(dlg);
-    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索通讯参数"); }, 120000));
-    EXPECT_EQ(Status(dlg), QStringLiteral("未搜索到通讯参数"));
+    ASSERT_TRUE(WaitUntil([&] { return Status(dlg) == QStringLiteral("未搜索到通讯参数"); }, 120000));
+    EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));  // ended idle
   });
   EXPECT_EQ(Probes().size(), 255u);
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral(
@@ -424,7 +424,8 @@ TEST_F(SearchTest, QuickSearchMissesASlowControllerAndSaysWhy) {
 }
 
 // A reply that misses its probe's wait and arrives in the next probe's is a
-// good frame, but names the station before: the probe refuses it.
+// whole frame with good check bytes, but names the station before: the
+// exchange and the probe refuse it.
 TEST_F(SearchTest, ALateReplyIsNotTakenForTheNextProbesAnswer) {
   TraceLog trace;
   HPORT port = OpenDevice(m_server.DevicePath(), 9600);
@@ -442,7 +443,8 @@ TEST_F(SearchTest, ALateReplyIsNotTakenForTheNextProbesAnswer) {
   EXPECT_EQ(records[1].waited, 7u);  // station 1's reply, in full
   ASSERT_EQ(records[1].reply.size(), 7u);
   EXPECT_EQ(records[1].reply[0], 1);
-  EXPECT_TRUE(records[1].accepted);
+  EXPECT_FALSE(records[1].accepted);
+  EXPECT_EQ(records[1].fault, ReplyFault::Station);
 }
 
 TEST(SearchProbeAnswer, OnlyTheProbedStationsReadOrItsExceptionCounts) {

@@ -62,12 +62,12 @@ class ExchangeWorkerTest : public PtyPortTest {
     return [&ready] { ready.set_value(); };
   }
   // Waits for `ready`, then takes the outcome.
-  static ExchangeOutcome Taken(ExchangeWorker& worker, std::promise<void>& ready) {
+  static WorkerReply Taken(ExchangeWorker& worker, std::promise<void>& ready) {
     ready.get_future().wait();
-    const std::optional<ExchangeOutcome> outcome = worker.Take();
+    const std::optional<WorkerReply> outcome = worker.Take();
     EXPECT_TRUE(outcome.has_value());
     EXPECT_FALSE(worker.Take().has_value()) << "taken once";
-    return outcome.value_or(ExchangeOutcome{});
+    return outcome.value_or(WorkerReply{});
   }
 
   HPORT port_ = nullptr;
@@ -93,7 +93,7 @@ TEST_F(ExchangeWorkerTest, TheCallerGoesOnAndOneExchangeRunsAtATime) {
   EXPECT_FALSE(worker.Take().has_value()) << "not over yet";
   EXPECT_FALSE(worker.Start(port_, kRead, 7, kLongMs, 0, {}));
   answer.set_value();
-  const ExchangeOutcome got = Taken(worker, ready);
+  const WorkerReply got = Taken(worker, ready);
   EXPECT_TRUE(got.accepted);
   EXPECT_EQ(Bytes(got.reply.begin(), got.reply.begin() + got.length), Reply());
   device_.join();
