@@ -87,6 +87,8 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   rec.waited = r.waited;
   rec.accepted = r.accepted;
   rec.roundTripMs = std::chrono::duration<double, std::milli>(r.end - r.start).count();
+  rec.baud = PortBaud(port);
+  ClassifyExchange(rec);
   hook(rec);
 }
 

@@ -1,0 +1,111 @@
+#include "TrafficDlg.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "FileExport.h"
+
+namespace {
+
+constexpr char kTextTitle[] = "通讯记录";
+constexpr char kTextClear[] = "清空";
+constexpr char kTextExport[] = "导出…";
+constexpr char kTextFilter[] = "文本文件 (*.txt)";
+constexpr char kTextCounters[] =
+    "正常 %1  无应答 %2  校验错 %3  异常 %4  长度错 %5  其他站号 %6    往返 最小 %7 / 平均 %8 / "
+    "最大 %9 ms";
+constexpr int kColumnWidths[] = {95, 120, 260, 260, 80, 60};
+
+QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
+
+}  // namespace
+
+CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
+    : QDialog(parent), m_log(log), m_model(CTrafficLog::kCapacity, this),
+      m_view(new QTableView(this)), m_counters(new QLabel(this)) {
+  setWindowTitle(QString::fromUtf8(kTextTitle));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setModal(false);
+  m_view->setModel(&m_model);
+  m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_view->setWordWrap(false);
+  m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
+  m_view->horizontalHeader()->setStretchLastSection(true);
+  for (int c = 0; c < CTrafficModel::kColumns; ++c) m_view->setColumnWidth(c, kColumnWidths[c]);
+
+  auto* clear = new QPushButton(QString::fromUtf8(kTextClear), this);
+  auto* save = new QPushButton(QString::fromUtf8(kTextExport), this);
+  connect(clear, &QPushButton::clicked, this, &CTrafficDlg::OnClear);
+  connect(save, &QPushButton::clicked, this, &CTrafficDlg::OnExport);
+  auto* foot = new QHBoxLayout;
+  foot->addWidget(m_counters, 1);
+  foot->addWidget(clear);
+  foot->addWidget(save);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_view, 1);
+  layout->addLayout(foot);
+  resize(1000, 420);
+  m_counters->setText(CountersText());
+}
+
+CTrafficDlg::~CTrafficDlg() { m_log.SetNotifier({}); }
+
+void CTrafficDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Posting is all the recording thread does; the rows are taken here.
+  m_log.SetNotifier([this] { QMetaObject::invokeMethod(this, &CTrafficDlg::Refresh, Qt::QueuedConnection); });
+  Refresh();
+}
+
+void CTrafficDlg::hideEvent(QHideEvent* event) {
+  m_log.SetNotifier({});
+  QDialog::hideEvent(event);
+}
+
+void CTrafficDlg::Refresh() {
+  QScrollBar* bar = m_view->verticalScrollBar();
+  const bool atEnd = bar->value() == bar->maximum();
+  m_model.Append(m_log.Since(m_model.NextSequence()));
+  m_counters->setText(CountersText());
+  if (atEnd) m_view->scrollToBottom();
+}
+
+void CTrafficDlg::OnClear() {
+  m_log.Clear();
+  m_model.Clear();
+  m_counters->setText(CountersText());
+}
+
+QString CTrafficDlg::CountersText() const {
+  const TrafficCounters c = m_log.Counters();
+  return QString::fromUtf8(kTextCounters)
+      .arg(c.Count(ExchangeOutcome::Accepted))
+      .arg(c.Count(ExchangeOutcome::NoReply))
+      .arg(c.Count(ExchangeOutcome::BadCheck))
+      .arg(c.Count(ExchangeOutcome::Exception))
+      .arg(c.Count(ExchangeOutcome::WrongLength))
+      .arg(c.Count(ExchangeOutcome::OtherStation))
+      .arg(Ms(c.minMs), Ms(c.MeanMs()), Ms(c.maxMs));
+}
+
+QByteArray CTrafficDlg::ExportText() const {
+  QString text = CTrafficModel::HeaderCells().join(QLatin1Char('\t')) + QLatin1Char('\n');
+  for (int row = 0; row < m_model.rowCount(); ++row)
+    text += m_model.RowCells(row).join(QLatin1Char('\t')) + QLatin1Char('\n');
+  return text.toUtf8();
+}
+
+void CTrafficDlg::OnExport() {
+  Refresh();
+  const QString name = QStringLiteral("QD7420_traffic_%1.txt")
+                           .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+  ExportFile(this, QString::fromUtf8(kTextTitle), name, QString::fromUtf8(kTextFilter), ExportText());
+}
