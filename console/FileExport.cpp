@@ -9,8 +9,10 @@
 #include "Messages.h"
 
 QString DocumentsPath(const QString& name) {
+  // A fresh account may have no documents folder yet: the home folder then.
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  return QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(name);
+  const QDir documents(folder);
+  return (folder.isEmpty() || !documents.exists() ? QDir::home() : documents).filePath(name);
 }
 
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error) {

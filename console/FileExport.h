@@ -8,7 +8,7 @@
 
 class QWidget;
 
-// `name` in the user's documents folder.
+// `name` in the user's documents folder (the home folder when there is none).
 QString DocumentsPath(const QString& name);
 
 // Writes `bytes` to `path` through a temporary file renamed into place at the

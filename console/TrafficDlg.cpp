@@ -20,7 +20,7 @@ constexpr char kTextFilter[] = "文本文件 (*.txt)";
 constexpr char kTextCounters[] =
     "正常 %1  无应答 %2  校验错 %3  异常 %4  长度错 %5  其他站号 %6    往返 最小 %7 / 平均 %8 / "
     "最大 %9 ms";
-constexpr int kColumnWidths[] = {95, 120, 260, 260, 80, 60};
+constexpr int kColumnWidths[] = {95, 120, 250, 330, 75, 60};
 
 QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 
@@ -43,6 +43,9 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
 
   auto* clear = new QPushButton(QString::fromUtf8(kTextClear), this);
   auto* save = new QPushButton(QString::fromUtf8(kTextExport), this);
+  // Enter in the list must not clear it.
+  clear->setAutoDefault(false);
+  save->setAutoDefault(false);
   connect(clear, &QPushButton::clicked, this, &CTrafficDlg::OnClear);
   connect(save, &QPushButton::clicked, this, &CTrafficDlg::OnExport);
   auto* foot = new QHBoxLayout;
@@ -52,7 +55,7 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_view, 1);
   layout->addLayout(foot);
-  resize(1000, 420);
+  resize(1060, 420);
   m_counters->setText(CountersText());
 }
 
