@@ -4,10 +4,16 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <map>
+#include <utility>
 
 #include "FileExport.h"
 
@@ -24,6 +30,43 @@ constexpr int kColumnWidths[] = {95, 120, 250, 330, 75, 60};
 
 QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 
+// One line of plain text a cell, laid out once: rows never change, and
+// the style's item painting lays every visible cell out afresh as a
+// paragraph with elision at each new row (the view repaints whole when its
+// row count changes), which costs more than the poll itself.
+class CPlainCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected) painter->fillRect(option.rect, option.palette.highlight());
+    painter->setPen(selected ? option.palette.color(QPalette::HighlightedText)
+                             : option.palette.color(QPalette::Text));
+    const QStaticText& text = Text(index);
+    const QRect cell = option.rect.adjusted(kCellMargin, 0, -kCellMargin, 0);
+    painter->save();
+    painter->setClipRect(cell);
+    painter->drawStaticText(cell.left(), cell.top() + (cell.height() - text.size().height()) / 2, text);
+    painter->restore();
+  }
+
+ private:
+  static constexpr int kCellMargin = 3;
+  static constexpr int kCachedCells = 300;  // more than a screen of rows
+
+  const QStaticText& Text(const QModelIndex& index) const {
+    const auto key = std::make_pair(index.data(CTrafficModel::kSequenceRole).toULongLong(), index.column());
+    auto it = m_cache.find(key);
+    if (it != m_cache.end()) return it->second;
+    if (m_cache.size() >= kCachedCells) m_cache.clear();
+    QStaticText text(index.data(Qt::DisplayRole).toString());
+    text.setTextFormat(Qt::PlainText);
+    return m_cache.emplace(key, std::move(text)).first->second;
+  }
+  mutable std::map<std::pair<qulonglong, int>, QStaticText> m_cache;
+};
+
 }  // namespace
 
 CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
@@ -34,6 +77,7 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setModal(false);
   m_view->setModel(&m_model);
+  m_view->setItemDelegate(new CPlainCellDelegate(m_view));
   m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_view->setWordWrap(false);
   m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -48,6 +92,8 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
   save->setAutoDefault(false);
   connect(clear, &QPushButton::clicked, this, &CTrafficDlg::OnClear);
   connect(save, &QPushButton::clicked, this, &CTrafficDlg::OnExport);
+  // Counters that grow a digit must not lay the window out again.
+  m_counters->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   auto* foot = new QHBoxLayout;
   foot->addWidget(m_counters, 1);
   foot->addWidget(clear);

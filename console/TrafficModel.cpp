@@ -83,8 +83,11 @@ int CTrafficModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CTrafficModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
-  return Cell(m_rows[static_cast<size_t>(index.row())].record, index.column());
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const TrafficEntry& entry = m_rows[static_cast<size_t>(index.row())];
+  if (role == kSequenceRole) return QVariant::fromValue(entry.sequence);
+  if (role != Qt::DisplayRole) return {};
+  return Cell(entry.record, index.column());
 }
 
 QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
