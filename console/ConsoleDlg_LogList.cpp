@@ -88,7 +88,9 @@ void CConsoleDlg::OnExportLog() {
 void CConsoleDlg::OnCopyLogRows() {
   const QTreeWidget* list = AlarmList(*this);
   if (!list) return;
-  QApplication::clipboard()->setText(LogClipboardText(SelectedLogRows(*list)));
+  // Nothing selected leaves the clipboard as it was.
+  const QList<QStringList> rows = SelectedLogRows(*list);
+  if (!rows.isEmpty()) QApplication::clipboard()->setText(LogClipboardText(rows));
 }
 
 void CConsoleDlg::OnStopLogRead() {
