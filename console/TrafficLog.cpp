@@ -8,9 +8,10 @@ CTrafficLog& CTrafficLog::Process() {
 }
 
 void CTrafficLog::Record(const TraceRecord& record) {
+  auto shared = std::make_shared<const TraceRecord>(record);  // outside the lock
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_ring.size() >= m_capacity) m_ring.pop_front();
-  m_ring.push_back({m_nextSequence++, record});
+  m_ring.push_back({m_nextSequence++, std::move(shared)});
 
   TrafficCounters& c = m_counters;
   ++c.byOutcome[static_cast<size_t>(record.outcome)];

@@ -46,7 +46,7 @@ void CTrafficModel::Clear() {
 QStringList CTrafficModel::RowCells(int row) const {
   QStringList cells;
   if (row < 0 || row >= rowCount()) return cells;
-  for (int c = 0; c < kColumns; ++c) cells << Cell(m_rows[static_cast<size_t>(row)].record, c);
+  for (int c = 0; c < kColumns; ++c) cells << Cell(*m_rows[static_cast<size_t>(row)].record, c);
   return cells;
 }
 
@@ -87,7 +87,7 @@ QVariant CTrafficModel::data(const QModelIndex& index, int role) const {
   const TrafficEntry& entry = m_rows[static_cast<size_t>(index.row())];
   if (role == kSequenceRole) return QVariant::fromValue(entry.sequence);
   if (role != Qt::DisplayRole) return {};
-  return Cell(entry.record, index.column());
+  return Cell(*entry.record, index.column());
 }
 
 QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -193,7 +193,7 @@ TEST(Traffic, RingKeepsTheLastTenThousand) {
   const std::vector<TrafficEntry> kept = log.Since(0);
   ASSERT_EQ(kept.size(), CTrafficLog::kCapacity);
   EXPECT_EQ(kept.front().sequence, 2u);
-  EXPECT_EQ(kept.front().record.request, (std::vector<uint8_t>{0x00, 0x02}));
+  EXPECT_EQ(kept.front().record->request, (std::vector<uint8_t>{0x00, 0x02}));
   EXPECT_EQ(kept.back().sequence, CTrafficLog::kCapacity + 1);
   ASSERT_EQ(model.rowCount(), static_cast<int>(CTrafficLog::kCapacity));
   EXPECT_EQ(model.RowCells(0)[CTrafficModel::kRequest], QStringLiteral("00 02"));
