@@ -132,9 +132,9 @@ void CConsoleDlg::StartLogProgress(int total) {
 void CConsoleDlg::ShowLogProgress() {
   const QTreeWidget* list = AlarmList(*this);
   if (!list || m_nLogReadTotal < 0) return;
-  SetDlgItemText(IDC_LOG_COUNT, QString::fromUtf8(kTextReading)
-                                    .arg(list->topLevelItemCount())
-                                    .arg(m_nLogReadTotal));
+  SetDlgItemText(
+      IDC_LOG_COUNT,
+      QString::fromUtf8(kTextReading).arg(list->topLevelItemCount()).arg(m_nLogReadTotal));
 }
 
 void CConsoleDlg::EndLogProgress() {

@@ -21,7 +21,8 @@ QStringList Cells(const QTreeWidgetItem& item, int columns) {
 std::vector<qulonglong> TimeKey(const QString& text) {
   static const QRegularExpression kField(QStringLiteral("[0-9A-Fa-f]+"));
   std::vector<qulonglong> key;
-  for (auto it = kField.globalMatch(text); it.hasNext();) key.push_back(it.next().captured().toULongLong(nullptr, 16));
+  for (auto it = kField.globalMatch(text); it.hasNext();)
+    key.push_back(it.next().captured().toULongLong(nullptr, 16));
   return key;
 }
 
@@ -43,7 +44,9 @@ bool Less(int column, const QString& a, const QString& b) {
 
 }  // namespace
 
-QStringList LogHeader(const QTreeWidget& list) { return Cells(*list.headerItem(), list.columnCount()); }
+QStringList LogHeader(const QTreeWidget& list) {
+  return Cells(*list.headerItem(), list.columnCount());
+}
 
 QList<QStringList> LogRows(const QTreeWidget& list) {
   QList<QStringList> rows;
@@ -89,17 +92,20 @@ QString LogClipboardText(const QList<QStringList>& rows) {
 }
 
 QString LogExportFileName(int address, const QDateTime& when) {
-  return QStringLiteral("QD7420_%1_%2.csv").arg(address).arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+  return QStringLiteral("QD7420_%1_%2.csv")
+      .arg(address)
+      .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
 void SortLogRows(QTreeWidget& list, int column, Qt::SortOrder order) {
   QList<QTreeWidgetItem*> items = list.invisibleRootItem()->takeChildren();
-  std::stable_sort(items.begin(), items.end(), [column, order](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-    const QString& x = a->text(column);
-    const QString& y = b->text(column);
-    if (Less(column, x, y)) return order == Qt::AscendingOrder;
-    if (Less(column, y, x)) return order == Qt::DescendingOrder;
-    return Less(kNumber, a->text(kNumber), b->text(kNumber));  // as read
-  });
+  std::stable_sort(items.begin(), items.end(),
+                   [column, order](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+                     const QString& x = a->text(column);
+                     const QString& y = b->text(column);
+                     if (Less(column, x, y)) return order == Qt::AscendingOrder;
+                     if (Less(column, y, x)) return order == Qt::DescendingOrder;
+                     return Less(kNumber, a->text(kNumber), b->text(kNumber));  // as read
+                   });
   list.addTopLevelItems(items);
 }

@@ -47,7 +47,8 @@ class CPlainCellDelegate : public QStyledItemDelegate {
     const QRect cell = option.rect.adjusted(kCellMargin, 0, -kCellMargin, 0);
     painter->save();
     painter->setClipRect(cell);
-    painter->drawStaticText(cell.left(), cell.top() + (cell.height() - text.size().height()) / 2, text);
+    painter->drawStaticText(cell.left(), cell.top() + (cell.height() - text.size().height()) / 2,
+                            text);
     painter->restore();
   }
 
@@ -56,7 +57,8 @@ class CPlainCellDelegate : public QStyledItemDelegate {
   static constexpr int kCachedCells = 300;  // more than a screen of rows
 
   const QStaticText& Text(const QModelIndex& index) const {
-    const auto key = std::make_pair(index.data(CTrafficModel::kSequenceRole).toULongLong(), index.column());
+    const auto key =
+        std::make_pair(index.data(CTrafficModel::kSequenceRole).toULongLong(), index.column());
     auto it = m_cache.find(key);
     if (it != m_cache.end()) return it->second;
     if (m_cache.size() >= kCachedCells) m_cache.clear();
@@ -70,8 +72,11 @@ class CPlainCellDelegate : public QStyledItemDelegate {
 }  // namespace
 
 CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
-    : QDialog(parent), m_log(log), m_model(CTrafficLog::kCapacity, this),
-      m_view(new QTableView(this)), m_counters(new QLabel(this)) {
+    : QDialog(parent),
+      m_log(log),
+      m_model(CTrafficLog::kCapacity, this),
+      m_view(new QTableView(this)),
+      m_counters(new QLabel(this)) {
   setWindowTitle(QString::fromUtf8(kTextTitle));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -110,7 +115,8 @@ CTrafficDlg::~CTrafficDlg() { m_log.SetNotifier({}); }
 void CTrafficDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // Posting is all the recording thread does; the rows are taken here.
-  m_log.SetNotifier([this] { QMetaObject::invokeMethod(this, &CTrafficDlg::Refresh, Qt::QueuedConnection); });
+  m_log.SetNotifier(
+      [this] { QMetaObject::invokeMethod(this, &CTrafficDlg::Refresh, Qt::QueuedConnection); });
   Refresh();
 }
 
@@ -154,7 +160,9 @@ QByteArray CTrafficDlg::ExportText() const {
 
 void CTrafficDlg::OnExport() {
   Refresh();
-  const QString name = QStringLiteral("QD7420_traffic_%1.txt")
-                           .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-  ExportFile(this, QString::fromUtf8(kTextTitle), name, QString::fromUtf8(kTextFilter), ExportText());
+  const QString name =
+      QStringLiteral("QD7420_traffic_%1.txt")
+          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+  ExportFile(this, QString::fromUtf8(kTextTitle), name, QString::fromUtf8(kTextFilter),
+             ExportText());
 }

@@ -23,9 +23,8 @@ void CTrafficModel::Append(std::vector<TrafficEntry> entries) {
   m_next = entries.back().sequence + 1;
   if (entries.size() > m_capacity)
     entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(m_capacity));
-  const size_t overflow = m_rows.size() + entries.size() > m_capacity
-                              ? m_rows.size() + entries.size() - m_capacity
-                              : 0;
+  const size_t overflow =
+      m_rows.size() + entries.size() > m_capacity ? m_rows.size() + entries.size() - m_capacity : 0;
   if (overflow > 0) {
     beginRemoveRows({}, 0, static_cast<int>(overflow) - 1);
     m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(overflow));
@@ -65,7 +64,8 @@ QString CTrafficModel::OutcomeText(const TraceRecord& record) {
 QString CTrafficModel::Cell(const TraceRecord& record, int column) const {
   switch (column) {
     case kTime: return QString::fromStdString(FormatTraceTime(record.when));
-    case kPort: return QStringLiteral("%1 %2").arg(QString::fromStdString(record.device)).arg(record.baud);
+    case kPort:
+      return QStringLiteral("%1 %2").arg(QString::fromStdString(record.device)).arg(record.baud);
     case kRequest: return QString::fromStdString(FormatHex(record.request));
     case kReply: return QString::fromStdString(FormatHex(record.reply));
     case kOutcome: return OutcomeText(record);
