@@ -87,6 +87,9 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
   m_view->setWordWrap(false);
   m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
+  // The time tells the rows apart; a numbered header is one more column of
+  // text to paint at every new row.
+  m_view->verticalHeader()->hide();
   m_view->horizontalHeader()->setStretchLastSection(true);
   for (int c = 0; c < CTrafficModel::kColumns; ++c) m_view->setColumnWidth(c, kColumnWidths[c]);
 
