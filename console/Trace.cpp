@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "TrafficLog.h"
+#include "port_lock.h"
 
 namespace {
 
@@ -43,11 +44,15 @@ void InstallTrace(TraceSink sink) {
   SetOpenFailureHook([](const std::string& device, const std::string& why) {
     TraceNote(device + " not opened: " + why);
   });
+  SetLockNoteHook([](const std::string& device, const std::string& note) {
+    TraceNote(device + ' ' + note);
+  });
 }
 
 void RemoveTrace() {
   SetTraceHook({});
   SetOpenFailureHook({});
+  SetLockNoteHook({});
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = {};
 }

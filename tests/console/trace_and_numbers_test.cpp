@@ -19,6 +19,7 @@
 #include "TrafficModel.h"
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
+#include "port_lock.h"
 #include "resource.h"
 #include "serial_port.h"
 #include "window_actions.h"
@@ -230,6 +231,22 @@ TEST_F(TrafficTest, ExportAndClear) {
   EXPECT_TRUE(fileDialog.proposed.contains(QStringLiteral("QD7420_traffic_")));
   EXPECT_EQ(rowsAfterClear, 0);
   EXPECT_EQ(CTrafficLog::Process().Size(), 0u);
+}
+
+// An open that had to leave another user's stale lock in place says so in
+// one line; without the trace nobody is told.
+TEST(Trace, SaysWhenAStaleLockStays) {
+  std::vector<std::string> lines;
+  InstallTrace([&](const std::string& line) { lines.push_back(line); });
+  const std::string note =
+      "stale lock file /run/lock/LCK..ttyUSB0 of ended process 4242 cannot be removed; "
+      "going on without a lock file of our own";
+  ASSERT_TRUE(LockNoteHookNow());
+  LockNoteHookNow()("/dev/ttyUSB0", note);
+  RemoveTrace();
+  EXPECT_FALSE(LockNoteHookNow());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(13), "/dev/ttyUSB0 " + note);
 }
 
 TEST(TextNumbers, LeadingIntegerPrefix) {
