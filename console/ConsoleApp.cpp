@@ -46,6 +46,7 @@ bool CConsoleApp::ApplyCommandLine() {
     // The command line has made sure --port said nothing about Com1.
     SetPortPath(1, m_pSimulator->DevicePath());
   }
+  InstallTrafficRecord();
   if (commandLine.trace) {
     InstallTrace();
     if (m_pSimulator) TraceNote("simulated controller on " + m_pSimulator->DevicePath());

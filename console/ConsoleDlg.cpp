@@ -28,6 +28,7 @@ namespace {
 constexpr int kNarrowNumerator = 360;  // narrow width = full width x 360 / 537
 constexpr int kNarrowDenominator = 537;
 constexpr uint32_t kStartupTimeoutMs = 300;
+constexpr char kTextTrafficWindow[] = "通讯记录";
 
 }  // namespace
 
@@ -115,6 +116,7 @@ CConsoleDlg::~CConsoleDlg() {
   // Monitoring still holding the port when the window goes without a hide.
   if (IsMonitoring()) StopPolling();
   EndSearchWorker();
+  DetachAlarmListTools();
 }
 
 bool CConsoleDlg::OnInitDialog() {
@@ -132,6 +134,7 @@ bool CConsoleDlg::OnInitDialog() {
 
   g_nWorkMode = 0;
   SetUpAlarmList();
+  SetUpAlarmListTools();
   StartupExchange();
   m_startupDone.start();
   return true;
@@ -161,6 +164,10 @@ void CConsoleDlg::AddSystemMenu() {
   m_pSysMenu = new QMenu(this);
   QAction* about = m_pSysMenu->addAction(text);
   connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+  QAction* traffic = m_pSysMenu->addAction(QString::fromUtf8(kTextTrafficWindow));
+  traffic->setShortcut(Qt::CTRL | Qt::Key_T);
+  addAction(traffic);  // Ctrl+T without the menu open
+  connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
 }
 
 void CConsoleDlg::SetDefaultSelections() {

@@ -33,6 +33,7 @@ class CPortList;
 class ExchangeWorker;
 class QAction;
 class QLabel;
+class CTrafficDlg;
 class QMenu;
 class QTimer;
 struct BcdClock;
@@ -95,6 +96,11 @@ class CConsoleDlg : public CDialog {
   static std::vector<int> CommandIds();
   // A paged log read is still under way (the window's commands are locked).
   bool IsReadingLog() const { return !m_pLogReader.isNull(); }
+  // The alarm list's context menu: export, copy, stop.
+  QMenu* AlarmListMenu() const { return m_pLogMenu; }
+  // The traffic window, null until first opened ("通讯记录", Ctrl+T).
+  CTrafficDlg* TrafficWindow() const;
+  void OnShowTraffic();
 
  protected:
   bool OnInitDialog() override;
@@ -208,6 +214,27 @@ class CConsoleDlg : public CDialog {
   void OnLogReadFinished();
   QPointer<CLogReader> m_pLogReader;  // the paged read under way, if any
 
+  // --- The alarm list for reports (ConsoleDlg_LogList.cpp) ---
+  void SetUpAlarmListTools();
+  // Before the list goes: emptying it as it is destroyed is no new read.
+  void DetachAlarmListTools();
+  void OnExportLog();
+  void OnCopyLogRows();
+  void OnStopLogRead();
+  void OnSortLog(int column);
+  void ResetLogSort();
+  // "正在读取 n/total" in static 1072 while a paged read runs; the count
+  // again when it ends.
+  void StartLogProgress(int total);
+  void ShowLogProgress();
+  void EndLogProgress();
+  QMenu* m_pLogMenu = nullptr;
+  QAction* m_pStopLogRead = nullptr;
+  int m_nLogSortColumn = -1;  // none: the rows as read
+  Qt::SortOrder m_logSortOrder = Qt::AscendingOrder;
+  int m_nLogReadTotal = -1;   // the count of the paged read under way
+  QMetaObject::Connection m_logProgress;
+
   // --- Device administration (ConsoleDlg_Admin.cpp) ---
   void OnWorkModeChange();
   void OnChangeAddressBaud();
@@ -274,6 +301,7 @@ class CConsoleDlg : public CDialog {
   std::thread m_searchWorker;  // the latest search's worker, joined at the end
   QMenu* m_pSysMenu = nullptr;
   CPortList* m_pPortList = nullptr;  // list 1001 and the machine's devices
+  QPointer<CTrafficDlg> m_pTrafficDlg;
   bool m_bWide = true;
   QMargins m_rcFullMargins;  // the frame margins m_rcFull was taken with
   QElapsedTimer m_startupDone;

@@ -68,10 +68,12 @@ void CConsoleDlg::OnReadLog() {
   connect(m_pLogReader, &CLogReader::finished, this, &CConsoleDlg::OnLogReadFinished);
   // Closing the window ends the read (and closes the port) at once.
   connect(this, &QDialog::finished, m_pLogReader, &CLogReader::Stop);
+  StartLogProgress(*count);
   m_pLogReader->Start(port.Keep());
 }
 
 void CConsoleDlg::OnLogReadFinished() {
+  EndLogProgress();
   if (m_pLogReader) m_pLogReader->deleteLater();
   m_pLogReader = nullptr;
 }

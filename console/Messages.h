@@ -40,6 +40,9 @@ inline constexpr char kTextSetSucceeded[] = "设置成功!";
 inline constexpr char kTextStartSucceeded[] = "启动成功!";
 inline constexpr char kTextCalibrationSucceeded[] = "校准成功!";
 
+// An export that could not be written: the file, then the system's reason.
+inline constexpr char kTextSaveFailed[] = "无法保存文件 %1：\n%2";
+
 // Inputs refused before anything is sent.
 inline constexpr char kTextBadStationAddress[] = "不能为空，地址范围在1--255";
 inline constexpr char kTextBadNumber[] = "请输入正确数值";

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "TrafficLog.h"
 #include "port_lock.h"
 
 namespace {
@@ -22,25 +23,23 @@ void WriteToStderr(const std::string& line) {
   std::fflush(stderr);
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  if (bytes.empty()) return "-";
-  std::string out;
-  char byte[4];
-  for (uint8_t b : bytes) {
-    std::snprintf(byte, sizeof byte, out.empty() ? "%02X" : " %02X", b);
-    out += byte;
-  }
-  return out;
+// The one hook of the console: the traffic log, then the trace line.
+void RecordExchange(const TraceRecord& record) {
+  CTrafficLog::Process().Record(record);
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  if (g_sink) g_sink(FormatTraceRecord(record));
 }
 
 }  // namespace
+
+void InstallTrafficRecord() { SetTraceHook(RecordExchange); }
 
 void InstallTrace(TraceSink sink) {
   {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
     g_sink = sink ? std::move(sink) : TraceSink(WriteToStderr);
   }
-  SetTraceHook([](const TraceRecord& record) { WriteLine(FormatTraceRecord(record)); });
+  InstallTrafficRecord();
   // "没有发现此串口或此串口被占用" covers several causes; the trace names the one.
   SetOpenFailureHook([](const std::string& device, const std::string& why) {
     TraceNote(device + " not opened: " + why);
@@ -82,6 +81,17 @@ std::string FormatTraceTime(std::chrono::system_clock::time_point when) {
   return text;
 }
 
+std::string FormatHex(const std::vector<uint8_t>& bytes) {
+  if (bytes.empty()) return "-";
+  std::string out;
+  char byte[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(byte, sizeof byte, out.empty() ? "%02X" : " %02X", b);
+    out += byte;
+  }
+  return out;
+}
+
 std::string FormatTraceRecord(const TraceRecord& record) {
   char counts[96];
   std::snprintf(counts, sizeof counts, " waited %u/%zu read %zu %s %.1f ms", record.waited,
@@ -94,6 +104,6 @@ std::string FormatTraceRecord(const TraceRecord& record) {
     why = " (called off)";
   else if (!record.accepted && record.fault != ReplyFault::Length && record.fault != ReplyFault::Check)
     why = std::string(" (") + ReplyFaultName(record.fault) + ")";
-  return FormatTraceTime(record.when) + ' ' + record.device + " tx " + Hex(record.request) +
-         " rx " + Hex(record.reply) + counts + why;
+  return FormatTraceTime(record.when) + ' ' + record.device + " tx " + FormatHex(record.request) +
+         " rx " + FormatHex(record.reply) + counts + why;
 }

@@ -11,8 +11,13 @@
 
 using TraceSink = std::function<void(const std::string& line)>;
 
-// Starts tracing every exchange into `sink` (standard error when empty).
+// Records every exchange in the run's traffic log (CTrafficLog::Process()).
+// The trace, when on, prints from the same record.
+void InstallTrafficRecord();
+// Starts tracing every exchange into `sink` (standard error when empty);
+// the traffic log records them as well.
 void InstallTrace(TraceSink sink = {});
+// Ends the trace and the traffic record.
 void RemoveTrace();
 bool TraceEnabled();
 
@@ -21,5 +26,7 @@ void TraceNote(const std::string& text);
 
 // "HH:MM:SS.mmm" in local time.
 std::string FormatTraceTime(std::chrono::system_clock::time_point when);
+// "01 03 20 0A", "-" for no bytes.
+std::string FormatHex(const std::vector<uint8_t>& bytes);
 // "<time> <device> tx <hex> rx <hex> waited W/E read R accepted|rejected T ms"
 std::string FormatTraceRecord(const TraceRecord& record);

@@ -96,6 +96,8 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   rec.fault = r.fault;
   rec.cancelled = r.cancelled;
   rec.roundTripMs = std::chrono::duration<double, std::milli>(r.end - r.start).count();
+  rec.baud = PortBaud(port);
+  ClassifyExchange(rec);
   hook(rec);
 }
 

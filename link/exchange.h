@@ -13,6 +13,18 @@
 #include "frame_codec.h"
 #include "serial_port.h"
 
+// How an exchange ended, told from its bytes alone (whatever the acceptance
+// test of the day looks at): the traffic view counts by it.
+enum class ExchangeOutcome {
+  Accepted,
+  NoReply,       // nothing was read
+  BadCheck,      // the awaited length, but the check bytes do not match
+  WrongLength,   // more or fewer bytes than awaited
+  Exception,     // a checked exception reply of the station asked
+  OtherStation,  // a checked frame that answers another address or function
+};
+constexpr int kExchangeOutcomes = 6;
+
 // What the trace sees of every exchange.
 struct TraceRecord {
   std::chrono::system_clock::time_point when;  // when the request went out
@@ -25,7 +37,14 @@ struct TraceRecord {
   double roundTripMs = 0;      // request out to reply judged
   ReplyFault fault = ReplyFault::Length;  // what the acceptance test found
   bool cancelled = false;      // called off by another thread (ExchangeCancel)
+  int baud = 0;                // the port's line speed
+  ExchangeOutcome outcome = ExchangeOutcome::NoReply;
+  uint8_t exceptionCode = 0;   // with ExchangeOutcome::Exception
 };
+
+// Fills `record.outcome` (and the exception code) from its request, reply,
+// expected length, wait count and acceptance.
+void ClassifyExchange(TraceRecord& record);
 using TraceHook = std::function<void(const TraceRecord&)>;
 
 // Installs (or, with an empty function, removes) the trace hook. The hook may

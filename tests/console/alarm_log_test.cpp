@@ -1,14 +1,28 @@
 // The alarm-log commands on the real window against the simulated
 // controller: the count, the read in one request or in pages, clearing, and
 // every refusal with its message and what it leaves in the window.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "FileExport.h"
+#include "LogTable.h"
+#include "answering_file_dialog.h"
 #include "console_window_fixture.h"
 #include "qt_print.h"
 #include "window_actions.h"
@@ -89,6 +103,12 @@ class AlarmLogTest : public ConsoleWindowTest {
     QStringList numbers;
     for (int i = from; i <= to; ++i) numbers << QString::number(i);
     return numbers;
+  }
+
+  // A snapshot without static 1072, the count a read changes.
+  static QStringList WithoutCount(QStringList state) {
+    state.removeIf([](const QString& line) { return line.startsWith(QStringLiteral("id1072 ")); });
+    return state;
   }
 
   // The frames since the start-up exchange.
@@ -210,11 +230,7 @@ TEST_F(AlarmLogTest, CommandsAreLockedWhileThePagesComeAndRestoredAfter) {
     after = Snapshot(dlg);
   });
   // All as it was but the count shown.
-  const auto withoutCount = [](QStringList state) {
-    state.removeIf([](const QString& line) { return line.startsWith(QStringLiteral("id1072 ")); });
-    return state;
-  };
-  EXPECT_EQ(withoutCount(after), withoutCount(before));
+  EXPECT_EQ(WithoutCount(after), WithoutCount(before));
   EXPECT_EQ(CommandFrames().size(), 4u);  // count and three pages, no clear
   for (int id : CConsoleDlg::CommandIds()) {
     const QString name = QStringLiteral("id%1 ").arg(id);
@@ -375,5 +391,250 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0, "48"},
         RefusalCase{"ClearRefused", IDC_CLEAR_LOG, 7, 0, "设置失败!", {kClear}, -1, "2"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+// --- The list for reports: export, copy, order, progress and stop ------------------
+
+// A CSV reader of the standard kind, for reading exports back.
+QList<QStringList> ReadCsv(const QString& text) {
+  QList<QStringList> rows;
+  QStringList row;
+  QString field;
+  bool quoted = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
+      else if (c == '"') quoted = false;
+      else field += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      row << field;
+      field.clear();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      row << field;
+      field.clear();
+      rows << row;
+      row.clear();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  return rows;
+}
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QStringList kHeader = {"编号", "时间", "告警类型", "告警长度"};
+
+TEST(LogCsv, QuotesOnlyWhatNeedsItAndReadsBack) {
+  struct Case {
+    const char* text;
+    const char* field;
+  };
+  const Case cases[] = {
+      {"12.34m", "12.34m"},          {"水浸", "水浸"},
+      {"a,b", "\"a,b\""},             {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\nlines", "\"two\nlines\""}, {"", ""},
+  };
+  QList<QStringList> rows{{}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(CsvField(QString::fromUtf8(c.text)), QString::fromUtf8(c.field)) << c.text;
+    rows.front() << QString::fromUtf8(c.text);
+  }
+  const QByteArray csv = LogCsv(kHeader, rows);
+  EXPECT_EQ(ReadCsv(QString::fromUtf8(csv.mid(3))), (QList<QStringList>{kHeader, rows.front()}));
+}
+
+class LogReportTest : public AlarmLogTest {
+ protected:
+  QAction* MenuAction(CConsoleDlg& dlg, const char* text) {
+    for (QAction* action : dlg.AlarmListMenu()->actions())
+      if (action->text() == QString::fromUtf8(text)) return action;
+    ADD_FAILURE() << "no menu entry " << text;
+    return nullptr;
+  }
+  // A folder the console cannot write to, for root as well.
+  static QString ReadOnlyFolder(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("locked"));
+    QDir().mkpath(path);
+    ::chmod(path.toLocal8Bit().constData(), 0555);
+    return ::access(path.toLocal8Bit().constData(), W_OK) == 0 ? QStringLiteral("/proc/self") : path;
+  }
+  QTemporaryDir m_dir;
+};
+
+TEST_F(LogReportTest, ExportWritesTheRowsAsShown) {
+  SetKnownLog(3);
+  CAnsweringFileDialog fileDialog(m_dir.filePath(QStringLiteral("log.csv")));
+  std::vector<QStringList> rows;
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.SetTimeSource([] { return QDateTime(QDate(2026, 12, 9), QTime(7, 5, 9)); });
+    ClickAndWait(dlg, IDC_READ_LOG);
+    rows = Rows(dlg);
+    List(dlg).setFocus();
+    QTest::keyClick(&List(dlg), Qt::Key_S, Qt::ControlModifier);
+  });
+  EXPECT_EQ(fileDialog.asked, 1);
+  EXPECT_EQ(fileDialog.proposed, DocumentsPath(QStringLiteral("QD7420_1_20261209-070509.csv")));
+  const QByteArray bytes = FileBytes(fileDialog.answer);
+  ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF编号,时间,告警类型,告警长度\r\n"));
+  EXPECT_TRUE(bytes.contains("\r\n2,2015/09/07/ 08:01,水浸,12.35m\r\n"));
+  EXPECT_TRUE(bytes.endsWith("\r\n")) << "every row ends its line";
+  EXPECT_EQ(bytes.count('\n'), bytes.count("\r\n"));
+  QList<QStringList> expected{kHeader};
+  for (const QStringList& row : rows) expected << row;
+  EXPECT_EQ(ReadCsv(QString::fromUtf8(bytes.mid(3))), expected);
+  EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(LogReportTest, EmptyListExportsTheHeaderOnly) {
+  CAnsweringFileDialog fileDialog(m_dir.filePath(QStringLiteral("empty.csv")));
+  RunWindow([&](CConsoleDlg& dlg) { MenuAction(dlg, "导出日志…")->trigger(); });
+  EXPECT_EQ(FileBytes(fileDialog.answer), QByteArray("\xEF\xBB\xBF编号,时间,告警类型,告警长度\r\n"));
+}
+
+TEST_F(LogReportTest, AFailedWriteSaysWhyAndLeavesNoFile) {
+  SetKnownLog(3);
+  const QString folder = ReadOnlyFolder(m_dir);
+  CAnsweringFileDialog fileDialog(folder + QStringLiteral("/log.csv"));
+  const QStringList before = QDir(folder).entryList(QDir::Files);
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    MenuAction(dlg, "导出日志…")->trigger();
+  });
+  ASSERT_EQ(m_messages.shown.size(), 1u);
+  const QString text = m_messages.shown[0].text;
+  EXPECT_TRUE(text.startsWith(QStringLiteral("无法保存文件 ") + fileDialog.answer)) << qPrintable(text);
+  EXPECT_GT(text.size(), QStringLiteral("无法保存文件 ：\n").size() + fileDialog.answer.size())
+      << "and the system's reason";
+  EXPECT_FALSE(m_messages.shown[0].application);
+  EXPECT_FALSE(QFile::exists(fileDialog.answer));
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files), before) << "no temporary file left";
+}
+
+TEST_F(LogReportTest, CopyPutsTheSelectedRowsTabSeparated) {
+  SetKnownLog(3);
+  QString copied;
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    QTreeWidget& list = List(dlg);
+    list.topLevelItem(0)->setSelected(true);
+    list.topLevelItem(2)->setSelected(true);
+    list.setFocus();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+    copied = QApplication::clipboard()->text();
+  });
+  EXPECT_EQ(copied, QStringLiteral("1\t2015/09/07/ 08:00\t无告警\t12.34m\n"
+                                   "3\t2015/09/07/ 08:02\t断线\t12.36m\n"));
+}
+
+struct SortCase {
+  int column;
+  int clicks;
+  QStringList numbers;  // the 编号 column after the clicks
+};
+
+TEST_F(LogReportTest, HeaderClicksSortEachColumnBothWaysAndANewReadResets) {
+  // Time, type and length each in another order than the reading's.
+  SetLog(0);
+  AppendEntry({{0x20, 0x15, 0x09, 0x07, 0x08, 0x05}, 2, 10000});
+  AppendEntry({{0x20, 0x14, 0x12, 0x31, 0x23, 0x59}, 1, 1234});
+  AppendEntry({{0x20, 0x16, 0x01, 0x01, 0x00, 0x00}, 0, 500});
+  AppendEntry({{0x20, 0x15, 0x09, 0x07, 0x08, 0x04}, 1, 65535});
+  const SortCase cases[] = {
+      {0, 1, {"1", "2", "3", "4"}}, {0, 2, {"4", "3", "2", "1"}},
+      {1, 1, {"2", "4", "1", "3"}}, {1, 2, {"3", "1", "4", "2"}},
+      // As text: 断 U+65AD, 无 U+65E0, 水 U+6C34; equal keys keep reading order.
+      {2, 1, {"1", "3", "2", "4"}}, {2, 2, {"2", "4", "3", "1"}},
+      {3, 1, {"3", "2", "1", "4"}}, {3, 2, {"4", "1", "2", "3"}},
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    QHeaderView& header = *List(dlg).header();
+    for (const SortCase& c : cases) {
+      SCOPED_TRACE(testing::Message() << "column " << c.column << ", clicks " << c.clicks);
+      const QPoint at(header.sectionViewportPosition(c.column) + 5, header.height() / 2);
+      // From another column's order, so the first click is the first on this one.
+      QTest::mouseClick(header.viewport(), Qt::LeftButton, {},
+                        QPoint(header.sectionViewportPosition((c.column + 1) % 4) + 5, header.height() / 2));
+      for (int i = 0; i < c.clicks; ++i) QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, at);
+      EXPECT_EQ(Numbers(dlg), c.numbers);
+      EXPECT_TRUE(header.isSortIndicatorShown());
+    }
+    ClickAndWait(dlg, IDC_READ_LOG);
+    EXPECT_EQ(Numbers(dlg), Numbered(1, 4));
+    EXPECT_FALSE(header.isSortIndicatorShown());
+    // The order starts afresh: one click is ascending again.
+    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, QPoint(header.sectionViewportPosition(0) + 5, header.height() / 2));
+    EXPECT_EQ(Numbers(dlg), Numbered(1, 4));
+  });
+}
+
+TEST_F(LogReportTest, ProgressOfAPacedReadPageByPage) {
+  SetLog(300);
+  m_server.SetPacing(true);
+  QStringList shown;
+  QString after;
+  RunWindow([&](CConsoleDlg& dlg) {
+    // Looked at once each page is listed, before the next one's pause ends.
+    QObject::connect(List(dlg).model(), &QAbstractItemModel::rowsInserted, &dlg,
+            [&] { shown << dlg.GetDlgItemText(IDC_LOG_COUNT); }, Qt::QueuedConnection);
+    ClickAndWait(dlg, IDC_READ_LOG);
+    after = dlg.GetDlgItemText(IDC_LOG_COUNT);
+  });
+  ASSERT_GE(shown.size(), 2);
+  EXPECT_EQ(shown[0], QStringLiteral("正在读取 24/300"));
+  EXPECT_EQ(shown[1], QStringLiteral("正在读取 48/300"));
+  EXPECT_EQ(after, QStringLiteral("300"));
+}
+
+struct StopCase {
+  const char* name;
+  bool byKey;  // Esc, or the menu's "停止"
+};
+
+class LogStop : public LogReportTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(LogStop, AfterTheFirstPageKeepsItsRowsAndTheCommands) {
+  SetLog(300);
+  m_server.SetPacing(true);
+  QStringList before, after;
+  int rows = 0;
+  bool reading = true;
+  RunWindow([&](CConsoleDlg& dlg) {
+    before = Snapshot(dlg);
+    QObject::connect(List(dlg).model(), &QAbstractItemModel::rowsInserted, &dlg, [&] {
+      if (GetParam().byKey)
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+      else
+        MenuAction(dlg, "停止")->trigger();
+    }, Qt::QueuedConnection);
+    Click(dlg, IDC_READ_LOG);
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.IsReadingLog(); }));
+    QTest::qWait(200);  // longer than a page's pause
+    rows = List(dlg).topLevelItemCount();
+    reading = dlg.IsReadingLog();
+    after = Snapshot(dlg);
+    EXPECT_TRUE(dlg.isVisible()) << "Esc stopped the read, not the window";
+  });
+  EXPECT_EQ(rows, 24);
+  EXPECT_FALSE(reading);
+  EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len120}));
+  EXPECT_EQ(PortHandle, nullptr);
+  EXPECT_TRUE(m_messages.shown.empty());
+  // The commands back as they were; the count shows the log's size.
+  EXPECT_TRUE(after.contains(QStringLiteral("id1072 QLabel 300")));
+  EXPECT_EQ(WithoutCount(after), WithoutCount(before));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, LogStop,
+                         ::testing::Values(StopCase{"Esc", true}, StopCase{"Menu", false}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -160,7 +160,8 @@ TEST_F(ConsoleWindowTest, ContextMenuFromTheKeyboard) {
       button->setFocus();
       QTest::keyClick(button, k.key, k.modifiers);
       EXPECT_TRUE(windowMenu->isVisible());
-      EXPECT_EQ(Entries(*windowMenu), QStringList{QStringLiteral("关于 QD7420(&A)...")});
+      EXPECT_EQ(Entries(*windowMenu),
+                (QStringList{QStringLiteral("关于 QD7420(&A)..."), QStringLiteral("通讯记录")}));
       windowMenu->hide();
 
       QWidget* edit = dlg.GetDlgItem(IDC_LINE_LENGTH);

@@ -252,9 +252,10 @@ TEST_F(ConsoleWindowTest, AboutBoxFromTheContextMenu) {
   RunWindow([&](CConsoleDlg& dlg) {
     QMenu* menu = dlg.SystemMenu();
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 1);
+    ASSERT_EQ(menu->actions().size(), 2);
     QAction* about = menu->actions().first();
     EXPECT_EQ(about->text(), QStringLiteral("关于 QD7420(&A)..."));
+    EXPECT_EQ(menu->actions().at(1)->text(), QStringLiteral("通讯记录"));
 
     // A right click on the window's background offers it.
     const QPoint where(20, dlg.height() - 8);

@@ -20,6 +20,9 @@
 #include "ConsoleDlg.h"
 #include "Globals.h"
 #include "SearchPlan.h"
+#include "Trace.h"
+#include "TrafficDlg.h"
+#include "TrafficLog.h"
 #include "console_window_fixture.h"
 #include "exchange.h"
 #include "frame_codec.h"
@@ -194,6 +197,33 @@ TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
   ASSERT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率9600地址3")});
   EXPECT_FALSE(m_messages.shown[0].application);
   EXPECT_FALSE(m_messages.shown[0].portOpen);  // the worker never uses the window's port
+}
+
+// The worker's probes reach the traffic window from the worker's thread.
+TEST_F(SearchTest, ProbesAreListedInTheTrafficWindow) {
+  MoveController(3, 9600);
+  InstallTrafficRecord();
+  CTrafficLog::Process().Clear();
+  std::vector<QStringList> rows;
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.OnShowTraffic();  // open before the search: rows arrive while it runs
+    CTrafficDlg& traffic = *dlg.TrafficWindow();
+    const int before = traffic.Model().rowCount();
+    Tick(dlg, {IDC_SEARCH_9600});
+    Press(dlg);
+    ASSERT_TRUE(WaitUntil([&] { return traffic.Model().rowCount() >= before + 3; }));
+    for (int row = before; row < traffic.Model().rowCount(); ++row)
+      rows.push_back(traffic.Model().RowCells(row));
+  });
+  SetTraceHook({});
+  ASSERT_EQ(rows.size(), 3u);
+  const char* const requests[] = {"01 03 1F F8 00 01 02 2F", "02 03 1F F8 00 01", "03 03 1F F8 00 01 03 CD"};
+  const char* const outcomes[] = {"无应答", "无应答", "正常"};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_TRUE(rows[i][2].startsWith(QString::fromUtf8(requests[i]))) << qPrintable(rows[i][2]);
+    EXPECT_EQ(rows[i][4], QString::fromUtf8(outcomes[i]));
+    EXPECT_TRUE(rows[i][1].endsWith(QStringLiteral(" 9600")));
+  }
 }
 
 TEST_F(SearchTest, FoundInFactoryModeEnablesTheCalibrationButtons) {

@@ -1,7 +1,13 @@
 // The trace line of an exchange, why a port was refused (in the trace and in
-// the port box), and the reading of typed numbers.
+// the port box), the traffic window that shows the same records, and the
+// reading of typed numbers.
 #include <fcntl.h>
 #include <grp.h>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -24,8 +30,15 @@
 #include "TextNumbers.h"
 #include "Trace.h"
 #include "open_failure.h"
+#include "TrafficDlg.h"
+#include "TrafficLog.h"
+#include "TrafficModel.h"
+#include "answering_file_dialog.h"
+#include "console_window_fixture.h"
 #include "port_lock.h"
+#include "resource.h"
 #include "serial_port.h"
+#include "window_actions.h"
 
 namespace {
 
@@ -261,6 +274,147 @@ TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
   EXPECT_EQ(PortRefusalText(failure).toStdString(),
             "没有权限打开 " + pty.Path() + "：请将用户加入 " + group + " 组（sudo usermod -aG " +
                 group + " $USER），然后重新登录。");
+}
+
+// --- The traffic window ------------------------------------------------------------
+
+class TrafficTest : public ConsoleWindowTest {
+ protected:
+  void SetUp() override {
+    ConsoleWindowTest::SetUp();
+    CTrafficLog::Process().Clear();
+    InstallTrace([this](const std::string& line) {
+      if (line.find(" tx ") != std::string::npos) m_traced.push_back(line);
+    });
+  }
+  void TearDown() override {
+    RemoveTrace();
+    ConsoleWindowTest::TearDown();
+  }
+  // The traffic window, opened with Ctrl+T, once it holds `rows` rows.
+  static CTrafficDlg& Traffic(CConsoleDlg& dlg, int rows) {
+    QTest::keyClick(&dlg, Qt::Key_T, Qt::ControlModifier);
+    EXPECT_TRUE(dlg.TrafficWindow() && dlg.TrafficWindow()->isVisible());
+    if (!dlg.TrafficWindow()) dlg.OnShowTraffic();
+    EXPECT_TRUE(WaitUntil([&] { return dlg.TrafficWindow()->Model().rowCount() >= rows; }));
+    return *dlg.TrafficWindow();
+  }
+  std::vector<std::string> m_traced;
+};
+
+struct OutcomeCase {
+  const char* name;
+  sim::Fault fault;
+  const char* outcome;
+  const char* reply;  // a regular expression of the reply's hex
+};
+
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+
+class TrafficOutcome : public TrafficTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
+  const OutcomeCase& c = GetParam();
+  QStringList cells;
+  QString counters;
+  size_t logged = 0;
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.InjectFault(c.fault);
+    Click(dlg, IDC_READ_LINE_LENGTH);  // after the two start-up exchanges
+    CTrafficDlg& traffic = Traffic(dlg, 3);
+    ASSERT_EQ(traffic.Model().rowCount(), 3);
+    cells = traffic.Model().RowCells(2);
+    counters = traffic.CountersText();
+    logged = CTrafficLog::Process().Size();
+  });
+  ASSERT_EQ(cells.size(), CTrafficModel::kColumns);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")).match(cells[0]).hasMatch()) << qPrintable(cells[0]);
+  EXPECT_EQ(cells[1], QString::fromStdString(m_server.DevicePath()) + QStringLiteral(" 9600"));
+  EXPECT_EQ(cells[2], QStringLiteral("01 03 20 0A 00 01 AF C8"));
+  EXPECT_TRUE(QRegularExpression(QString::fromUtf8(c.reply)).match(cells[3]).hasMatch()) << qPrintable(cells[3]);
+  EXPECT_EQ(cells[4], QString::fromUtf8(c.outcome));
+  bool number = false;
+  EXPECT_GE(cells[5].toDouble(&number), 0.0);
+  EXPECT_TRUE(number) << qPrintable(cells[5]);
+  // Two good start-up exchanges, then this one, in the counters.
+  const QString outcome = QString::fromUtf8(c.outcome).section(' ', 0, 0);
+  EXPECT_TRUE(counters.startsWith(QStringLiteral("正常 %1 ").arg(c.fault == sim::Fault::None ? 3 : 2)));
+  EXPECT_TRUE(counters.contains(QStringLiteral(" %1 1 ").arg(outcome)) || outcome == QStringLiteral("正常"))
+      << qPrintable(counters);
+  // The trace printed the same exchanges.
+  EXPECT_EQ(m_traced.size(), logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TrafficOutcome,
+    ::testing::Values(
+        OutcomeCase{"Accepted", sim::Fault::None, "正常", "^01 03 02 [0-9A-F ]{11}$"},
+        OutcomeCase{"NoReply", sim::Fault::Silence, "无应答", "^-$"},
+        OutcomeCase{"BadCheck", sim::Fault::BadCrc, "校验错", "^01 03 02 [0-9A-F ]{11}$"},
+        OutcomeCase{"Short", sim::Fault::ShortReply, "长度错", "^01 03 02 [0-9A-F]{2} [0-9A-F]{2}$"},
+        OutcomeCase{"Long", sim::Fault::ExtraBytes, "长度错", "^01 03 02 [0-9A-F ]{11}$"},
+        OutcomeCase{"Exception", sim::Fault::Exception, "异常 4", "^01 83 04 [0-9A-F]{2} [0-9A-F]{2}$"},
+        OutcomeCase{"OtherStation", sim::Fault::OtherStation, "其他站号", "^02 03 02 [0-9A-F ]{11}$"}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
+
+TraceRecord Numbered(uint32_t n) {
+  TraceRecord record;
+  record.request = {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+  record.outcome = ExchangeOutcome::Accepted;
+  record.reply = {0x01};
+  record.roundTripMs = n;
+  return record;
+}
+
+// 10,001 exchanges keep 10,000, the first gone; the window keeps as many.
+TEST(Traffic, RingKeepsTheLastTenThousand) {
+  CTrafficLog log;
+  CTrafficModel model;
+  for (uint32_t n = 1; n <= CTrafficLog::kCapacity + 1; ++n) {
+    log.Record(Numbered(n));
+    if (n == 5000) model.Append(log.Since(model.NextSequence()));  // the window takes some
+  }
+  model.Append(log.Since(model.NextSequence()));
+  const std::vector<TrafficEntry> kept = log.Since(0);
+  ASSERT_EQ(kept.size(), CTrafficLog::kCapacity);
+  EXPECT_EQ(kept.front().sequence, 2u);
+  EXPECT_EQ(kept.front().record->request, (std::vector<uint8_t>{0x00, 0x02}));
+  EXPECT_EQ(kept.back().sequence, CTrafficLog::kCapacity + 1);
+  ASSERT_EQ(model.rowCount(), static_cast<int>(CTrafficLog::kCapacity));
+  EXPECT_EQ(model.RowCells(0)[CTrafficModel::kRequest], QStringLiteral("00 02"));
+  EXPECT_EQ(model.RowCells(model.rowCount() - 1)[CTrafficModel::kRequest], QStringLiteral("27 11"));
+  // The counters cover every exchange, not only those kept.
+  const TrafficCounters c = log.Counters();
+  EXPECT_EQ(c.Count(ExchangeOutcome::Accepted), CTrafficLog::kCapacity + 1);
+  EXPECT_EQ(c.minMs, 1.0);
+  EXPECT_EQ(c.maxMs, 10001.0);
+  EXPECT_DOUBLE_EQ(c.MeanMs(), 5001.0);
+}
+
+TEST_F(TrafficTest, ExportAndClear) {
+  QTemporaryDir dir;
+  CAnsweringFileDialog fileDialog(dir.filePath(QStringLiteral("traffic.txt")));
+  QStringList lines;
+  int rowsAfterClear = -1;
+  RunWindow([&](CConsoleDlg& dlg) {
+    Click(dlg, IDC_READ_LINE_LENGTH);
+    CTrafficDlg& traffic = Traffic(dlg, 3);
+    lines << CTrafficModel::HeaderCells().join('\t');
+    for (int row = 0; row < traffic.Model().rowCount(); ++row)
+      lines << traffic.Model().RowCells(row).join('\t');
+    traffic.OnExport();
+    traffic.OnClear();
+    rowsAfterClear = traffic.Model().rowCount();
+    EXPECT_TRUE(traffic.CountersText().startsWith(QStringLiteral("正常 0 无应答 0 ")) ||
+                traffic.CountersText().startsWith(QStringLiteral("正常 0  无应答 0  ")));
+  });
+  QFile file(fileDialog.answer);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join('\n') + '\n');
+  EXPECT_EQ(lines.size(), 4);
+  EXPECT_TRUE(fileDialog.proposed.contains(QStringLiteral("QD7420_traffic_")));
+  EXPECT_EQ(rowsAfterClear, 0);
+  EXPECT_EQ(CTrafficLog::Process().Size(), 0u);
 }
 
 // An open that had to leave another user's stale lock in place says so in

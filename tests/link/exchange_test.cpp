@@ -74,6 +74,46 @@ TEST(ReplyTimeout, NeverShorterThanTheWire) {
   }
 }
 
+// The outcome is read from the bytes, whatever the acceptance test let pass.
+TEST(ExchangeOutcome, JudgedFromTheBytes) {
+  const Bytes request = WithCrc({0x01, 0x03, 0x20, 0x0A, 0x00, 0x01});
+  Bytes badCheck = kReply;
+  badCheck.back() ^= 0xFF;
+  struct Case {
+    const char* name;
+    Bytes reply;
+    uint32_t waited;
+    bool accepted;
+    ExchangeOutcome outcome;
+    uint8_t code;
+  };
+  const Case cases[] = {
+      {"good", kReply, 7, true, ExchangeOutcome::Accepted, 0},
+      {"nothing", {}, 0, false, ExchangeOutcome::NoReply, 0},
+      {"swapped check", badCheck, 7, false, ExchangeOutcome::BadCheck, 0},
+      {"more queued", kReply, 9, false, ExchangeOutcome::WrongLength, 0},
+      {"short", {0x01, 0x03, 0x02}, 3, false, ExchangeOutcome::WrongLength, 0},
+      {"exception", WithCrc({0x01, 0x83, 0x02}), 5, false, ExchangeOutcome::Exception, 2},
+      {"exception with a bad check", {0x01, 0x83, 0x02, 0x00, 0x00}, 5, false, ExchangeOutcome::WrongLength, 0},
+      // Accepted by a test that does not compare the address: still another station's.
+      {"other address", WithCrc({0x02, 0x03, 0x02, 0x04, 0xD2}), 7, true, ExchangeOutcome::OtherStation, 0},
+      {"other station's exception", WithCrc({0x02, 0x83, 0x02}), 5, false, ExchangeOutcome::OtherStation, 0},
+      {"other function", WithCrc({0x01, 0x04, 0x02, 0x04, 0xD2}), 7, false, ExchangeOutcome::OtherStation, 0},
+  };
+  for (const Case& c : cases) {
+    TraceRecord record;
+    record.request = request;
+    record.reply = c.reply;
+    record.expected = 7;
+    record.waited = c.waited;
+    record.accepted = c.accepted;
+    record.exceptionCode = 9;
+    ClassifyExchange(record);
+    EXPECT_EQ(record.outcome, c.outcome) << c.name;
+    EXPECT_EQ(record.exceptionCode, c.code) << c.name;
+  }
+}
+
 TEST_F(ExchangeTest, GoodReplyIsAccepted) {
   Transaction t(1, 9600);
   ASSERT_TRUE(t.IsOpen());
