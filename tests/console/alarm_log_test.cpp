@@ -483,7 +483,7 @@ TEST_F(LogReportTest, ExportWritesTheRowsAsShown) {
   EXPECT_EQ(fileDialog.proposed, DocumentsPath(QStringLiteral("QD7420_1_20261209-070509.csv")));
   const QByteArray bytes = FileBytes(fileDialog.answer);
   ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF编号,时间,告警类型,告警长度\r\n"));
-  EXPECT_TRUE(bytes.contains("\r\n2,2015/09/07/ 08:01,水浸,12.35m\r\n"));
+  EXPECT_TRUE(bytes.contains("\r\n2,2015/09/07 08:01,水浸,12.35m\r\n"));
   EXPECT_TRUE(bytes.endsWith("\r\n")) << "every row ends its line";
   EXPECT_EQ(bytes.count('\n'), bytes.count("\r\n"));
   QList<QStringList> expected{kHeader};
@@ -530,8 +530,8 @@ TEST_F(LogReportTest, CopyPutsTheSelectedRowsTabSeparated) {
     QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
     copied = QApplication::clipboard()->text();
   });
-  EXPECT_EQ(copied, QStringLiteral("1\t2015/09/07/ 08:00\t无告警\t12.34m\n"
-                                   "3\t2015/09/07/ 08:02\t断线\t12.36m\n"));
+  EXPECT_EQ(copied, QStringLiteral("1\t2015/09/07 08:00\t无告警\t12.34m\n"
+                                   "3\t2015/09/07 08:02\t断线\t12.36m\n"));
 }
 
 struct SortCase {
