@@ -32,9 +32,10 @@ void SetTraceHook(TraceHook hook);
 
 // The reply wait actually used: the caller's time-out, but never less than the
 // wire time of request plus reply at `baud` (10 bits a byte), the 3.5
-// characters of silence that end the request, and 100 ms.
+// characters of silence that end the request, 100 ms, and on a remote line
+// the network's margin `networkMs` (PortNetworkMarginMs).
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
-                      uint32_t timeoutMs);
+                      uint32_t timeoutMs, uint32_t networkMs = 0);
 
 // One exchange on an open port: optional pause, empty the receive queue,
 // write the request, wait for `replyLen` bytes, read exactly that many, and
