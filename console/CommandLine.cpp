@@ -153,7 +153,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                    QStringLiteral("Show the version and end."));
   const QCommandLineOption port(
       QStringLiteral("port"),
-      QStringLiteral("Com<N> (1 to 9) talks to the device <PATH>; repeatable. "
+      QStringLiteral("Com<N> (1 to 9) talks to the device <PATH>, or over the network "
+                     "to tcp://HOST:PORT (raw) or rfc2217://HOST:PORT; repeatable. "
                      "Without it ComN is /dev/ttyS<N-1>."),
       QStringLiteral("N=PATH"));
   const QCommandLineOption simulate(

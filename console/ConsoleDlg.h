@@ -101,6 +101,10 @@ class CConsoleDlg : public CDialog {
   // One probe on the worker's own open port: does `address` answer?
   static bool ProbeAddress(HPORT port, int address);
   static constexpr uint32_t kProbeTimeoutMs = 1000;
+  // A raw TCP line cannot change its rate: the search tries the first ticked
+  // one only, and its status line says so when more were ticked.
+  void KeepOneRateOnRawLine();
+  bool m_bOneRateOnly = false;
 
   // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
   void OnReadLineLength();

@@ -9,6 +9,7 @@
 // previous worker to end before its first probe.
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -20,6 +21,7 @@
 #include "exchange.h"
 #include "frame_codec.h"
 #include "registers.h"
+#include "remote_line.h"
 #include "resource.h"
 #include "serial_port.h"
 
@@ -38,6 +40,7 @@ constexpr int kLastAddress = 255;
 constexpr char kCaptionIdle[] = "搜索参数";
 constexpr char kCaptionSearching[] = "停止搜索";
 constexpr char kCaptionNotFound[] = "搜索通讯参数";
+constexpr char kOneRateNote[] = "（TCP线路只试此波特率）";
 
 bool Is(const char* text, const char* expected) { return std::strcmp(text, expected) == 0; }
 
@@ -58,6 +61,7 @@ void CConsoleDlg::StartSearch() {
   for (size_t i = 0; i < std::size(kRateBoxes); ++i)
     g_nSearchRates[i] = IsDlgButtonChecked(kRateBoxes[i]) ? 1 : 0;
   g_nSearchPort = GetComboSel(IDC_PORT) + 1;
+  KeepOneRateOnRawLine();
   unsigned generation = 0;
   {
     std::lock_guard<std::mutex> lock(g_searchMutex);
@@ -75,6 +79,17 @@ void CConsoleDlg::StartSearch() {
     if (previous.joinable()) previous.join();
     SearchThreadProc(this, generation);
   });
+}
+
+void CConsoleDlg::KeepOneRateOnRawLine() {
+  m_bOneRateOnly = false;
+  if (LineSetsBaud(PortPath(g_nSearchPort))) return;
+  const auto first = std::find(g_nSearchRates.begin(), g_nSearchRates.end(), 1);
+  if (first == g_nSearchRates.end() || std::count(first, g_nSearchRates.end(), 1) == 1) return;
+  std::fill(first + 1, g_nSearchRates.end(), 0);
+  m_bOneRateOnly = true;
+  const int baud = kSearchRates[first - g_nSearchRates.begin()];
+  SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("正在搜索波特率%d", baud) + QString::fromUtf8(kOneRateNote));
 }
 
 void CConsoleDlg::StopSearch() {
@@ -155,9 +170,10 @@ bool CConsoleDlg::ProbeAddress(HPORT port, int address) {
 LRESULT CConsoleDlg::OnSearchProgress(WPARAM wParam, LPARAM) {
   if (wParam != g_nSearchGeneration) return 1;
   if (Is(g_strSearchProgress, kTextSearching))
-    SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("正在搜索波特率%d地址%d",
-                                                        g_nSearchBaud.load(),
-                                                        g_nSearchAddress.load()));
+    SetDlgItemText(IDC_SEARCH_RESULT,
+                   QString::asprintf("正在搜索波特率%d地址%d", g_nSearchBaud.load(),
+                                     g_nSearchAddress.load()) +
+                       (m_bOneRateOnly ? QString::fromUtf8(kOneRateNote) : QString()));
   if (GetDlgItemText(IDC_SEARCH) == QString::fromUtf8(kCaptionIdle))
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("已经停止搜索参数"));
   if (Is(g_strSearchResult, kTextSearchNotFound)) {
