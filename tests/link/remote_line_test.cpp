@@ -1,6 +1,11 @@
 // Remote lines against Debian's ser2net on the loopback address, its serial
 // side on the simulated controller's pty, and against servers that
 // misbehave on purpose. Each test starts and stops its own servers.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -225,6 +230,47 @@ TEST_F(RemoteLineTest, BaudChangeThenReadAtTheNewRate) {
 }
 
 // --- Faults -------------------------------------------------------------------------------
+
+// A listener whose accept queue one connection fills: the kernel drops
+// every further SYN, so a connect to it hangs until its time-out.
+class FullListener {
+ public:
+  FullListener() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_, 0) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+      port_ = ntohs(a.sin_port);
+      filler_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+  }
+  ~FullListener() {
+    close(filler_);
+    close(listener_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
+
+TEST(RemoteLineOpen, ConnectGivesUpAfterThreeSeconds) {
+  OpenFailures failures;
+  FullListener full;
+  ASSERT_NE(full.Port(), 0);
+  const auto start = Clock::now();
+  EXPECT_EQ(OpenDevice("tcp://127.0.0.1:" + std::to_string(full.Port()), kBaud), nullptr);
+  const auto took = Clock::now() - start;
+  EXPECT_EQ(failures.Last(), "无法连接 127.0.0.1:" + std::to_string(full.Port()) + "：Connection timed out");
+  EXPECT_GE(took, std::chrono::milliseconds(2900));
+  EXPECT_LT(took, std::chrono::seconds(10));
+}
 
 TEST(RemoteLineOpen, RefusedWithItsCause) {
   OpenFailures failures;
