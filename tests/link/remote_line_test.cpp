@@ -151,8 +151,10 @@ class ThroughSer2Net : public RemoteLineTest, public ::testing::WithParamInterfa
 
 TEST_P(ThroughSer2Net, SetAndReadIncludingIacBytesBothWays) {
   EXPECT_EQ(PortNetworkMarginMs(port_), 50u) << "loopback: the 50 ms floor";
-  // 0xFFFF: two IAC bytes in the request and in both replies.
-  for (uint16_t value : {uint16_t{0xFFFF}, uint16_t{12345}, uint16_t{0x00FF}}) {
+  // 0xFFFF: two IAC bytes in the request and in both replies; 0x0D0A: a
+  // CR LF, which Telnet outside binary mode would rewrite.
+  for (uint16_t value : {uint16_t{0xFFFF}, uint16_t{12345}, uint16_t{0x00FF}, uint16_t{0x0D0A},
+                         uint16_t{0x0D00}}) {
     const Outcome set = Talk(port_, BuildWriteRequest(1, REG_LINE_LENGTH, value), kWriteReplyLength);
     ASSERT_TRUE(set.accepted) << value << ": " << Counts(set);
     const Outcome read = Talk(port_, BuildReadRequest(1, REG_LINE_LENGTH, 1), ReadReplyLength(1));
