@@ -187,8 +187,9 @@ bool RemoteLine::Pump() {
   while (fd_ >= 0) {
     const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
     if (n > 0) {
+      // The kind may answer the server, and find it gone.
       kind_.receive(*this, buf.data(), static_cast<size_t>(n));
-      if (static_cast<size_t>(n) < buf.size()) return true;
+      if (static_cast<size_t>(n) < buf.size()) return fd_ >= 0;
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -93,11 +93,14 @@ class RemoteLine {
 template <typename Done>
 bool RemoteLine::AwaitReply(Done done, uint32_t ms) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
+  // A dropped connection has taken the kind's state with it: `done` may no
+  // longer look.
+  while (fd_ >= 0) {
+    if (done()) return true;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now()).count();
-    if (left <= 0 || fd_ < 0) return false;
-    if (PollIn(static_cast<uint32_t>(left)) && !Pump()) return false;
+    if (left <= 0) return false;
+    if (PollIn(static_cast<uint32_t>(left))) Pump();
   }
-  return true;
+  return false;
 }

@@ -206,6 +206,7 @@ void MisbehavingServer::Run() {
 
 // Until the client or the far end closes, or the server ends.
 void MisbehavingServer::Serve(int client) {
+  if (mode_ == Mode::Hangup) return;
   const int upstream = mode_ == Mode::Trickle ? ConnectLoopback(target_) : -1;
   if (mode_ == Mode::Trickle && upstream < 0) return;
   if (upstream >= 0) NoDelay(upstream);

@@ -49,10 +49,11 @@ class Ser2Net {
 // - Trickle: forwards to 127.0.0.1:target and back, one byte per write
 //   (every byte its own TCP segment);
 // - BaudRefuser: answers the com-port negotiation as an RFC 2217 server that
-//   can only run its line at 1200 baud.
+//   can only run its line at 1200 baud;
+// - Hangup: closes every connection as soon as it has taken it.
 class MisbehavingServer {
  public:
-  enum class Mode { Silent, Trickle, BaudRefuser };
+  enum class Mode { Silent, Trickle, BaudRefuser, Hangup };
   explicit MisbehavingServer(Mode mode, int target = 0);
   ~MisbehavingServer();
   MisbehavingServer(const MisbehavingServer&) = delete;

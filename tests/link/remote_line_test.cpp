@@ -278,6 +278,7 @@ TEST(RemoteLineOpen, RefusedWithItsCause) {
   OpenFailures failures;
   MisbehavingServer silent(Mode::Silent);
   MisbehavingServer refuser(Mode::BaudRefuser);
+  MisbehavingServer hangup(Mode::Hangup);
   const int nobody = FreeLoopbackPort();
   const std::string nobodyAt = "无法连接 127.0.0.1:" + std::to_string(nobody) + "：";
   const struct {
@@ -288,6 +289,9 @@ TEST(RemoteLineOpen, RefusedWithItsCause) {
       {"rfc2217://127.0.0.1:" + std::to_string(nobody), nobodyAt + "Connection refused"},
       {refuser.Path("rfc2217"),
        "无法连接 127.0.0.1:" + std::to_string(refuser.Port()) + "：服务器不接受波特率9600（回复1200）"},
+      // Turned away at every try: the open gives up within its 3 s.
+      {hangup.Path("rfc2217"),
+       "无法连接 127.0.0.1:" + std::to_string(hangup.Port()) + "：服务器断开了连接"},
       {silent.Path("rfc2217"),
        "无法连接 127.0.0.1:" + std::to_string(silent.Port()) + "：服务器没有回应串口设置（RFC 2217）"},
   };
