@@ -220,8 +220,10 @@ void MisbehavingServer::Serve(int client) {
       const ssize_t n = recv(p[i].fd, buf, sizeof buf, 0);
       if (n <= 0) {
         open = false;
+      } else if (mode_ == Mode::Trickle && i == 1) {
+        open = send(upstream, buf, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
       } else if (mode_ == Mode::Trickle) {
-        open = Trickle(i == 1 ? upstream : client, buf, n);
+        open = Trickle(client, buf, n);
       } else if (mode_ == Mode::BaudRefuser && !answered) {
         answered = true;
         send(client, kRefusingReply.data(), kRefusingReply.size(), MSG_NOSIGNAL);

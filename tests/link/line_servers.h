@@ -46,8 +46,10 @@ class Ser2Net {
 
 // A server on a free port that serves one connection at a time:
 // - Silent: accepts and reads, never answers;
-// - Trickle: forwards to 127.0.0.1:target and back, one byte per write
-//   (every byte its own TCP segment);
+// - Trickle: forwards to 127.0.0.1:target and back; what comes back goes
+//   one byte per write (every byte its own TCP segment). Requests go on
+//   whole: split, their bytes would reach the serial line with gaps that
+//   end an RTU frame, which no client can mend;
 // - BaudRefuser: answers the com-port negotiation as an RFC 2217 server that
 //   can only run its line at 1200 baud;
 // - Hangup: closes every connection as soon as it has taken it.

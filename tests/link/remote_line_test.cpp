@@ -113,7 +113,7 @@ class RemoteLineTest : public ::testing::Test {
 struct LineCase {
   const char* name;
   bool rfc2217;
-  bool trickle;  // through a proxy that sends every byte in a segment of its own
+  bool trickle;  // through a proxy that sends every reply byte in a segment of its own
 };
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
