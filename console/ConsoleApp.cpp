@@ -7,6 +7,7 @@
 
 #include "AppInfo.h"
 #include "ConsoleDlg.h"
+#include "SignalEnd.h"
 #include "Trace.h"
 #include "pty_server.h"
 #include "serial_port.h"
@@ -20,6 +21,8 @@ bool CConsoleApp::InitInstance() {
 
   CConsoleDlg dlg;
   m_pMainWnd = &dlg;
+  // Ctrl+C, kill and a hang-up close the window as its close box does.
+  CSignalEnd signalEnd(dlg);
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return false;

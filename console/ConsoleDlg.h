@@ -180,7 +180,8 @@ class CConsoleDlg : public CDialog {
   // mode) as one family; `radio` names the row of its table.
   void WriteRadio(int radio);
   int& RadioMember(int firstRadio);
-  // Writes six typed clock fields as the BCD clock at `reg`.
+  // Writes six typed clock fields as the BCD clock at `reg`; false when the
+  // reply is refused or a field does not fit its digits (nothing is sent).
   bool WriteDeviceClock(const CCommandPort& port, uint16_t reg, const QString (&fields)[6]);
   // The six fields of a clock read back, with "%X", into `ids`.
   void ShowBcdClock(const int (&ids)[6], const BcdClock& clock);

@@ -141,7 +141,9 @@ bool CConsoleDlg::WriteDeviceClock(const CCommandPort& port, uint16_t reg,
                           &clock.hour, &clock.minute, &clock.second};
   for (int i = 0; i < 6; ++i) *values[i] = AtoiText(fields[i]);
   uint8_t bytes[2 * kClockRegisters];
-  EncodeClock(clock, bytes);
+  // A field beyond its digits (a year of five, a month of three) is refused
+  // as a failed write, and nothing is sent.
+  if (!EncodeClock(clock, bytes)) return false;
   uint8_t reply[kWriteReplyLength];
   return port.Exchange(BuildWriteMultipleRequest(port.Address(), reg, kClockRegisters, bytes),
                        reply, kWriteReplyLength);

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "port_lock.h"
+
 namespace {
 
 std::mutex g_sinkMutex;
@@ -43,11 +45,15 @@ void InstallTrace(TraceSink sink) {
   SetOpenFailureHook([](const std::string& device, const std::string& why) {
     TraceNote(device + " not opened: " + why);
   });
+  SetLockNoteHook([](const std::string& device, const std::string& note) {
+    TraceNote(device + ' ' + note);
+  });
 }
 
 void RemoveTrace() {
   SetTraceHook({});
   SetOpenFailureHook({});
+  SetLockNoteHook({});
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   g_sink = {};
 }

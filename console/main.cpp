@@ -11,6 +11,7 @@
 #include "CommandLine.h"
 #include "ConsoleApp.h"
 #include "DisplayCheck.h"
+#include "SignalEnd.h"
 #include "Translations.h"
 
 int main(int argc, char* argv[]) {
@@ -22,6 +23,8 @@ int main(int argc, char* argv[]) {
   std::fputs(commandLine.output.c_str(), stdout);
   std::fputs(commandLine.error.c_str(), stderr);
   if (!commandLine.run) return commandLine.exitCode;
+  // From here on a signal ends the program through its window (SignalEnd.h).
+  CSignalEnd::CatchSignals();
 
   const EnvironmentReader env = [](const char* name) { return qgetenv(name); };
   const std::string missing = MissingDisplay(arguments, env);

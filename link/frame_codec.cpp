@@ -184,21 +184,29 @@ uint16_t HundredthsWord(double value) {
 
 double FromHundredths(uint16_t raw) { return raw * 0.01; }
 
-uint8_t ToBcd(int value) {
-  return static_cast<uint8_t>((value / 10) * 16 + value % 10);
+std::optional<uint8_t> ToBcd(int value) {
+  if (value < 0 || value > 99) return std::nullopt;
+  return static_cast<uint8_t>((value / 10) << 4 | value % 10);
 }
 
 int FromBcd(uint8_t bcd) { return (bcd >> 4) * 10 + (bcd & 0x0F); }
 
-void EncodeClock(const ClockFields& clock, uint8_t out[8]) {
-  out[0] = static_cast<uint8_t>((clock.year / 1000) * 16 + (clock.year / 100) % 10);
-  out[1] = ToBcd(clock.year % 100);
-  out[2] = ToBcd(clock.month);
-  out[3] = ToBcd(clock.day);
-  out[4] = ToBcd(clock.hour);
-  out[5] = ToBcd(clock.minute);
-  out[6] = 0;  // reserved
-  out[7] = ToBcd(clock.second);
+bool EncodeClock(const ClockFields& clock, uint8_t out[8]) {
+  // The year's four digits go into two bytes; a field beyond its width is
+  // refused whole, never cut to its last digits.
+  const bool yearFits = clock.year >= 0 && clock.year <= 9999;
+  const std::optional<uint8_t> bytes[7] = {
+      yearFits ? ToBcd(clock.year / 100) : std::nullopt,
+      yearFits ? ToBcd(clock.year % 100) : std::nullopt,
+      ToBcd(clock.month), ToBcd(clock.day), ToBcd(clock.hour), ToBcd(clock.minute),
+      ToBcd(clock.second)};
+  for (const std::optional<uint8_t>& byte : bytes)
+    if (!byte) return false;
+  // [year hi][year lo][month][day][hour][minute][reserved 0][second]
+  for (int i = 0; i < 6; ++i) out[i] = *bytes[i];
+  out[6] = 0;
+  out[7] = *bytes[6];
+  return true;
 }
 
 ClockFields DecodeClock(const uint8_t in[8]) {

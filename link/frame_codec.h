@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // The longest reply is 247 bytes (24 log entries); requests are at most 17.
 constexpr size_t kMaxFrameBytes = 256;
@@ -61,8 +62,9 @@ double FromHundredths(uint16_t raw);
 // eight bits. So 700 gives 0x1170 and -1.5 gives 0x006A.
 uint16_t HundredthsWord(double value);
 
-// Two decimal digits in one byte (45 -> 0x45), and back.
-uint8_t ToBcd(int value);
+// Two decimal digits in one byte (45 -> 0x45), and back. ToBcd takes 0 to
+// 99 and refuses anything else.
+std::optional<uint8_t> ToBcd(int value);
 int FromBcd(uint8_t bcd);
 
 // The controller's clock: eight BCD bytes
@@ -70,5 +72,7 @@ int FromBcd(uint8_t bcd);
 struct ClockFields {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
-void EncodeClock(const ClockFields& clock, uint8_t out[8]);
+// False, with nothing written, when a field does not fit its digits: the
+// year 0 to 9999, the others 0 to 99 (no check that the date exists).
+bool EncodeClock(const ClockFields& clock, uint8_t out[8]);
 ClockFields DecodeClock(const uint8_t in[8]);

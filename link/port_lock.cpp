@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -48,8 +49,26 @@ struct LockInfo {
   ino_t ino = 0;
 };
 
+LockNoteHook& NoteHook() {
+  static LockNoteHook hook;
+  return hook;
+}
+
+// The highest PID this system hands out (the kernel's pid_max; its largest
+// possible value when that cannot be read).
+long long PidMax() {
+  static const long long max = [] {
+    long long value = 0;
+    std::ifstream("/proc/sys/kernel/pid_max") >> value;
+    return value > 0 ? value : 4194304LL;
+  }();
+  return max;
+}
+
 // "   1234\n" as the convention writes it; older programs wrote the PID as a
-// 4-byte binary int. 0 when the text is neither.
+// 4-byte binary int, which is taken for one only when it is a PID this
+// system can have (1 to pid_max): four bytes of text such as "LOCK" read as
+// an int are far beyond it. 0 when the content is neither.
 pid_t ParsePid(const char* text, size_t len) {
   size_t i = 0;
   while (i < len && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -62,7 +81,7 @@ pid_t ParsePid(const char* text, size_t len) {
   if (len == sizeof(int32_t)) {
     int32_t binary = 0;
     std::memcpy(&binary, text, sizeof binary);
-    if (binary > 0) return binary;
+    if (binary > 0 && binary <= PidMax()) return binary;
   }
   return 0;
 }
@@ -106,6 +125,14 @@ bool RemoveStale(const std::string& path, const LockInfo& seen) {
   return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
+// One lock looked at, a stale one removed if we may: what is there after.
+LockInfo Settle(const std::string& path) {
+  const LockInfo info = Inspect(path);
+  if (info.state != State::Stale) return info;
+  if (RemoveStale(path, info)) return LockInfo{};
+  return Inspect(path);  // changed meanwhile, or not ours to remove
+}
+
 // Folders we can look into, each reached once.
 std::vector<std::string> UsableFolders() {
   std::vector<std::string> usable;
@@ -139,6 +166,8 @@ std::vector<std::string> LockNames(const std::string& devicePath) {
 
 std::string Describe(const std::string& path, const LockInfo& info) {
   if (info.state == State::Live) return "locked by process " + std::to_string(info.pid) + " (" + path + ")";
+  if (info.state == State::Stale)
+    return "stale lock file " + path + " of ended process " + std::to_string(info.pid);
   return "lock file " + path + " cannot be read as a PID";
 }
 
@@ -156,6 +185,16 @@ std::vector<std::string> LockFolders() {
 
 void ResetLockFolders() { SetLockFolders(kDefaultFolders); }
 
+void SetLockNoteHook(LockNoteHook hook) {
+  std::lock_guard<std::mutex> lock(LockMutex());
+  NoteHook() = std::move(hook);
+}
+
+LockNoteHook LockNoteHookNow() {
+  std::lock_guard<std::mutex> lock(LockMutex());
+  return NoteHook();
+}
+
 std::string LockFileName(const std::string& devicePath) {
   const std::string name = BaseName(devicePath);
   return name.empty() ? std::string() : "LCK.." + name;
@@ -163,32 +202,58 @@ std::string LockFileName(const std::string& devicePath) {
 
 bool PortLock::Acquire(const std::string& devicePath) {
   Release();
+  std::string note;
+  const bool taken = TakeOver(devicePath, note);
+  // Told outside the lock: the hook may well take locks of its own.
+  if (taken && !note.empty()) {
+    const LockNoteHook hook = LockNoteHookNow();
+    if (hook) hook(devicePath, note);
+  }
+  return taken;
+}
+
+// A stale lock we may not remove (another user's, in a sticky folder) stays
+// where it is and stops no one: its owner has ended. Our own lock cannot go
+// under its name then, so the folder takes none of ours, as a folder we may
+// not write to; flock and TIOCEXCL still keep the line ours. `note` says so.
+bool PortLock::TakeOver(const std::string& devicePath, std::string& note) {
   std::lock_guard<std::mutex> lock(LockMutex());
   refusal_.clear();
   const std::vector<std::string> names = LockNames(devicePath);
   if (names.front().empty()) return true;  // nothing to name a lock by
   const std::vector<std::string> folders = UsableFolders();
+  std::string kept;  // the stale locks that stay
+  const auto keep = [&kept](const std::string& path, const LockInfo& info) {
+    if (kept.find(path) == std::string::npos) kept += (kept.empty() ? "" : ", ") + Describe(path, info);
+  };
   for (const std::string& folder : folders) {
     for (const std::string& name : names) {
       const std::string path = folder + '/' + name;
-      LockInfo info = Inspect(path);
-      if (info.state == State::Stale && !RemoveStale(path, info)) info = Inspect(path);
-      // A stale lock we may not remove (another user's, in a sticky folder)
-      // stays, and stops no one.
+      const LockInfo info = Settle(path);
       if (info.state == State::Live || info.state == State::Unreadable) {
         refusal_ = Describe(path, info);
         return false;
       }
+      if (info.state == State::Stale) keep(path, info);
     }
   }
   for (const std::string& folder : folders) {
-    if (Write(folder, names.front())) return true;
-    if (errno == EEXIST) {  // someone took it between our look and now
-      refusal_ = "lock file " + folder + '/' + names.front() + " appeared meanwhile";
-      return false;
+    if (Write(folder, names.front())) break;
+    if (errno != EEXIST) continue;
+    const std::string path = folder + '/' + names.front();
+    const LockInfo now = Inspect(path);
+    if (now.state == State::Stale) {  // one we may not remove
+      keep(path, now);
+      continue;
     }
+    refusal_ = "lock file " + path + " appeared meanwhile";
+    return false;
   }
-  return true;  // no folder takes our file: the line is still ours
+  if (!kept.empty())
+    note = kept + " cannot be removed; " +
+           (path_.empty() ? std::string("going on without a lock file of our own")
+                          : "our lock is " + path_);
+  return true;  // also when no folder takes our file: the line is still ours
 }
 
 bool PortLock::Write(const std::string& folder, const std::string& name) {

@@ -1,6 +1,9 @@
 // The serial lock-file convention of Linux terminal programs: a file
 // LCK..<device name> in the lock folder (/run/lock, /var/lock) holds the PID
-// of the program that has the line, as ten right-aligned digits and a newline.
+// of the program that has the line, as ten right-aligned digits and a newline
+// (any run of digits between blanks is read), or from older programs as a
+// 4-byte binary int, taken for a PID only from 1 to the kernel's pid_max.
+// A lock whose PID runs is honoured; one whose process has ended is stale.
 //
 // The lock folder is shared by every user, so nothing in it is trusted: our
 // lock is created with O_EXCL (a link planted under its name is never
@@ -11,6 +14,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,13 @@
 void SetLockFolders(std::vector<std::string> folders);
 std::vector<std::string> LockFolders();
 void ResetLockFolders();
+
+// Told, after an Acquire that took the line, what it had to let stand: a
+// stale lock it may not remove (device path, a few words), for the trace.
+// Called on the acquiring thread; an empty function removes it.
+using LockNoteHook = std::function<void(const std::string& device, const std::string& note)>;
+void SetLockNoteHook(LockNoteHook hook);
+LockNoteHook LockNoteHookNow();
 
 class PortLock {
  public:
@@ -31,9 +42,12 @@ class PortLock {
   // Looks for a lock on `devicePath` (under its own name and, for a link such
   // as /dev/serial/by-id/..., the name of the device it leads to) in every
   // lock folder. False when a live process holds one, or when one cannot be
-  // read as a PID (a link, an empty or garbled file: someone's, so not ours
-  // to judge). Otherwise stale locks are taken over and ours is written,
-  // and the result is true, also when no folder would take our file.
+  // read as a PID (a link, an empty or garbled file, four bytes that are no
+  // PID of this system: someone's, so not ours to judge). Otherwise stale
+  // locks (their process has ended) are removed and ours is written, and the
+  // result is true, also when no folder would take our file: a stale lock we
+  // may not remove (another user's in a sticky folder) keeps its folder from
+  // taking ours, as an unwritable folder would, and the note hook says so.
   bool Acquire(const std::string& devicePath);
 
   // Removes our lock file if it is still ours. Safe to call twice.
@@ -45,6 +59,7 @@ class PortLock {
   const std::string& Refusal() const { return refusal_; }
 
  private:
+  bool TakeOver(const std::string& devicePath, std::string& note);
   bool Write(const std::string& folder, const std::string& name);
 
   std::string path_;

@@ -1,5 +1,6 @@
 #include "device_clock.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace sim {
@@ -33,7 +34,10 @@ ClockFields DeviceClock::At(int64_t deltaSeconds) const {
   return c;
 }
 
-void DeviceClock::Encode(uint8_t out[8]) const { EncodeClock(Now(), out); }
+void DeviceClock::Encode(uint8_t out[8]) const {
+  // Past the year 9999 (a clock set to its end and left running) all zero.
+  if (!EncodeClock(Now(), out)) std::fill(out, out + 8, uint8_t{0});
+}
 
 bool DeviceClock::IsValid(const uint8_t in[8]) {
   for (int i = 0; i < 8; ++i) {

@@ -224,7 +224,7 @@ void DeviceModel::ApplyLineSettings() {
 
 void DeviceModel::RecordAlarm(const ClockFields& when, uint16_t type,
                               uint16_t lengthHundredths) {
-  uint8_t clock[8];
+  uint8_t clock[8] = {};  // all zero for a time past the year 9999
   EncodeClock(when, clock);
   LogEntry e{};
   std::copy(clock, clock + 6, e.clock);

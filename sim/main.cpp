@@ -1,5 +1,6 @@
 // qd7420-sim: the simulated controller on a pseudo-terminal, for demos and
-// manual tests. Prints the device path first, serves until SIGINT/SIGTERM.
+// manual tests. Prints the device path first, serves until SIGINT, SIGTERM or
+// SIGHUP (the terminal closed), then closes its pty; it owns nothing else.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "command_input.h"
 #include "command_interpreter.h"
 #include "command_line.h"
 #include "pty_server.h"
@@ -24,20 +26,18 @@ bool StdinTakesCommands() {
   return isatty(STDIN_FILENO) || (fstat(STDIN_FILENO, &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
-// Runs each complete line of `pending` through the interpreter.
-void RunLines(std::string& pending, sim::CommandInterpreter& commands) {
-  for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
-    const std::string line = pending.substr(0, eol);
-    pending.erase(0, eol + 1);
-    std::printf("%s\n", commands.Execute(line).c_str());
-    std::fflush(stdout);
-  }
-}
-
 // Waits for a stop signal, meanwhile serving commands from stdin.
 void ServeUntilSignalled(int signals, sim::CommandInterpreter& commands) {
   bool readStdin = StdinTakesCommands();
-  std::string pending;
+  sim::CommandInput input(
+      [&commands](const std::string& line) {
+        std::printf("%s\n", commands.Execute(line).c_str());
+        std::fflush(stdout);
+      },
+      [] {
+        std::fprintf(stderr, "qd7420-sim: a command line longer than %zu bytes was dropped\n",
+                     sim::kMaxCommandLine);
+      });
   for (;;) {
     pollfd fds[2] = {{signals, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     if (poll(fds, readStdin ? 2 : 1, -1) < 0) {
@@ -50,14 +50,13 @@ void ServeUntilSignalled(int signals, sim::CommandInterpreter& commands) {
       return;
     }
     if (!readStdin || fds[1].revents == 0) continue;
-    char buf[256];
+    char buf[4096];
     const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
     if (n <= 0) {
       readStdin = false;  // end of input: keep serving
       continue;
     }
-    pending.append(buf, static_cast<size_t>(n));
-    RunLines(pending, commands);
+    input.Feed(buf, static_cast<size_t>(n));
   }
 }
 
@@ -79,6 +78,7 @@ int main(int argc, char* argv[]) {
   sigemptyset(&stop);
   sigaddset(&stop, SIGINT);
   sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   const int signals = signalfd(-1, &stop, SFD_CLOEXEC);
 

@@ -264,6 +264,42 @@ TEST_F(AdminTest, HiddenClockButtonsReadAndWriteTheSecondClock) {
   EXPECT_TRUE(m_messages.shown.empty());
 }
 
+// A typed field beyond its digits would go out wrapped (100 as 0xA0, an
+// int overflow for 9999999999): "设置失败" instead, and nothing on the line.
+TEST_F(AdminTest, HiddenClockWriteRefusesAFieldBeyondItsDigits) {
+  struct Case {
+    int field;
+    const char* text;
+  };
+  const Case cases[] = {{0, "10000"}, {0, "-1"}, {0, "9999999999"}, {1, "100"},
+                        {2, "-1"},    {3, "100"}, {4, "9999999999"}, {5, "100"}};
+  RunWindow([&](CConsoleDlg& dlg) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.field) + " = " + c.text);
+      const char* const fields[6] = {"2015", "9", "7", "8", "5", "3"};
+      for (int i = 0; i < 6; ++i)
+        dlg.SetDlgItemText(kClockEdits[i], QString::fromUtf8(i == c.field ? c.text : fields[i]));
+      m_server.ClearRequests();
+      m_messages.shown.clear();
+      Click(dlg, IDC_WRITE_CLOCK);
+      ASSERT_EQ(m_messages.shown.size(), 1u);
+      EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("设置失败"));
+      EXPECT_TRUE(Frames().empty());
+      EXPECT_EQ(PortHandle, nullptr);
+    }
+    // The widest values that fit go out as their digits.
+    const char* const widest[6] = {"9999", "99", "99", "99", "99", "99"};
+    for (int i = 0; i < 6; ++i) dlg.SetDlgItemText(kClockEdits[i], QString::fromUtf8(widest[i]));
+    m_server.ClearRequests();
+    m_messages.shown.clear();
+    Click(dlg, IDC_WRITE_CLOCK);
+    const std::vector<Bytes> frames = Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(Bytes(frames[0].begin() + 7, frames[0].begin() + 15),
+              (Bytes{0x99, 0x99, 0x99, 0x99, 0x99, 0x99, 0x00, 0x99}));
+  });
+}
+
 // The buzzer and display-mode radios: each click one write; a refused one
 // says so (the buzzer) or not (the display mode), and the member goes to the
 // other radio, which the radios show at the next copy of the members to the

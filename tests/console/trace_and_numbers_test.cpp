@@ -8,6 +8,7 @@
 
 #include "TextNumbers.h"
 #include "Trace.h"
+#include "port_lock.h"
 #include "serial_port.h"
 
 namespace {
@@ -76,6 +77,22 @@ TEST(Trace, SaysWhyAPortWasNotOpened) {
   const std::string said = "/dev/qd7420-no-such-port not opened: ";
   EXPECT_EQ(lines[0].substr(13, said.size()), said);
   EXPECT_GT(lines[0].size(), 13 + said.size()) << "and why (the system's words for ENOENT)";
+}
+
+// An open that had to leave another user's stale lock in place says so in
+// one line; without the trace nobody is told.
+TEST(Trace, SaysWhenAStaleLockStays) {
+  std::vector<std::string> lines;
+  InstallTrace([&](const std::string& line) { lines.push_back(line); });
+  const std::string note =
+      "stale lock file /run/lock/LCK..ttyUSB0 of ended process 4242 cannot be removed; "
+      "going on without a lock file of our own";
+  ASSERT_TRUE(LockNoteHookNow());
+  LockNoteHookNow()("/dev/ttyUSB0", note);
+  RemoveTrace();
+  EXPECT_FALSE(LockNoteHookNow());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(13), "/dev/ttyUSB0 " + note);
 }
 
 TEST(TextNumbers, LeadingIntegerPrefix) {

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "registers.h"
@@ -239,6 +243,50 @@ TEST(Encodings, ClockBothWays) {
   EXPECT_EQ(back.second, 58);
   EXPECT_EQ(ToBcd(45), 0x45);
   EXPECT_EQ(FromBcd(0x45), 45);
+}
+
+// Each field takes the digits of its width and refuses, never wraps, a value
+// beyond it: 100 would otherwise go out as 0xA0, 10000 as year 0000 and a
+// saturated 9999999999 as bytes of an overflowed int.
+TEST(Encodings, ClockFieldsBeyondTheirDigitsAreRefused) {
+  struct Case {
+    int field;  // 0 year .. 5 second
+    int value;
+    bool fits;
+    uint8_t hi = 0, lo = 0;  // the field's bytes when it fits (lo only, but the year)
+  };
+  const Case cases[] = {
+      {0, 9999, true, 0x99, 0x99}, {0, 10000, false}, {0, -1, false}, {0, 0, true, 0x00, 0x00},
+      {0, INT_MAX, false},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (int field = 1; field < 6; ++field) {
+    all.push_back({field, 99, true, 0, 0x99});
+    all.push_back({field, 100, false});
+    all.push_back({field, -1, false});
+    all.push_back({field, INT_MAX, false});
+  }
+  const int kWireByte[6] = {1, 2, 3, 4, 5, 7};
+  for (const Case& c : all) {
+    SCOPED_TRACE("field " + std::to_string(c.field) + " = " + std::to_string(c.value));
+    ClockFields clock{2026, 12, 7, 21, 5, 9};
+    int* const fields[6] = {&clock.year, &clock.month,  &clock.day,
+                            &clock.hour, &clock.minute, &clock.second};
+    *fields[c.field] = c.value;
+    uint8_t wire[8];
+    std::fill(std::begin(wire), std::end(wire), uint8_t{0xEE});
+    ASSERT_EQ(EncodeClock(clock, wire), c.fits);
+    if (!c.fits) {
+      EXPECT_EQ(Bytes(wire, wire + 8), Bytes(8, 0xEE)) << "a refused clock wrote bytes";
+      continue;
+    }
+    EXPECT_EQ(wire[kWireByte[c.field]], c.lo);
+    if (c.field == 0) {
+      EXPECT_EQ(wire[0], c.hi);
+    }
+  }
+  EXPECT_EQ(ToBcd(100), std::nullopt);
+  EXPECT_EQ(ToBcd(-1), std::nullopt);
 }
 
 }  // namespace

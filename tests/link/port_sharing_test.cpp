@@ -3,6 +3,7 @@
 // real pseudo-terminals and a lock folder of the test's own.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -227,6 +228,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ForeignLock{"LiveBinary", [] { return BinaryPid(getppid()); }, true},
                       ForeignLock{"LiveNoPadding", [] { return std::to_string(getppid()); }, true},
                       ForeignLock{"Garbled", [] { return std::string("modem\n"); }, true},
+                      // Four bytes of text, not a binary PID: as an int far
+                      // beyond any PID the kernel hands out.
+                      ForeignLock{"FourLetters", [] { return std::string("LOCK"); }, true},
+                      ForeignLock{"StaleBinary", [] { return BinaryPid(DeadPid()); }, false},
                       ForeignLock{"Empty", [] { return std::string(); }, true},
                       ForeignLock{"Stale", [] { return PidText(DeadPid()); }, false},
                       ForeignLock{"StaleOurPid", [] { return PidText(getpid()); }, false}),
@@ -292,5 +297,97 @@ TEST_F(PortSharingTest, NeverRemovesALockThatIsNotOurs) {
   ClosePort();
   EXPECT_EQ(Read(LockPath()), PidText(getppid()));
 }
+
+// Two ordinary users: one whose console left a lock behind, one who opens
+// the line after it. No accounts are needed for either.
+constexpr uid_t kLockOwner = 65533;
+constexpr uid_t kOpener = 65534;
+
+struct StickyLock {
+  const char* name;
+  uid_t owner;
+  bool live;      // the PID in it names a running process
+  bool opens;
+  bool note;      // the trace is told that the lock stays
+  bool lockOfOurs;
+};
+
+void PrintTo(const StickyLock& lock, std::ostream* os) { *os << lock.name; }
+
+class StickyFolderTest : public PortSharingTest, public ::testing::WithParamInterface<StickyLock> {
+ protected:
+  // The open as kOpener in a child process: "opened" or "refused", the
+  // count of notes, the last note.
+  std::string OpenAsOrdinaryUser() {
+    int report[2];
+    if (pipe(report) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+      close(report[0]);
+      if (setgroups(0, nullptr) != 0 || setgid(kOpener) != 0 || setuid(kOpener) != 0) _exit(3);
+      int notes = 0;
+      std::string last;
+      SetLockNoteHook([&](const std::string&, const std::string& note) {
+        ++notes;
+        last = note;
+      });
+      HPORT port = OpenDevice(pty_.Path(), 9600);
+      // Whether the child wrote a lock of its own while it has the line.
+      const bool ours = port != nullptr && Read(LockPath()) == PidText(getpid());
+      const std::string line = std::string(port ? "opened " : "refused ") + std::to_string(notes) +
+                               ' ' + last + " | " + why_ + (ours ? " ours" : "");
+      (void)!write(report[1], line.data(), line.size());
+      CloseDevice(port);
+      _exit(0);
+    }
+    close(report[1]);
+    std::string text;
+    char chunk[512];
+    for (ssize_t n; (n = read(report[0], chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+    close(report[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
+    return text;
+  }
+};
+
+// /run/lock is sticky: a stale lock of another user's cannot be removed by
+// an ordinary user. It must not lock that user out (flock and TIOCEXCL
+// still hold the line); one of that user's that is live still does.
+TEST_P(StickyFolderTest, AnotherUsersStaleLockLocksNoOneOut) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root: the open runs as an ordinary user, the lock belongs to another";
+  const StickyLock& c = GetParam();
+  ASSERT_EQ(chmod(folder_.c_str(), 01777), 0);
+  ASSERT_EQ(chmod(pty_.Path().c_str(), 0666), 0);  // the line is the opener's to use
+  const std::string content = PidText(c.live ? getpid() : DeadPid());
+  Write(LockPath(), content);
+  ASSERT_EQ(chown(LockPath().c_str(), c.owner, c.owner), 0);
+
+  const std::string report = OpenAsOrdinaryUser();
+  SCOPED_TRACE(report);
+  EXPECT_EQ(report.rfind(c.opens ? "opened " : "refused ", 0), 0u);
+  EXPECT_EQ(report.find(c.opens ? "opened 1 " : "refused 1 ") == 0, c.note);
+  if (c.note) {
+    EXPECT_NE(report.find("stale lock file " + LockPath() + " of ended process"), std::string::npos);
+    EXPECT_NE(report.find("going on without a lock file of our own"), std::string::npos);
+  }
+  if (c.owner != kOpener) {
+    EXPECT_EQ(Read(LockPath()), content) << "another user's lock was touched";
+  } else {
+    EXPECT_FALSE(Exists(LockPath())) << "our own stale lock stayed, or ours was left behind";
+  }
+  EXPECT_EQ(report.find(" ours") != std::string::npos, c.lockOfOurs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, StickyFolderTest,
+    ::testing::Values(
+        //         name                owner       live   opens  note   lock of ours
+        StickyLock{"OthersStale",      kLockOwner, false, true,  true,  false},
+        StickyLock{"OthersLive",       kLockOwner, true,  false, false, false},
+        StickyLock{"OwnStale",         kOpener,    false, true,  false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

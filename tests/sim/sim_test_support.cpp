@@ -40,7 +40,7 @@ Frame WriteFloat(uint8_t address, uint16_t reg, float value) {
 }
 
 Frame WriteClock(uint8_t address, uint16_t reg, const ClockFields& clock) {
-  uint8_t data[8];
+  uint8_t data[8] = {};
   EncodeClock(clock, data);
   return BuildWriteMultipleRequest(address, reg, 4, data);
 }
