@@ -6,12 +6,14 @@
 #                                              the exchange under random faults
 #   bench/run.sh open [--processes N] [--iterations N]
 #                                              what an open pays to keep the line ours
+#   bench/run.sh remote [--rounds N]           a line through ser2net against the pty
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=bench_roundtrip
 case "${1:-}" in
   soak) target=bench_soak; shift ;;
   open) target=bench_open; shift ;;
+  remote) target=bench_remote; shift ;;
 esac
 dir=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQD_BUILD_BENCH=ON \

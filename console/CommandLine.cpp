@@ -12,6 +12,7 @@
 #include "SearchPlan.h"
 #include "command_line.h"
 #include "pty_server.h"
+#include "remote_line.h"
 
 namespace {
 
@@ -48,13 +49,15 @@ bool ToInt(const QString& text, int low, int high, int& out) {
   return true;
 }
 
-// "N=PATH", N from 1 to 9, PATH not empty.
+// "N=PATH", N from 1 to 9, PATH not empty; a PATH with "://" must be a
+// remote line the link knows (a typo there would otherwise be taken for a
+// device name and fail only at the first command).
 bool ParsePort(const QString& text, std::pair<int, std::string>& out) {
   const qsizetype equals = text.indexOf(QLatin1Char('='));
   if (equals < 0 || equals + 1 == text.size()) return false;
   if (!ToInt(text.left(equals), kFirstPort, kLastPort, out.first)) return false;
   out.second = text.mid(equals + 1).toStdString();
-  return true;
+  return out.second.find("://") == std::string::npos || IsRemotePath(out.second);
 }
 
 // "none", "broken" or "leak:METRES": the simulator's own scenario names and
@@ -157,7 +160,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                    QStringLiteral("Show the version and end."));
   const QCommandLineOption port(
       QStringLiteral("port"),
-      QStringLiteral("Com<N> (1 to 9) talks to the device <PATH>; repeatable. "
+      QStringLiteral("Com<N> (1 to 9) talks to the device <PATH>, or over the network "
+                     "to tcp://HOST:PORT (raw) or rfc2217://HOST:PORT; repeatable. "
                      "Without it ComN is /dev/ttyS<N-1>."),
       QStringLiteral("N=PATH"));
   const QCommandLineOption simulate(
@@ -215,7 +219,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 
   for (const QString& value : parser.values(port)) {
     std::pair<int, std::string> mapping;
-    if (!ParsePort(value, mapping)) return Failed("--port takes N=PATH with N from 1 to 9, not " + value);
+    if (!ParsePort(value, mapping)) return Failed("--port takes N=PATH with N from 1 to 9 and PATH a device, "
+                    "tcp://HOST:PORT or rfc2217://HOST:PORT, not " + value);
     result.ports.push_back(mapping);
   }
   result.simulate = parser.isSet(simulate);

@@ -132,6 +132,10 @@ class CConsoleDlg : public CDialog {
   static bool ProbeAddress(HPORT port, int address, const CSearchPlan& plan);
   // The plan of a search starting now, from the window's settings.
   std::shared_ptr<CSearchPlan> MakeSearchPlan() const;
+  // A raw TCP line cannot change its rate: the search tries the first ticked
+  // one only, and its status line says so when more were ticked.
+  void KeepOneRateOnRawLine();
+  bool m_bOneRateOnly = false;
   // --- Quick search and progress (ConsoleDlg_QuickSearch.cpp) ---
   void SetUpSearchMenu();
   void ShowSearchProgress();

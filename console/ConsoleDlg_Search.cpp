@@ -9,6 +9,7 @@
 // previous worker to end before its first probe.
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -21,6 +22,7 @@
 #include "exchange.h"
 #include "frame_codec.h"
 #include "registers.h"
+#include "remote_line.h"
 #include "resource.h"
 #include "PortRefusal.h"
 #include "serial_port.h"
@@ -33,6 +35,7 @@ static_assert(std::size(kSearchRates) == std::tuple_size<decltype(g_nSearchRates
 
 constexpr char kCaptionIdle[] = "搜索参数";
 constexpr char kCaptionSearching[] = "停止搜索";
+constexpr char kOneRateNote[] = "（TCP线路只试此波特率）";
 
 bool Is(const char* text, const char* expected) { return std::strcmp(text, expected) == 0; }
 
@@ -55,6 +58,7 @@ void CConsoleDlg::StartSearch() {
   for (size_t i = 0; i < std::size(kRateBoxes); ++i)
     g_nSearchRates[i] = IsDlgButtonChecked(kRateBoxes[i]) ? 1 : 0;
   g_nSearchPort = ReadConnection().port;
+  KeepOneRateOnRawLine();
   unsigned generation = 0;
   {
     std::lock_guard<std::mutex> lock(g_searchMutex);
@@ -76,6 +80,17 @@ void CConsoleDlg::StartSearch() {
         SearchThreadProc(this, generation, plan);
         plan->Finished();
       });
+}
+
+void CConsoleDlg::KeepOneRateOnRawLine() {
+  m_bOneRateOnly = false;
+  if (LineSetsBaud(PortPath(g_nSearchPort))) return;
+  const auto first = std::find(g_nSearchRates.begin(), g_nSearchRates.end(), 1);
+  if (first == g_nSearchRates.end() || std::count(first, g_nSearchRates.end(), 1) == 1) return;
+  std::fill(first + 1, g_nSearchRates.end(), 0);
+  m_bOneRateOnly = true;
+  const int baud = kSearchRates[first - g_nSearchRates.begin()];
+  SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("正在搜索波特率%d", baud) + QString::fromUtf8(kOneRateNote));
 }
 
 void CConsoleDlg::StopSearch() {
@@ -171,9 +186,10 @@ bool CConsoleDlg::ProbeAddress(HPORT port, int address, const CSearchPlan& plan)
 LRESULT CConsoleDlg::OnSearchProgress(WPARAM wParam, LPARAM) {
   if (wParam != g_nSearchGeneration) return 1;
   if (Is(g_strSearchProgress, kTextSearching))
-    SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("正在搜索波特率%d地址%d",
-                                                        g_nSearchBaud.load(),
-                                                        g_nSearchAddress.load()));
+    SetDlgItemText(IDC_SEARCH_RESULT,
+                   QString::asprintf("正在搜索波特率%d地址%d", g_nSearchBaud.load(),
+                                     g_nSearchAddress.load()) +
+                       (m_bOneRateOnly ? QString::fromUtf8(kOneRateNote) : QString()));
   if (GetDlgItemText(IDC_SEARCH) == QString::fromUtf8(kCaptionIdle))
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("已经停止搜索参数"));
   if (Is(g_strSearchResult, kTextSearchNotFound)) {

@@ -22,6 +22,7 @@ QString Format(OpenCause cause, const OpenFailure& failure) {
     case OpenCause::InUse: return HeldText(failure);
     case OpenCause::BadLockFile: return QString::fromUtf8(kTextBadLockFile);
     case OpenCause::Other: return QString::fromUtf8(kTextOpenError);
+    case OpenCause::Unreachable: return QStringLiteral("%2");  // "无法连接 HOST:PORT：..."
     case OpenCause::None: break;
   }
   return QString();

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "deadline.h"
+#include "remote_line.h"
 
 namespace {
 
@@ -56,17 +57,20 @@ uint64_t WireMs(int baud, size_t bytes) {
 // judged before its end); left on the line they would land at the front of
 // the next reply, spoil it, and its tail the one after, for as long as the
 // exchanges follow each other. A line that never falls silent is given the
-// reply's wire time and the reply margin, no more.
+// reply's wire time and the reply margin, no more. Over a network the rest
+// of a reply may still be on its way after a gap of the line's length: the
+// silence and the limit both take the network's margin as well.
 void SettleLine(HPORT port, size_t replyLen, bool bytesCame, uint32_t quietAfterNothingMs) {
   const int baud = PortBaud(port);
-  const Deadline limit(WireMs(baud, replyLen) + kReplyMarginMs);
+  const uint32_t networkMs = PortNetworkMarginMs(port);
+  const Deadline limit(WireMs(baud, replyLen) + kReplyMarginMs + networkMs);
   const uint64_t gapMs = baud > 0 ? (kFrameGapBits * 1000 + baud - 1) / baud : 0;
   for (;;) {
     PurgePort(port);
     const uint64_t left = limit.RemainingMs();
     if (left == 0) return;
-    const uint64_t quietMs =
-        std::max<uint64_t>(gapMs, bytesCame ? kQuietAfterBytesMs : quietAfterNothingMs);
+    const uint64_t quietMs = std::max<uint64_t>(
+        {gapMs, bytesCame ? kQuietAfterBytesMs : quietAfterNothingMs, bytesCame ? networkMs : 0});
     if (WaitForBytes(port, 1, static_cast<uint32_t>(std::min(quietMs, left))) == 0) return;
     bytesCame = true;
   }
@@ -128,14 +132,14 @@ void SetTraceHook(TraceHook hook) {
 }
 
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
-                      uint32_t timeoutMs) {
+                      uint32_t timeoutMs, uint32_t networkMs) {
   if (baud <= 0) return timeoutMs;
   // The controller takes the request as complete only after 3.5 characters
   // of silence, and only then begins its reply: at 1200 baud that is 29 ms
   // of the margin a slow line would otherwise lose.
   const uint64_t bits = uint64_t{kBitsPerByte} * (requestBytes + replyBytes) + kFrameGapBits;
   const uint64_t wireMs = (bits * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
-  const uint64_t needed = wireMs + kReplyMarginMs;
+  const uint64_t needed = wireMs + kReplyMarginMs + networkMs;
   return needed > timeoutMs ? static_cast<uint32_t>(std::min<uint64_t>(needed, UINT32_MAX))
                             : timeoutMs;
 }
@@ -190,7 +194,10 @@ ExchangeCounts Run(HPORT port, const Frame& request, uint8_t* reply, size_t repl
 ExchangeCounts ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
                                 size_t replyLen, uint32_t waitMs, uint32_t quietMs) {
   if (!CanExchange(port, request, reply, replyLen)) return {};
-  return Run(port, request, reply, replyLen, [waitMs](int) { return waitMs; }, quietMs, nullptr);
+  // Over a network the reply comes later by the connection's round trip.
+  const uint32_t networkMs = PortNetworkMarginMs(port);
+  return Run(port, request, reply, replyLen, [=](int) { return waitMs + networkMs; }, quietMs,
+             nullptr);
 }
 
 bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
@@ -198,7 +205,7 @@ bool Exchange(HPORT port, const Frame& request, uint8_t* reply, size_t replyLen,
   if (!CanExchange(port, request, reply, replyLen)) return false;
   if (!Pause(pauseMs, cancel)) return false;
   const auto wait = [&](int baud) {
-    return ReplyTimeout(baud, request.size, replyLen, timeoutMs);
+    return ReplyTimeout(baud, request.size, replyLen, timeoutMs, PortNetworkMarginMs(port));
   };
   return Run(port, request, reply, replyLen, wait, kQuietAfterNothingMs, cancel).accepted;
 }

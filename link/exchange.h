@@ -53,9 +53,10 @@ void SetTraceHook(TraceHook hook);
 
 // The reply wait actually used: the caller's time-out, but never less than the
 // wire time of request plus reply at `baud` (10 bits a byte), the 3.5
-// characters of silence that end the request, and 100 ms.
+// characters of silence that end the request, 100 ms, and on a remote line
+// the network's margin `networkMs` (PortNetworkMarginMs).
 uint32_t ReplyTimeout(int baud, size_t requestBytes, size_t replyBytes,
-                      uint32_t timeoutMs);
+                      uint32_t timeoutMs, uint32_t networkMs = 0);
 
 // The wait of a quick search probe: request and reply on the wire at `baud`
 // (10 bits a byte), then the controller's turnaround budget (from the

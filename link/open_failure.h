@@ -17,6 +17,7 @@ enum class OpenCause {
   InUse,         // another program has it; `pid` and `detail` (its name) when known
   BadLockFile,   // a lock file that names no process; `detail`: the file
   Other,         // anything else; `detail`: the system's message
+  Unreachable,   // a remote line's server not reached; `detail`: the whole sentence
 };
 
 struct OpenFailure {

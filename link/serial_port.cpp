@@ -32,6 +32,7 @@
 #include "port_lock.h"
 #include "open_watch.h"
 #include "port_users.h"
+#include "remote_line.h"
 
 namespace {
 
@@ -262,6 +263,7 @@ struct SerialPort {
   std::string device;
   PortLock lock;       // our LCK.. file while we hold the line
   bool gone = false;   // a hang-up or EIO was seen
+  std::unique_ptr<RemoteLine> remote;  // a line over the network: fd stays -1
   size_t rxStart = 0;  // first unread byte of rx
   size_t rxEnd = 0;    // one past the last
   std::array<uint8_t, kRxCapacity> rx;
@@ -314,12 +316,34 @@ struct SerialPort {
 
 HPORT PortHandle = nullptr;
 
+namespace {
+
+// A remote line takes no lock file and has no local owners to look for in
+// /proc: the server decides who may use it.
+HPORT OpenRemote(const std::string& path, int baud) {
+  auto port = std::make_unique<SerialPort>();
+  port->remote = RemoteLine::ForPath(path);
+  std::string why;
+  if (!port->remote->Open(baud, why))
+    return Refuse({OpenCause::Unreachable, path, why, 0, why});
+  port->baud = baud;
+  port->device = path;
+  return port.release();
+}
+
+}  // namespace
+
+uint32_t PortNetworkMarginMs(HPORT port) {
+  return port != nullptr && port->remote ? port->remote->MarginMs() : 0;
+}
+
 bool IsSupportedBaud(int baud) { return SpeedOf(baud) != B0; }
 
 HPORT OpenDevice(const std::string& path, int baud) {
   const speed_t speed = SpeedOf(baud);
   if (speed == B0) return Refuse({OpenCause::NoBaudRate, path, "", 0, "no baud rate chosen"});
   if (path.empty()) return Refuse({OpenCause::NoDevice, path, "", 0, "no device path"});
+  if (IsRemotePath(path)) return OpenRemote(path, baud);
   // A missing device is told before any lock file is touched for it.
   struct stat node {};
   if (stat(path.c_str(), &node) != 0) return Refuse(FromErrno(path, errno));
@@ -356,6 +380,10 @@ HPORT OpenDevice(const std::string& path, int baud) {
 
 void CloseDevice(HPORT port) {
   if (port == nullptr) return;
+  if (port->remote) {
+    delete port;  // and its connection
+    return;
+  }
   // Unsent output would hold close() for the driver's closing wait (up to
   // 30 s on a wedged adapter); every request has been answered or given up
   // by now. TIOCNXCL: a pty's slave outlives our close while its master is
@@ -396,6 +424,7 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
 }
 
 uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wakeFd) {
+  if (port != nullptr && port->remote) return port->remote->Wait(expected, timeoutMs, wakeFd);
   const Deadline deadline(timeoutMs);
   if (port == nullptr) {
     deadline.SleepUntil();
@@ -419,6 +448,7 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wak
 
 size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
   if (port == nullptr || data == nullptr) return 0;
+  if (port->remote) return port->remote->Write(data, len);
   const Deadline deadline(kWritePerByteMs * len + kWriteConstantMs);
   size_t done = 0;
   while (done < len) {
@@ -444,6 +474,7 @@ size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
 
 size_t ReadPort(HPORT port, uint8_t* data, size_t len) {
   if (port == nullptr || data == nullptr) return 0;
+  if (port->remote) return port->remote->Read(data, len);
   const Deadline total(kReadPerByteMs * len + kReadConstantMs);
   Deadline interval(kReadIntervalMs);
   size_t got = port->Take(data, len);
@@ -466,6 +497,7 @@ size_t ReadPort(HPORT port, uint8_t* data, size_t len) {
 
 void PurgePort(HPORT port) {
   if (port == nullptr) return;
+  if (port->remote) return port->remote->Purge();
   port->rxStart = port->rxEnd = 0;
   tcflush(port->fd, TCIOFLUSH);
 }

@@ -22,7 +22,8 @@ extern HPORT PortHandle;
 
 // --- Port map: "ComN" names a device path ---------------------------------
 // By default ComN is /dev/ttyS<N-1>; the command line may point any N at any
-// path (a USB adapter, a /dev/serial/by-id name, the simulator's pty).
+// path (a USB adapter, a /dev/serial/by-id name, the simulator's pty), or to
+// a remote line, tcp://HOST:PORT or rfc2217://HOST:PORT (remote_line.h).
 void SetPortPath(int portNumber, const std::string& path);
 std::string PortPath(int portNumber);
 void ResetPortMap();

@@ -13,7 +13,7 @@ packages=(
   qt6-translations-l10n
   libgtest-dev libgmock-dev
   libmodbus-dev
-  socat xvfb xauth x11-utils imagemagick
+  socat ser2net xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei
   locales
   help2man

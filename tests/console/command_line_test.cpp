@@ -42,6 +42,11 @@ TEST(CommandLine, GoodInvocations) {
       // Only the first '=' separates: a path may hold one.
       {{"--port", "3=/tmp/a=b"},
        [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{3, "/tmp/a=b"}})); }},
+      {{"--port", "1=rfc2217://127.0.0.1:4001", "--port", "2=tcp://server.lan:4002"},
+       [](const CommandLine& c) {
+         EXPECT_EQ(c.ports,
+                   (Ports{{1, "rfc2217://127.0.0.1:4001"}, {2, "tcp://server.lan:4002"}}));
+       }},
       {{"--simulate"},
        [](const CommandLine& c) {
          EXPECT_TRUE(c.simulate);
@@ -109,6 +114,8 @@ TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
       {"--port", "-1=/dev/x"},      {"--port", "1"},
       {"--port", "=/dev/x"},        {"--port", "1="},
       {"--port", "one=/dev/x"},     {"--port"},
+      {"--port", "1=tcp://host"},   {"--port", "1=rfc2217://host:99999"},
+      {"--port", "1=telnet://host:23"},
       {"--simulate", "--sim-scenario", "leak"},
       {"--simulate", "--sim-scenario", "leak:"},
       {"--simulate", "--sim-scenario", "leak:-1"},

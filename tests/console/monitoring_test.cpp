@@ -1,7 +1,8 @@
 // Live monitoring against the simulated controller, with the real one-second
 // poll timer: start and stop with their control states, the counters, every
 // display rule, the working-mode follow, the address read each tick, a
-// refused start, an unplugged adapter, and ticks that never overlap.
+// refused start, an unplugged adapter, a remote server that goes away and
+// comes back, and ticks that never overlap.
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QTest>
@@ -22,6 +23,7 @@
 #include "exchange.h"
 #include "expected_states.h"
 #include "frame_codec.h"
+#include "line_servers.h"
 #include "registers.h"
 #include "resource.h"
 #include "port_lock.h"
@@ -695,3 +697,29 @@ TEST_F(MonitoringTest, TicksWhileAPollIsUnderWayStartNoSecond) {
 }
 
 }  // namespace
+
+// The same controller behind ser2net over RFC 2217 (Com2): the server
+// stopped under a running poll counts failures, and once it is back the
+// poll takes the line up again by itself, without a click.
+TEST_F(MonitoringTest, RemoteServerStoppedAndStartedResumesByItself) {
+  if (!Ser2Net::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/setup.sh)";
+  Ser2Net server(m_server.DevicePath());
+  ASSERT_TRUE(server.Start());
+  SetPortPath(2, server.Rfc2217Path());
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.SetComboSel(IDC_PORT, 1);
+    Click(dlg, IDC_START_DETECTION);
+    ASSERT_TRUE(WaitUntil([] { return g_nSuccessCount >= 2; }));
+    EXPECT_EQ(Text(dlg, IDC_ALARM_STATE), QStringLiteral("无告警"));
+    server.Stop();
+    const int good = g_nSuccessCount;
+    ASSERT_TRUE(WaitUntil([] { return g_nFailCount >= 2; }));
+    EXPECT_EQ(g_nSuccessCount, good);
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(WaitUntil([good] { return g_nSuccessCount >= good + 2; }));
+    EXPECT_EQ(Text(dlg, IDC_GOOD_COUNT), QString::number(g_nSuccessCount));
+    Click(dlg, IDC_START_DETECTION);
+    EXPECT_EQ(PortHandle, nullptr);
+  });
+  EXPECT_TRUE(m_messages.shown.empty());
+}

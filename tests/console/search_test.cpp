@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "TrafficDlg.h"
 #include "TrafficLog.h"
 #include "console_window_fixture.h"
+#include "line_servers.h"
 #include "exchange.h"
 #include "frame_codec.h"
 #include "registers.h"
@@ -103,6 +105,16 @@ class SearchTest : public ConsoleWindowTest {
     ASSERT_TRUE(transaction.Exchange(BuildWriteMultipleRequest(1, REG_STATION_ADDRESS, 3, data),
                                      reply, sizeof reply));
     m_server.ClearRequests();
+  }
+  // Station `address` at `baud` back to station 1 at 9600.
+  void MoveControllerFrom(uint8_t address, int baud) {
+    uint8_t data[6] = {0, 1};
+    PutU32(data + 2, 9600);
+    Transaction transaction(1, baud);
+    ASSERT_TRUE(transaction.IsOpen());
+    uint8_t reply[kWriteReplyLength];
+    ASSERT_TRUE(transaction.Exchange(BuildWriteMultipleRequest(address, REG_STATION_ADDRESS, 3, data),
+                                     reply, sizeof reply));
   }
 
   // With no controller at address 1, starts a search and runs `body` while
@@ -558,6 +570,53 @@ TEST_F(SearchTest, TheProgressLineCountsProbesAndTheTimeLeft) {
     Press(dlg);
     ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
   });
+}
+
+// The search over a controller behind ser2net (Com2). Over RFC 2217 every
+// probe sets the line's rate, so the search finds the controller at any
+// rate; a raw line runs at the server's rate, so the search tries the first
+// ticked rate only and says so.
+TEST_F(SearchTest, OverARemoteLine) {
+  if (!Ser2Net::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/setup.sh)";
+  const struct {
+    bool rfc2217;
+    uint8_t address;
+    uint32_t baud;
+    std::vector<std::pair<int, int>> probes;  // station, the pty's speed
+    const char* found;
+  } cases[] = {
+      {true, 5, 38400,
+       {{1, 9600}, {1, 38400}, {2, 9600}, {2, 38400}, {3, 9600}, {3, 38400}, {4, 9600},
+        {4, 38400}, {5, 9600}, {5, 38400}},
+       "搜索到的参数为:波特率38400地址5"},
+      {false, 3, 9600, {{1, 9600}, {2, 9600}, {3, 9600}}, "搜索到的参数为:波特率9600地址3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rfc2217 ? "rfc2217" : "raw");
+    MoveController(c.address, c.baud);
+    auto server = std::make_unique<Ser2Net>(m_server.DevicePath());
+    ASSERT_TRUE(server->Start());
+    SetPortPath(2, c.rfc2217 ? server->Rfc2217Path() : server->RawPath());
+    bool noted = false;
+    RunWindow([&](CConsoleDlg& dlg) {
+      dlg.SetComboSel(IDC_PORT, 1);
+      Tick(dlg, {IDC_SEARCH_9600, IDC_SEARCH_38400});
+      m_server.ClearRequests();
+      Press(dlg);
+      ASSERT_TRUE(WaitUntil([&] {
+        noted = noted || Status(dlg).endsWith(QStringLiteral("（TCP线路只试此波特率）"));
+        return Caption(dlg) == QStringLiteral("搜索参数");
+      }, 60000));
+      EXPECT_EQ(Status(dlg), QString::fromUtf8(c.found));
+    });
+    EXPECT_EQ(Probes(), c.probes);
+    EXPECT_EQ(noted, !c.rfc2217);
+    // Back to where the next case starts: station 1 at 9600, on the pty
+    // that ser2net no longer holds.
+    server.reset();
+    MoveControllerFrom(c.address, static_cast<int>(c.baud));
+    m_messages.shown.clear();
+  }
 }
 
 }  // namespace

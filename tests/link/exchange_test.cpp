@@ -62,15 +62,20 @@ TEST(ReplyTimeout, NeverShorterThanTheWire) {
     int baud;
     size_t request, reply;
     uint32_t given, used;
+    uint32_t network = 0;
   } cases[] = {
       {9600, 8, 7, 1000, 1000},  // the wire is far quicker than the time-out
       {9600, 8, 8, 300, 300},
       {1200, 12, 247, 1000, 2288},  // 2590 bits + 35 of the frame gap: 2187.5 ms + 100
       {2400, 12, 247, 1000, 1194},  // 1093.75 ms + 100
       {0, 8, 7, 1000, 1000},  // no rate known: the given time-out
+      // A remote line's margin goes on top of the wire-time rule only.
+      {2400, 12, 247, 1000, 1244, 50},
+      {9600, 8, 7, 1000, 1000, 50},
+      {9600, 8, 7, 100, 170, 50},  // 150 bits + 35: 19.3 ms + 100 + 50
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ReplyTimeout(c.baud, c.request, c.reply, c.given), c.used) << c.baud;
+    EXPECT_EQ(ReplyTimeout(c.baud, c.request, c.reply, c.given, c.network), c.used) << c.baud;
   }
 }
 
