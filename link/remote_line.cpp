@@ -254,6 +254,7 @@ uint32_t RemoteLine::Wait(uint16_t expected, uint32_t timeoutMs, int wakeFd) {
 
 size_t RemoteLine::Take(uint8_t* data, size_t len) {
   const size_t n = std::min(len, rx_.size() - rxStart_);
+  if (n == 0) return 0;  // an empty buffer's data() may be null, even for memcpy of nothing
   std::memcpy(data, rx_.data() + rxStart_, n);
   rxStart_ += n;
   if (rxStart_ == rx_.size()) {
