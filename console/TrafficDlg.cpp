@@ -119,7 +119,7 @@ void CTrafficDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // Posting is all the recording thread does; the rows are taken here.
   m_log.SetNotifier(
-      [this] { QMetaObject::invokeMethod(this, &CTrafficDlg::Refresh, Qt::QueuedConnection); });
+      [this] { QMetaObject::invokeMethod(this, "Refresh", Qt::QueuedConnection); });
   Refresh();
 }
 
