@@ -40,29 +40,6 @@ const Bytes kFactoryPoll = {0x01, 0x03, 0x1F, 0xF9, 0x00, 0x0F, 0xD2, 0x2B};
 const char kStart[] = "开始检测";
 const char kStop[] = "停止读取";
 
-// The exchanges as the trace sees them; the hook runs on the poll's worker.
-class TraceLog {
- public:
-  TraceLog() {
-    SetTraceHook([this](const TraceRecord& record) {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_records.push_back(record);
-    });
-  }
-  ~TraceLog() { SetTraceHook({}); }
-  std::vector<TraceRecord> Refused() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<TraceRecord> refused;
-    for (const TraceRecord& r : m_records)
-      if (!r.accepted) refused.push_back(r);
-    return refused;
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  std::vector<TraceRecord> m_records;
-};
-
 class MonitoringTest : public ConsoleWindowTest {
  protected:
   void SetUp() override {

@@ -40,26 +40,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kRateBoxes[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
 
-// Every exchange's record, from whichever thread ran it.
-class TraceLog {
- public:
-  TraceLog() {
-    SetTraceHook([this](const TraceRecord& r) {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_records.push_back(r);
-    });
-  }
-  ~TraceLog() { SetTraceHook({}); }
-  std::vector<TraceRecord> Records() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_records;
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  std::vector<TraceRecord> m_records;
-};
-
 // Reaches the probe itself.
 class ProbingDlg : public CConsoleDlg {
  public:

@@ -5,6 +5,10 @@
 #include <QString>
 
 #include <functional>
+#include <mutex>
+#include <vector>
+
+#include "exchange.h"
 
 class CConsoleDlg;
 
@@ -32,3 +36,32 @@ bool WaitUntil(const std::function<bool()>& done, int limitMs = 30000);
 
 // Waits until the monitoring counters together reach `polls`.
 bool WaitForPolls(int polls);
+
+// Every exchange's trace record while it lives, from whichever thread ran
+// the exchange (the search's worker, the poll's).
+class TraceLog {
+ public:
+  TraceLog() {
+    SetTraceHook([this](const TraceRecord& r) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_records.push_back(r);
+    });
+  }
+  ~TraceLog() { SetTraceHook({}); }
+  TraceLog(const TraceLog&) = delete;
+  TraceLog& operator=(const TraceLog&) = delete;
+  std::vector<TraceRecord> Records() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_records;
+  }
+  std::vector<TraceRecord> Refused() const {
+    std::vector<TraceRecord> refused;
+    for (const TraceRecord& r : Records())
+      if (!r.accepted) refused.push_back(r);
+    return refused;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<TraceRecord> m_records;
+};
