@@ -120,13 +120,13 @@ void FullQuickSearch() {
   double budgetS = 0, plannedS = 0;
   for (int baud : kSearchRates) {
     budgetS += kAddresses * (WireMs(baud) + kDefaultSearchTurnaroundMs) / 1000;
-    plannedS += kAddresses * (plan.WaitMs(baud) + plan.QuietMs(baud)) / 1000.0;
+    plannedS += kAddresses * (plan.WaitMs(baud) + plan.QuietMs()) / 1000.0;
   }
   const double total = RunWindowSearch(true, {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400},
                                        [](CConsoleDlg& dlg) {
-                                         return dlg.GetDlgItemText(IDC_SEARCH) ==
-                                                QStringLiteral("搜索通讯参数");
+                                         return dlg.GetDlgItemText(IDC_SEARCH_RESULT) ==
+                                                QStringLiteral("未搜索到通讯参数");
                                        });
   const int probes = kAddresses * static_cast<int>(kSearchRateCount);
   std::printf("quick search, six rates x 255 addresses, nobody answering (%d probes):\n", probes);
@@ -156,7 +156,7 @@ void ProbeCost() {
     const auto closing = Clock::now();
     CloseDevice(port);
     openClose.push_back(opened + MsSince(closing));
-    beyond.push_back(MsSince(start) - plan.WaitMs(baud) - plan.QuietMs(baud));
+    beyond.push_back(MsSince(start) - plan.WaitMs(baud) - plan.QuietMs());
   }
   std::printf("a probe beyond its wait and quiet, median of %d: %.3f ms (target < 2 ms); "
               "open + settings + lock + look + close alone %.3f ms\n",
@@ -238,6 +238,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it is measured
   PrintingMessages messages;
   InstallMessageService(&messages);
   if (full) FullQuickSearch();

@@ -175,7 +175,7 @@ bool CConsoleDlg::ProbeAddress(HPORT port, int address, const CSearchPlan& plan)
   const int baud = PortBaud(port);
   const ExchangeCounts got =
       ExchangeWaiting(port, BuildReadRequest(static_cast<uint8_t>(address), REG_A1_RANGE, 1),
-                      reply, sizeof reply, plan.WaitMs(baud), plan.QuietMs(baud));
+                      reply, sizeof reply, plan.WaitMs(baud), plan.QuietMs());
   return IsProbeAnswer(address, reply, got.read, got.waited);
 }
 

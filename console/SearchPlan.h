@@ -65,9 +65,9 @@ class CSearchPlan {
   // Ticked rates times 255 addresses.
   int Total() const { return m_nTotal; }
   // The reply wait of a probe at `baud`, and the silence the line must keep
-  // after a refused probe that got no byte.
+  // after a refused probe that got no byte (none after a quick probe).
   uint32_t WaitMs(int baud) const;
-  uint32_t QuietMs(int baud) const;
+  uint32_t QuietMs() const;
 
   // The worker: a probe begins (before the port is opened) and has ended
   // (after it is closed); the search is over.

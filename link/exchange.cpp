@@ -184,7 +184,11 @@ ExchangeCounts Run(HPORT port, const Frame& request, uint8_t* reply, size_t repl
   r.accepted = r.fault == ReplyFault::None && !r.cancelled;
   r.end = std::chrono::steady_clock::now();
   // An accepted reply was exactly what was awaited: nothing more to wait for.
-  if (!r.accepted && !r.cancelled) SettleLine(port, replyLen, r.waited > 0, quietAfterNothingMs);
+  // A caller that asks no silence after nothing came takes any late bytes
+  // on itself.
+  const bool settle = r.waited > 0 || quietAfterNothingMs > 0;
+  if (!r.accepted && !r.cancelled && settle)
+    SettleLine(port, replyLen, r.waited > 0, quietAfterNothingMs);
   if (hook) Trace(*hook, port, request, reply, replyLen, r);
   return {r.waited, r.read, r.accepted};
 }

@@ -80,8 +80,9 @@ constexpr uint32_t kQuietAfterNothingMs = 20;
 
 // Exchange() with its waits given outright: `waitMs` for the reply, exactly;
 // after a refused reply without any byte, `quietMs` of silence (at least the
-// 3.5 characters) before it returns; after bytes, the rule of Exchange().
-// The parameter search uses it, where each probe's wait is known.
+// 3.5 characters) before it returns, or with 0 none: it returns at the end
+// of its wait; after bytes, the rule of Exchange(). The parameter search
+// uses it, where each probe's wait is known.
 ExchangeCounts ExchangeWaiting(HPORT port, const Frame& request, uint8_t* reply,
                                 size_t replyLen, uint32_t waitMs, uint32_t quietMs);
 
