@@ -5,7 +5,7 @@
 // The controller is the simulator running as a process of its own, so the
 // CPU time counted is the console's alone.
 //
-//   bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] [--sim PATH]
+//   bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] [--sim PATH] [--traffic]
 //
 // First the window sits idle for SECONDS (default 10; what the console costs
 // without monitoring, the text cursor blinking in the address edit), then it
@@ -17,6 +17,11 @@
 // "停止读取" is clicked through the same kind of queued call while a poll
 // waits, and timed until the caption has changed. The window runs on the
 // offscreen platform unless QT_QPA_PLATFORM says otherwise.
+//
+// With --traffic, the N polls are followed by N more with the traffic window
+// open (after a settle of two seconds): the CPU time of the two runs side by
+// side, and the console's resident memory over each. Every exchange goes to
+// the traffic log in both runs, as in the console.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QProcess>
@@ -24,6 +29,7 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +45,8 @@
 
 #include "ConsoleDlg.h"
 #include "MessageService.h"
+#include "TrafficDlg.h"
+#include "TrafficLog.h"
 #include "exchange.h"
 #include "registers.h"
 #include "resource.h"
@@ -66,6 +74,16 @@ std::string LoadAverage() {
   return got == 1 ? text : "unknown";
 }
 
+// The process's resident memory in kB.
+long ResidentKb() {
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  long size = 0, resident = 0;
+  const int got = std::fscanf(f, "%ld %ld", &size, &resident);
+  std::fclose(f);
+  return got == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
 // Message boxes would stop the run; say what they said instead.
 class PrintingMessages : public CMessageService {
  public:
@@ -81,6 +99,7 @@ struct Options {
   int idleSeconds = 10;
   int silentSeconds = 30;
   std::string sim = QD_SIM_PATH;
+  bool traffic = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -94,10 +113,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.silentSeconds = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--sim") == 0 && hasValue) {
       options.sim = argv[++i];
+    } else if (std::strcmp(argv[i], "--traffic") == 0) {
+      options.traffic = true;
     } else {
       std::fprintf(stderr,
                    "usage: bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] "
-                   "[--sim PATH]\n");
+                   "[--sim PATH] [--traffic]\n");
       return false;
     }
   }
@@ -137,7 +158,30 @@ struct PollLog {
   int failed = 0;                            // of those
   bool silent = false;                       // the simulator has been told to be silent
   int silentPolls = 0;
+  bool trafficOpen = false;                  // the answering polls go to `withTraffic`
+  std::vector<Clock::time_point> withTraffic;
 };
+
+// One run of answering polls: CPU time, wall time, resident memory.
+struct Run {
+  double cpu = 0, wall = 0;
+  long residentStartKb = 0, residentEndKb = 0;
+};
+
+void ReportTraffic(const Run& closed, const Run& open, int polls) {
+  const double closedShare = closed.cpu / closed.wall, openShare = open.cpu / open.wall;
+  std::printf("traffic window:     %d polls with it closed, then %d with it open\n", polls, polls);
+  std::printf("  console CPU        closed %.4f %%, open %.4f %% of one core (target <= 0.2 %%); "
+              "open / closed = %.2f\n",
+              100.0 * closedShare, 100.0 * openShare, openShare / closedShare);
+  const auto perPoll = [polls](const Run& r) {
+    return static_cast<double>(r.residentEndKb - r.residentStartKb) / polls;
+  };
+  std::printf("  resident memory    closed %+ld kB (%.2f kB a poll), open %+ld kB (%.2f kB a poll); "
+              "%ld kB at the end\n",
+              closed.residentEndKb - closed.residentStartKb, perPoll(closed),
+              open.residentEndKb - open.residentStartKb, perPoll(open), open.residentEndKb);
+}
 
 void ReportLatency(std::vector<double> latencies, double seconds, int polls, double stopMs) {
   if (latencies.empty()) return;
@@ -226,6 +270,8 @@ int main(int argc, char** argv) {
   PollLog log;
   CConsoleDlg dlg;
   double cpuStart = 0, cpu = 0, wall = 0, idleCpu = 0, idleWall = 0;
+  Run closedRun, openRun;
+  long residentStart = 0;
   Clock::time_point wallStart;
   std::thread silentPhase;
   std::vector<double> latencies;
@@ -260,9 +306,38 @@ int main(int argc, char** argv) {
   };
   // Ends the answering run from the poll that completes it (no timer of our
   // own that would wake the process besides the poll's).
+  const auto measured = [&] {
+    return Run{CpuSeconds() - cpuStart,
+               std::chrono::duration<double>(Clock::now() - wallStart).count(), residentStart,
+               ResidentKb()};
+  };
+  const auto startRun = [&] {
+    cpuStart = CpuSeconds();
+    wallStart = Clock::now();
+    residentStart = ResidentKb();
+  };
   auto answered = [&] {
-    cpu = CpuSeconds() - cpuStart;
-    wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    bool trafficOpen = false;
+    {
+      std::lock_guard<std::mutex> lock(log.mutex);
+      trafficOpen = log.trafficOpen;
+    }
+    if (!trafficOpen) {
+      closedRun = measured();
+      cpu = closedRun.cpu;
+      wall = closedRun.wall;
+    } else {
+      openRun = measured();
+    }
+    if (options.traffic && !trafficOpen) {
+      dlg.OnShowTraffic();
+      QTimer::singleShot(2000, &dlg, [&] {
+        startRun();
+        std::lock_guard<std::mutex> lock(log.mutex);
+        log.trafficOpen = true;
+      });
+      return;
+    }
     if (options.silentSeconds == 0) {
       stopButton()->click();
       dlg.reject();
@@ -277,6 +352,7 @@ int main(int argc, char** argv) {
   };
   // Each poll's request time: when its exchange began, after the pause.
   SetTraceHook([&](const TraceRecord& record) {
+    CTrafficLog::Process().Record(record);
     if (record.request.size() < 4 || record.request[1] != 0x03 ||
         (record.request[2] << 8 | record.request[3]) != REG_ALARM_STATUS)
       return;
@@ -286,11 +362,12 @@ int main(int argc, char** argv) {
       log.changed.notify_all();
       return;
     }
-    if (static_cast<int>(log.answering.size()) == options.polls) return;
-    log.answering.push_back(Clock::now() - std::chrono::duration_cast<Clock::duration>(
-                                               std::chrono::duration<double, std::milli>(record.roundTripMs)));
+    std::vector<Clock::time_point>& polls = log.trafficOpen ? log.withTraffic : log.answering;
+    if (static_cast<int>(polls.size()) == options.polls) return;
+    polls.push_back(Clock::now() - std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double, std::milli>(record.roundTripMs)));
     if (!record.accepted) ++log.failed;
-    if (static_cast<int>(log.answering.size()) == options.polls) QTimer::singleShot(0, &dlg, answered);
+    if (static_cast<int>(polls.size()) == options.polls) QTimer::singleShot(0, &dlg, answered);
   });
   // The idle measure begins once the window has been on screen and painted.
   constexpr int kSettleMs = 2000;
@@ -301,8 +378,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(kSettleMs + options.idleSeconds * 1000, &dlg, [&] {
     idleCpu = CpuSeconds() - cpuStart;
     idleWall = std::chrono::duration<double>(Clock::now() - wallStart).count();
-    cpuStart = CpuSeconds();
-    wallStart = Clock::now();
+    startRun();
     // With the mouse, as the operator does: the button takes the focus from
     // the address edit (whose text cursor would otherwise go on blinking).
     QTest::mouseClick(dlg.GetDlgItem(IDC_START_DETECTION), Qt::LeftButton);
@@ -319,6 +395,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   Report(log.answering, cpu, wall, log.failed, idleCpu, idleWall);
+  if (options.traffic) ReportTraffic(closedRun, openRun, options.polls);
   ReportLatency(latencies, silentWall, silentPolls, stopMs);
   return messages.shown == 0 && log.failed == 0 ? 0 : 1;
 }

@@ -74,7 +74,7 @@ class CPlainCellDelegate : public QStyledItemDelegate {
 CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
     : QDialog(parent),
       m_log(log),
-      m_model(CTrafficLog::kCapacity, this),
+      m_model(log, this),
       m_view(new QTableView(this)),
       m_counters(new QLabel(this)) {
   setWindowTitle(QString::fromUtf8(kTextTitle));
@@ -131,7 +131,7 @@ void CTrafficDlg::hideEvent(QHideEvent* event) {
 void CTrafficDlg::Refresh() {
   QScrollBar* bar = m_view->verticalScrollBar();
   const bool atEnd = bar->value() == bar->maximum();
-  m_model.Append(m_log.Since(m_model.NextSequence()));
+  m_model.Follow();
   m_counters->setText(CountersText());
   if (atEnd) m_view->scrollToBottom();
 }

@@ -1,17 +1,48 @@
 #include "TrafficLog.h"
 
 #include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Copies `bytes` into a record's array and returns how many it kept.
+template <size_t N>
+uint16_t Keep(const std::vector<uint8_t>& bytes, std::array<uint8_t, N>& into) {
+  const size_t n = std::min(bytes.size(), N);
+  if (n > 0) std::memcpy(into.data(), bytes.data(), n);
+  return static_cast<uint16_t>(n);
+}
+
+}  // namespace
+
+CTrafficLog::CTrafficLog(size_t capacity) : m_ring(std::max<size_t>(capacity, 1)) {}
 
 CTrafficLog& CTrafficLog::Process() {
   static CTrafficLog log;
   return log;
 }
 
+uint16_t CTrafficLog::DeviceIndex(const std::string& device) {
+  // The latest device is nearly always the one asked for.
+  for (size_t i = m_devices.size(); i-- > 0;)
+    if (m_devices[i] == device) return static_cast<uint16_t>(i);
+  if (m_devices.size() > UINT16_MAX) return UINT16_MAX;  // not in a run of a console
+  m_devices.push_back(device);
+  return static_cast<uint16_t>(m_devices.size() - 1);
+}
+
 void CTrafficLog::Record(const TraceRecord& record) {
-  auto shared = std::make_shared<const TraceRecord>(record);  // outside the lock
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_ring.size() >= m_capacity) m_ring.pop_front();
-  m_ring.push_back({m_nextSequence++, std::move(shared)});
+  if (m_range.Size() >= m_ring.size()) ++m_range.first;
+  TrafficRecord& kept = m_ring[(m_range.next++ - 1) % m_ring.size()];
+  kept.when = record.when;
+  kept.roundTripMs = record.roundTripMs;
+  kept.baud = record.baud;
+  kept.device = DeviceIndex(record.device);
+  kept.requestSize = Keep(record.request, kept.request);
+  kept.replySize = Keep(record.reply, kept.reply);
+  kept.outcome = record.outcome;
+  kept.exceptionCode = record.exceptionCode;
 
   TrafficCounters& c = m_counters;
   ++c.byOutcome[static_cast<size_t>(record.outcome)];
@@ -28,18 +59,27 @@ void CTrafficLog::Record(const TraceRecord& record) {
   }
 }
 
-std::vector<TrafficEntry> CTrafficLog::Since(uint64_t from) {
+TrafficRange CTrafficLog::Range() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_notified = false;
-  // Sequence numbers rise along the ring.
-  const auto first = std::partition_point(
-      m_ring.begin(), m_ring.end(), [from](const TrafficEntry& e) { return e.sequence < from; });
-  return {first, m_ring.end()};
+  return m_range;
+}
+
+bool CTrafficLog::Get(uint64_t sequence, TrafficRecord& record) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (sequence < m_range.first || sequence >= m_range.next) return false;
+  record = m_ring[(sequence - 1) % m_ring.size()];
+  return true;
+}
+
+std::string CTrafficLog::DeviceName(uint16_t device) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return device < m_devices.size() ? m_devices[device] : std::string();
 }
 
 void CTrafficLog::Clear() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_ring.clear();
+  m_range.first = m_range.next;
   m_counters = {};
 }
 
@@ -50,7 +90,7 @@ TrafficCounters CTrafficLog::Counters() const {
 
 size_t CTrafficLog::Size() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_ring.size();
+  return m_range.Size();
 }
 
 void CTrafficLog::SetNotifier(std::function<void()> notify) {

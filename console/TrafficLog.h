@@ -3,23 +3,38 @@
 // thread runs them (the window's, the search worker's); the window reads
 // from its own. Nothing here knows of the window: with no notifier set a
 // record costs one copy under a lock.
+//
+// The ring is allocated whole when the log is made, its records of fixed
+// size: recording never allocates, and the console's memory stays the
+// same from the first exchange to the millionth.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "exchange.h"
 
-// The record is shared, never changed, between the log and the window: the
-// window holding the same 10,000 rows costs no second copy of them.
-struct TrafficEntry {
-  uint64_t sequence;  // from 1, never reused in a run
-  std::shared_ptr<const TraceRecord> record;
+// One exchange as the log keeps it. Frames longer than a record holds
+// (none that this console sends or awaits) keep their first bytes.
+struct TrafficRecord {
+  static constexpr size_t kMaxBytes = kMaxFrameBytes;
+
+  std::chrono::system_clock::time_point when;
+  double roundTripMs = 0;
+  int baud = 0;
+  uint16_t device = 0;  // CTrafficLog::DeviceName
+  uint16_t requestSize = 0, replySize = 0;
+  ExchangeOutcome outcome = ExchangeOutcome::NoReply;
+  uint8_t exceptionCode = 0;
+  std::array<uint8_t, kMaxBytes> request{}, reply{};
+
+  std::vector<uint8_t> Request() const { return {request.begin(), request.begin() + requestSize}; }
+  std::vector<uint8_t> Reply() const { return {reply.begin(), reply.begin() + replySize}; }
 };
 
 struct TrafficCounters {
@@ -30,11 +45,17 @@ struct TrafficCounters {
   double MeanMs() const { return timed ? sumMs / static_cast<double>(timed) : 0; }
 };
 
+// The sequence numbers of the records kept: [first, next).
+struct TrafficRange {
+  uint64_t first = 1, next = 1;
+  uint64_t Size() const { return next - first; }
+};
+
 class CTrafficLog {
  public:
   static constexpr size_t kCapacity = 10000;
 
-  explicit CTrafficLog(size_t capacity = kCapacity) : m_capacity(capacity) {}
+  explicit CTrafficLog(size_t capacity = kCapacity);
   CTrafficLog(const CTrafficLog&) = delete;
   CTrafficLog& operator=(const CTrafficLog&) = delete;
 
@@ -43,23 +64,30 @@ class CTrafficLog {
 
   // Any thread. The oldest record drops off once the ring is full.
   void Record(const TraceRecord& record);
-  // The records kept from sequence number `from` on, oldest first; re-arms
-  // the notifier.
-  std::vector<TrafficEntry> Since(uint64_t from);
+  // The sequence numbers kept (from 1, never reused in a run); re-arms the
+  // notifier.
+  TrafficRange Range();
+  // A copy of the record numbered `sequence`; false once it has dropped off.
+  bool Get(uint64_t sequence, TrafficRecord& record) const;
+  // The device of a record.
+  std::string DeviceName(uint16_t device) const;
   // Forgets every record and counter (sequence numbers go on).
   void Clear();
   TrafficCounters Counters() const;
   size_t Size() const;
 
   // `notify` is called on the recording thread after a record, once until
-  // the next Since(); empty removes it. It must only post, never block.
+  // the next Range(); empty removes it. It must only post, never block.
   void SetNotifier(std::function<void()> notify);
 
  private:
-  const size_t m_capacity;
+  uint16_t DeviceIndex(const std::string& device);  // under the lock
+
   mutable std::mutex m_mutex;
-  std::deque<TrafficEntry> m_ring;
-  uint64_t m_nextSequence = 1;
+  std::vector<TrafficRecord> m_ring;  // sequence s in slot (s - 1) % size
+  TrafficRange m_range;
+  // The devices named so far: a handful in a run, each kept once.
+  std::vector<std::string> m_devices;
   TrafficCounters m_counters;
   std::function<void()> m_notify;
   bool m_notified = false;  // a notification is on its way and not yet read

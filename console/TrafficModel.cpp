@@ -1,7 +1,6 @@
 #include "TrafficModel.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "Trace.h"
 
@@ -15,37 +14,40 @@ static_assert(std::size(kHeader) == CTrafficModel::kColumns);
 
 }  // namespace
 
-CTrafficModel::CTrafficModel(size_t capacity, QObject* parent)
-    : QAbstractTableModel(parent), m_capacity(capacity) {}
+CTrafficModel::CTrafficModel(CTrafficLog& log, QObject* parent)
+    : QAbstractTableModel(parent), m_log(log), m_rows{log.Range().first, log.Range().first} {}
 
-void CTrafficModel::Append(std::vector<TrafficEntry> entries) {
-  if (entries.empty()) return;
-  m_next = entries.back().sequence + 1;
-  if (entries.size() > m_capacity)
-    entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(m_capacity));
-  const size_t overflow =
-      m_rows.size() + entries.size() > m_capacity ? m_rows.size() + entries.size() - m_capacity : 0;
-  if (overflow > 0) {
-    beginRemoveRows({}, 0, static_cast<int>(overflow) - 1);
-    m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(overflow));
-    endRemoveRows();
+void CTrafficModel::Follow() {
+  const TrafficRange log = m_log.Range();
+  if (log.first > m_rows.first) {
+    const uint64_t gone = std::min(log.first, m_rows.next) - m_rows.first;
+    if (gone > 0) {
+      beginRemoveRows({}, 0, static_cast<int>(gone) - 1);
+      m_rows.first += gone;
+      endRemoveRows();
+    }
+    // Every row shown is gone, and those after them that were never shown.
+    if (m_rows.first < log.first) m_rows.first = m_rows.next = log.first;
   }
-  const int first = static_cast<int>(m_rows.size());
-  beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
-  std::move(entries.begin(), entries.end(), std::back_inserter(m_rows));
-  endInsertRows();
+  if (log.next > m_rows.next) {
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(log.next - m_rows.next) - 1);
+    m_rows.next = log.next;
+    endInsertRows();
+  }
 }
 
 void CTrafficModel::Clear() {
   beginResetModel();
-  m_rows.clear();
+  m_rows.first = m_rows.next = m_log.Range().next;
   endResetModel();
 }
 
 QStringList CTrafficModel::RowCells(int row) const {
   QStringList cells;
-  if (row < 0 || row >= rowCount()) return cells;
-  for (int c = 0; c < kColumns; ++c) cells << Cell(*m_rows[static_cast<size_t>(row)].record, c);
+  TrafficRecord record;
+  if (row < 0 || row >= rowCount() || !m_log.Get(Sequence(row), record)) return cells;
+  for (int c = 0; c < kColumns; ++c) cells << Cell(record, c);
   return cells;
 }
 
@@ -55,27 +57,29 @@ QStringList CTrafficModel::HeaderCells() {
   return cells;
 }
 
-QString CTrafficModel::OutcomeText(const TraceRecord& record) {
-  const QString text = QString::fromUtf8(kOutcomes[static_cast<size_t>(record.outcome)]);
-  if (record.outcome != ExchangeOutcome::Exception) return text;
-  return text + QLatin1Char(' ') + QString::number(record.exceptionCode);
+QString CTrafficModel::OutcomeText(ExchangeOutcome outcome, uint8_t exceptionCode) {
+  const QString text = QString::fromUtf8(kOutcomes[static_cast<size_t>(outcome)]);
+  if (outcome != ExchangeOutcome::Exception) return text;
+  return text + QLatin1Char(' ') + QString::number(exceptionCode);
 }
 
-QString CTrafficModel::Cell(const TraceRecord& record, int column) const {
+QString CTrafficModel::Cell(const TrafficRecord& record, int column) const {
   switch (column) {
     case kTime: return QString::fromStdString(FormatTraceTime(record.when));
     case kPort:
-      return QStringLiteral("%1 %2").arg(QString::fromStdString(record.device)).arg(record.baud);
-    case kRequest: return QString::fromStdString(FormatHex(record.request));
-    case kReply: return QString::fromStdString(FormatHex(record.reply));
-    case kOutcome: return OutcomeText(record);
+      return QStringLiteral("%1 %2")
+          .arg(QString::fromStdString(m_log.DeviceName(record.device)))
+          .arg(record.baud);
+    case kRequest: return QString::fromStdString(FormatHex(record.Request()));
+    case kReply: return QString::fromStdString(FormatHex(record.Reply()));
+    case kOutcome: return OutcomeText(record.outcome, record.exceptionCode);
     case kRoundTrip: return QString::asprintf("%.1f", record.roundTripMs);
     default: return {};
   }
 }
 
 int CTrafficModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.Size());
 }
 
 int CTrafficModel::columnCount(const QModelIndex& parent) const {
@@ -84,18 +88,18 @@ int CTrafficModel::columnCount(const QModelIndex& parent) const {
 
 QVariant CTrafficModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const TrafficEntry& entry = m_rows[static_cast<size_t>(index.row())];
-  if (role == kSequenceRole) return QVariant::fromValue(entry.sequence);
-  if (role != Qt::DisplayRole) return {};
-  return Cell(*entry.record, index.column());
+  const uint64_t sequence = Sequence(index.row());
+  if (role == kSequenceRole) return QVariant::fromValue(sequence);
+  TrafficRecord record;
+  if (role != Qt::DisplayRole || !m_log.Get(sequence, record)) return {};
+  return Cell(record, index.column());
 }
 
 QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   // Rows are numbered through the run: the first ones may have dropped off.
   if (orientation == Qt::Vertical)
-    return section >= 0 && section < rowCount()
-               ? QVariant::fromValue(m_rows[static_cast<size_t>(section)].sequence)
-               : QVariant();
+    return section >= 0 && section < rowCount() ? QVariant::fromValue(Sequence(section))
+                                                : QVariant();
   return section >= 0 && section < kColumns ? QString::fromUtf8(kHeader[section]) : QVariant();
 }

@@ -1,12 +1,10 @@
-// The rows of the traffic window: the exchanges taken from the traffic log,
-// at most as many as the log keeps, with their cells formatted on demand.
+// The rows of the traffic window: the records of the traffic log, named by
+// their sequence numbers and read from the log as they are shown (the
+// window keeps no copy of them), their cells formatted on demand.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QString>
-
-#include <deque>
-#include <vector>
 
 #include "TrafficLog.h"
 
@@ -18,20 +16,18 @@ class CTrafficModel : public QAbstractTableModel {
   // A row's sequence number, which names it for as long as the run lasts.
   static constexpr int kSequenceRole = Qt::UserRole;
 
-  explicit CTrafficModel(size_t capacity = CTrafficLog::kCapacity, QObject* parent = nullptr);
+  explicit CTrafficModel(CTrafficLog& log, QObject* parent = nullptr);
 
-  // Appends `entries` (oldest first); the oldest rows drop off beyond the
-  // capacity.
-  void Append(std::vector<TrafficEntry> entries);
+  // Follows the log: the rows that dropped off it go, its new ones come at
+  // the end.
+  void Follow();
   void Clear();
-  // The sequence number the next record to take has.
-  uint64_t NextSequence() const { return m_next; }
 
   // A row's cells as shown, and the header's.
   QStringList RowCells(int row) const;
   static QStringList HeaderCells();
   // The outcome cell: "正常", "无应答", "校验错", "长度错", "异常 n", "其他站号".
-  static QString OutcomeText(const TraceRecord& record);
+  static QString OutcomeText(ExchangeOutcome outcome, uint8_t exceptionCode);
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -39,9 +35,9 @@ class CTrafficModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  QString Cell(const TraceRecord& record, int column) const;
+  QString Cell(const TrafficRecord& record, int column) const;
+  uint64_t Sequence(int row) const { return m_rows.first + static_cast<uint64_t>(row); }
 
-  const size_t m_capacity;
-  std::deque<TrafficEntry> m_rows;
-  uint64_t m_next = 1;
+  CTrafficLog& m_log;
+  TrafficRange m_rows;  // of the log's sequence numbers
 };

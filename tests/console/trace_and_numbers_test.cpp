@@ -369,17 +369,20 @@ TraceRecord Numbered(uint32_t n) {
 // 10,001 exchanges keep 10,000, the first gone; the window keeps as many.
 TEST(Traffic, RingKeepsTheLastTenThousand) {
   CTrafficLog log;
-  CTrafficModel model;
+  CTrafficModel model(log);
   for (uint32_t n = 1; n <= CTrafficLog::kCapacity + 1; ++n) {
     log.Record(Numbered(n));
-    if (n == 5000) model.Append(log.Since(model.NextSequence()));  // the window takes some
+    if (n == 5000) model.Follow();  // the window takes some
   }
-  model.Append(log.Since(model.NextSequence()));
-  const std::vector<TrafficEntry> kept = log.Since(0);
-  ASSERT_EQ(kept.size(), CTrafficLog::kCapacity);
-  EXPECT_EQ(kept.front().sequence, 2u);
-  EXPECT_EQ(kept.front().record->request, (std::vector<uint8_t>{0x00, 0x02}));
-  EXPECT_EQ(kept.back().sequence, CTrafficLog::kCapacity + 1);
+  model.Follow();
+  const TrafficRange kept = log.Range();
+  ASSERT_EQ(kept.Size(), CTrafficLog::kCapacity);
+  EXPECT_EQ(kept.first, 2u);
+  EXPECT_EQ(kept.next, CTrafficLog::kCapacity + 2);
+  TrafficRecord record;
+  EXPECT_FALSE(log.Get(1, record));
+  ASSERT_TRUE(log.Get(2, record));
+  EXPECT_EQ(record.Request(), (std::vector<uint8_t>{0x00, 0x02}));
   ASSERT_EQ(model.rowCount(), static_cast<int>(CTrafficLog::kCapacity));
   EXPECT_EQ(model.RowCells(0)[CTrafficModel::kRequest], QStringLiteral("00 02"));
   EXPECT_EQ(model.RowCells(model.rowCount() - 1)[CTrafficModel::kRequest], QStringLiteral("27 11"));
@@ -389,6 +392,39 @@ TEST(Traffic, RingKeepsTheLastTenThousand) {
   EXPECT_EQ(c.minMs, 1.0);
   EXPECT_EQ(c.maxMs, 10001.0);
   EXPECT_DOUBLE_EQ(c.MeanMs(), 5001.0);
+}
+
+// The window follows a ring of four however far the log has moved on since
+// its last look: the rows are always the records kept, oldest first.
+TEST(Traffic, WindowFollowsTheRingWhereverItHasGot) {
+  const struct {
+    const char* what;
+    uint32_t before, after;  // records before the window's first look, and after it
+    bool clear;              // the log cleared between the two looks
+    std::vector<QString> rows;
+  } cases[] = {
+      {"within the ring", 2, 1, false, {"00 01", "00 02", "00 03"}},
+      {"one dropped off", 3, 2, false, {"00 02", "00 03", "00 04", "00 05"}},
+      {"the ring turned over twice", 3, 9, false, {"00 09", "00 0A", "00 0B", "00 0C"}},
+      {"cleared, then one more", 3, 1, true, {"00 04"}},
+      {"cleared, nothing since", 3, 0, true, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTrafficLog log(4);
+    CTrafficModel model(log);
+    uint32_t n = 0;
+    while (n < c.before) log.Record(Numbered(++n));
+    model.Follow();
+    ASSERT_EQ(model.rowCount(), static_cast<int>(std::min<uint32_t>(c.before, 4)));
+    if (c.clear) log.Clear();
+    for (uint32_t i = 0; i < c.after; ++i) log.Record(Numbered(++n));
+    model.Follow();
+    std::vector<QString> rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+      rows.push_back(model.RowCells(row)[CTrafficModel::kRequest]);
+    EXPECT_EQ(rows, c.rows);
+  }
 }
 
 TEST_F(TrafficTest, ExportAndClear) {
