@@ -14,7 +14,7 @@
 #include "TrafficModel.h"
 
 class QLabel;
-class QTableView;
+class CTrafficView;
 
 class CTrafficDlg : public QDialog {
   Q_OBJECT
@@ -24,7 +24,9 @@ class CTrafficDlg : public QDialog {
   ~CTrafficDlg() override;
 
   const CTrafficModel& Model() const { return m_model; }
+  const CTrafficView& View() const { return *m_view; }
   QString CountersText() const;
+  static QString CountersText(const TrafficCounters& counters);
   // The file's text: the header and every row, tab-separated, a line each.
   QByteArray ExportText() const;
 
@@ -42,6 +44,6 @@ class CTrafficDlg : public QDialog {
  private:
   CTrafficLog& m_log;
   CTrafficModel m_model;
-  QTableView* m_view;
+  CTrafficView* m_view;
   QLabel* m_counters;
 };

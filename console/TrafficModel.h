@@ -23,6 +23,8 @@ class CTrafficModel : public QAbstractTableModel {
   void Follow();
   void Clear();
 
+  // The sequence number of a row (or of where it would be).
+  uint64_t Sequence(int row) const { return m_rows.first + static_cast<uint64_t>(row); }
   // A row's cells as shown, and the header's.
   QStringList RowCells(int row) const;
   static QStringList HeaderCells();
@@ -36,7 +38,6 @@ class CTrafficModel : public QAbstractTableModel {
 
  private:
   QString Cell(const TrafficRecord& record, int column) const;
-  uint64_t Sequence(int row) const { return m_rows.first + static_cast<uint64_t>(row); }
 
   CTrafficLog& m_log;
   TrafficRange m_rows;  // of the log's sequence numbers

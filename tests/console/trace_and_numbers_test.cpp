@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 #include <QTemporaryDir>
 
@@ -33,6 +34,7 @@
 #include "TrafficDlg.h"
 #include "TrafficLog.h"
 #include "TrafficModel.h"
+#include "TrafficView.h"
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
 #include "port_lock.h"
@@ -425,6 +427,44 @@ TEST(Traffic, WindowFollowsTheRingWhereverItHasGot) {
       rows.push_back(model.RowCells(row)[CTrafficModel::kRequest]);
     EXPECT_EQ(rows, c.rows);
   }
+}
+
+// The view shows the newest row while it is at the end, and keeps its rows
+// (by their numbers) once scrolled up, until they drop off the ring.
+TEST(Traffic, ViewFollowsTheEndUnlessScrolledUp) {
+  CTrafficLog log(50);
+  CTrafficModel model(log);
+  CTrafficView view(model);
+  view.resize(600, 200);
+  view.show();
+  const uint64_t shown = static_cast<uint64_t>(view.viewport()->height() / view.RowHeight());
+  ASSERT_GT(shown, 2u);
+  const auto add = [&](int records) {
+    for (int i = 0; i < records; ++i) log.Record(Numbered(0));
+    model.Follow();
+    view.RowsChanged();
+  };
+  add(1);
+  EXPECT_EQ(view.TopSequence(), 1u);  // fewer rows than the view holds
+  add(29);
+  EXPECT_TRUE(view.AtEnd());
+  EXPECT_EQ(view.TopSequence(), 30 - shown + 1);  // the 30th row is the last in view
+  view.verticalScrollBar()->setValue(5);
+  EXPECT_EQ(view.TopSequence(), 6u);
+  add(5);
+  EXPECT_FALSE(view.AtEnd());
+  EXPECT_EQ(view.TopSequence(), 6u);  // scrolled up: the rows stay
+  add(40);                            // 75 in a ring of 50: rows 1 to 25 are gone
+  EXPECT_EQ(view.TopSequence(), 26u);
+  view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+  add(3);
+  EXPECT_TRUE(view.AtEnd());
+  EXPECT_EQ(view.TopSequence(), 78 - shown + 1);
+  log.Clear();
+  model.Clear();
+  view.RowsChanged();
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_EQ(view.TopSequence(), 79u);
 }
 
 TEST_F(TrafficTest, ExportAndClear) {
