@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the monitoring benchmark (optimised, no sanitizers) and runs it; it
 # takes a little over a minute. Arguments go to the benchmark: --polls N,
-# --sim PATH.
+# --sim PATH, --traffic M (M more polls with the traffic window open).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${BENCH_BUILD_DIR:-build-bench-console}
