@@ -21,6 +21,15 @@ constexpr char kTextCounters[] =
 
 QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 
+// Counters as wide as the window leaves room for: seven digits each.
+TrafficCounters WidestCounters() {
+  TrafficCounters c;
+  c.byOutcome.fill(8888888);
+  c.timed = 1;
+  c.minMs = c.maxMs = c.sumMs = 8888.8;
+  return c;
+}
+
 }  // namespace
 
 CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
@@ -45,7 +54,7 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
   // again: a label of fixed size (room for counts of seven digits) is only
   // repainted.
   m_counters->setFixedSize(
-      m_counters->fontMetrics().horizontalAdvance(CountersText(TrafficCounters::Widest())) + 8,
+      m_counters->fontMetrics().horizontalAdvance(CountersText(WidestCounters())) + 8,
       m_counters->fontMetrics().height() + 4);
   auto* foot = new QHBoxLayout;
   foot->addWidget(m_counters);

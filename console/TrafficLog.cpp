@@ -15,14 +15,6 @@ uint16_t Keep(const std::vector<uint8_t>& bytes, std::array<uint8_t, N>& into) {
 
 }  // namespace
 
-TrafficCounters TrafficCounters::Widest() {
-  TrafficCounters c;
-  c.byOutcome.fill(8888888);
-  c.timed = 1;
-  c.minMs = c.maxMs = c.sumMs = 8888.8;
-  return c;
-}
-
 CTrafficLog::CTrafficLog(size_t capacity) : m_ring(std::max<size_t>(capacity, 1)) {}
 
 CTrafficLog& CTrafficLog::Process() {

@@ -43,8 +43,6 @@ struct TrafficCounters {
   double minMs = 0, maxMs = 0, sumMs = 0;
   uint64_t Count(ExchangeOutcome outcome) const { return byOutcome[static_cast<size_t>(outcome)]; }
   double MeanMs() const { return timed ? sumMs / static_cast<double>(timed) : 0; }
-  // Counters as wide as the window leaves room for: seven digits each.
-  static TrafficCounters Widest();
 };
 
 // The sequence numbers of the records kept: [first, next).
