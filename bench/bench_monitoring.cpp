@@ -5,7 +5,7 @@
 // The controller is the simulator running as a process of its own, so the
 // CPU time counted is the console's alone.
 //
-//   bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] [--sim PATH] [--traffic M]
+//   bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] [--sim PATH] [--traffic M [--backlog K]]
 //
 // First the window sits idle for SECONDS (default 10; what the console costs
 // without monitoring, the text cursor blinking in the address edit), then it
@@ -23,7 +23,9 @@
 // side by side, and the console's resident memory over each, the open run's
 // also over its second half (past the first paints' caches). Every exchange
 // goes to the traffic log in both runs, as in the console. 1800 polls are the
-// half hour of monitoring a technician might leave the window open for.
+// half hour of monitoring a technician might leave the window open for;
+// --backlog K puts K more copies of the last poll into the log before the
+// window opens, as after K seconds of monitoring (10000 fills the ring).
 #include <QAbstractButton>
 #include <QApplication>
 #include <QProcess>
@@ -102,6 +104,7 @@ struct Options {
   int silentSeconds = 30;
   std::string sim = QD_SIM_PATH;
   int trafficPolls = 0;  // with the traffic window open; 0: none
+  int backlog = 0;       // records put into the traffic log before it opens
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -117,15 +120,17 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.sim = argv[++i];
     } else if (std::strcmp(argv[i], "--traffic") == 0 && hasValue) {
       options.trafficPolls = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--backlog") == 0 && hasValue) {
+      options.backlog = std::atoi(argv[++i]);
     } else {
       std::fprintf(stderr,
                    "usage: bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] "
-                   "[--sim PATH] [--traffic M]\n");
+                   "[--sim PATH] [--traffic M [--backlog K]]\n");
       return false;
     }
   }
   return options.polls >= 3 && options.idleSeconds >= 1 && options.silentSeconds >= 0 &&
-         (options.trafficPolls == 0 || options.trafficPolls >= 4);
+         (options.trafficPolls == 0 || options.trafficPolls >= 4) && options.backlog >= 0;
 }
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -164,6 +169,7 @@ struct PollLog {
   bool trafficOpen = false;                  // the answering polls go to `withTraffic`
   std::vector<Clock::time_point> withTraffic;
   long halfwayKb = 0;  // resident memory halfway through the open run
+  TraceRecord last;    // the last answering poll
 };
 
 // One run of answering polls: CPU time, wall time, resident memory.
@@ -340,6 +346,12 @@ int main(int argc, char** argv) {
       openRun = measured();
     }
     if (options.trafficPolls > 0 && !trafficOpen) {
+      TraceRecord last;
+      {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        last = log.last;
+      }
+      for (int i = 0; i < options.backlog; ++i) CTrafficLog::Process().Record(last);
       dlg.OnShowTraffic();
       QTimer::singleShot(2000, &dlg, [&] {
         startRun();
@@ -378,6 +390,7 @@ int main(int argc, char** argv) {
     polls.push_back(Clock::now() - std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double, std::milli>(record.roundTripMs)));
     if (!record.accepted) ++log.failed;
+    log.last = record;
     if (log.trafficOpen && static_cast<int>(polls.size()) == wanted / 2) log.halfwayKb = ResidentKb();
     if (static_cast<int>(polls.size()) == wanted) QTimer::singleShot(0, &dlg, answered);
   });
