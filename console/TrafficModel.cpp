@@ -15,7 +15,9 @@ static_assert(std::size(kHeader) == CTrafficModel::kColumns);
 }  // namespace
 
 CTrafficModel::CTrafficModel(CTrafficLog& log, QObject* parent)
-    : QAbstractTableModel(parent), m_log(log), m_rows{log.Range().first, log.Range().first} {}
+    : QAbstractTableModel(parent), m_log(log) {
+  m_rows.first = m_rows.next = log.Range().first;  // no rows until the first Follow()
+}
 
 void CTrafficModel::Follow() {
   const TrafficRange log = m_log.Range();
@@ -88,18 +90,12 @@ int CTrafficModel::columnCount(const QModelIndex& parent) const {
 
 QVariant CTrafficModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const uint64_t sequence = Sequence(index.row());
-  if (role == kSequenceRole) return QVariant::fromValue(sequence);
   TrafficRecord record;
-  if (role != Qt::DisplayRole || !m_log.Get(sequence, record)) return {};
+  if (role != Qt::DisplayRole || !m_log.Get(Sequence(index.row()), record)) return {};
   return Cell(record, index.column());
 }
 
 QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role != Qt::DisplayRole) return {};
-  // Rows are numbered through the run: the first ones may have dropped off.
-  if (orientation == Qt::Vertical)
-    return section >= 0 && section < rowCount() ? QVariant::fromValue(Sequence(section))
-                                                : QVariant();
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
   return section >= 0 && section < kColumns ? QString::fromUtf8(kHeader[section]) : QVariant();
 }

@@ -13,8 +13,6 @@ class CTrafficModel : public QAbstractTableModel {
 
  public:
   enum Column { kTime, kPort, kRequest, kReply, kOutcome, kRoundTrip, kColumns };
-  // A row's sequence number, which names it for as long as the run lasts.
-  static constexpr int kSequenceRole = Qt::UserRole;
 
   explicit CTrafficModel(CTrafficLog& log, QObject* parent = nullptr);
 
