@@ -26,10 +26,10 @@
 #include <cstring>
 #include <vector>
 
-#include "ConsoleDlg.h"
-#include "LogPages.h"
-#include "MessageService.h"
-#include "Trace.h"
+#include "window/ConsoleDlg.h"
+#include "alarmlog/LogPages.h"
+#include "dialog/MessageService.h"
+#include "traffic/Trace.h"
 #include "exchange.h"
 #include "pty_server.h"
 #include "registers.h"

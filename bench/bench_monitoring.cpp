@@ -47,10 +47,10 @@
 #include <thread>
 #include <vector>
 
-#include "ConsoleDlg.h"
-#include "MessageService.h"
-#include "TrafficDlg.h"
-#include "TrafficLog.h"
+#include "window/ConsoleDlg.h"
+#include "dialog/MessageService.h"
+#include "traffic/TrafficDlg.h"
+#include "traffic/TrafficLog.h"
 #include "exchange.h"
 #include "registers.h"
 #include "resource.h"

@@ -28,10 +28,10 @@
 #include <string>
 #include <vector>
 
-#include "ConsoleDlg.h"
-#include "Globals.h"
-#include "MessageService.h"
-#include "SearchPlan.h"
+#include "window/ConsoleDlg.h"
+#include "window/Globals.h"
+#include "dialog/MessageService.h"
+#include "search/SearchPlan.h"
 #include "pty_server.h"
 #include "resource.h"
 #include "serial_port.h"

@@ -1,4 +1,4 @@
-#include "Dialog.h"
+#include "dialog/Dialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,7 +21,7 @@
 #include <mutex>
 #include <utility>
 
-#include "MessageService.h"
+#include "dialog/MessageService.h"
 #include "resource.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <map>
 #include <memory>
 
-#include "MessageMap.h"
-#include "WindowMessages.h"
+#include "dialog/MessageMap.h"
+#include "dialog/WindowMessages.h"
 
 class QButtonGroup;
 struct DialogTimer;  // one timer's state, private to Dialog.cpp

@@ -1,4 +1,4 @@
-#include "FileDialogService.h"
+#include "dialog/FileDialogService.h"
 
 #include <QFileDialog>
 

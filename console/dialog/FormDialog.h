@@ -2,7 +2,7 @@
 // controls are set up at construction and reached by id like any other.
 #pragma once
 
-#include "Dialog.h"
+#include "dialog/Dialog.h"
 
 template <class Form>
 class CFormDialog : public CDialog {

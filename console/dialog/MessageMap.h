@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "WindowMessages.h"
+#include "dialog/WindowMessages.h"
 
 enum class Notification {
   Clicked,    // QAbstractButton::clicked

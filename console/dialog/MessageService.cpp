@@ -1,4 +1,4 @@
-#include "MessageService.h"
+#include "dialog/MessageService.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QThread>
 
-#include "AppInfo.h"
+#include "app/AppInfo.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Globals.h"
+#include "window/Globals.h"
 #include "console_window_fixture.h"
 #include "expected_states.h"
 #include "registers.h"

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "FileExport.h"
-#include "LogTable.h"
+#include "alarmlog/FileExport.h"
+#include "alarmlog/LogTable.h"
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
 #include "qt_print.h"

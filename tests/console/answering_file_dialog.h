@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "FileDialogService.h"
+#include "dialog/FileDialogService.h"
 
 class CAnsweringFileDialog : public CFileDialogService {
  public:

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "Globals.h"
-#include "MessageService.h"
-#include "WaitDlg.h"
+#include "window/Globals.h"
+#include "dialog/MessageService.h"
+#include "dialogs/WaitDlg.h"
 #include "console_window_fixture.h"
 #include "modal_watcher.h"
 #include "qt_print.h"

@@ -15,12 +15,12 @@
 #include <functional>
 #include <memory>
 
-#include "AboutDlg.h"
-#include "ConfirmDlg.h"
-#include "MessageService.h"
-#include "PasswordDlg.h"
-#include "Translations.h"
-#include "WaitDlg.h"
+#include "dialogs/AboutDlg.h"
+#include "dialogs/ConfirmDlg.h"
+#include "dialog/MessageService.h"
+#include "dialogs/PasswordDlg.h"
+#include "app/Translations.h"
+#include "dialogs/WaitDlg.h"
 #include "console_window_fixture.h"
 #include "resource.h"
 

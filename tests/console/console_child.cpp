@@ -22,10 +22,10 @@
 #include <cstring>
 #include <string>
 
-#include "CommandLine.h"
-#include "ConsoleApp.h"
-#include "ConsoleDlg.h"
-#include "SignalEnd.h"
+#include "app/CommandLine.h"
+#include "app/ConsoleApp.h"
+#include "window/ConsoleDlg.h"
+#include "app/SignalEnd.h"
 #include "port_lock.h"
 #include "resource.h"
 

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "PortList.h"
+#include "ports/PortList.h"
 #include "serial_port.h"
 
 void ConsoleWindowTest::SetUp() {

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "ConsoleDlg.h"
+#include "window/ConsoleDlg.h"
 #include "pty_server.h"
 #include "recording_message_service.h"
 

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "Dialog.h"
-#include "MessageMap.h"
+#include "dialog/Dialog.h"
+#include "dialog/MessageMap.h"
 #include "recording_message_service.h"
 #include "warning_collector.h"
 #include "resource.h"

@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-#include "AppInfo.h"
-#include "DisplayCheck.h"
+#include "app/AppInfo.h"
+#include "app/DisplayCheck.h"
 
 namespace {
 

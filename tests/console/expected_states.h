@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ConsoleDlg.h"
+#include "window/ConsoleDlg.h"
 
 struct ExpectedStates {
   int id;

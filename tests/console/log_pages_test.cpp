@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "LogPages.h"
+#include "alarmlog/LogPages.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <set>
 #include <cmath>
 
-#include "AboutDlg.h"
+#include "dialogs/AboutDlg.h"
 #include "console_window_fixture.h"
 #include "resource.h"
 #include "serial_port.h"

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "Globals.h"
+#include "window/Globals.h"
 #include "console_window_fixture.h"
 #include "exchange.h"
 #include "expected_states.h"

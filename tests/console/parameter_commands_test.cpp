@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ConsoleDlg.h"
+#include "window/ConsoleDlg.h"
 #include "console_window_fixture.h"
 #include "registers.h"
 #include "resource.h"

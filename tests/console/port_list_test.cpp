@@ -16,8 +16,8 @@
 
 #include <vector>
 
-#include "ConsoleDlg.h"
-#include "PortList.h"
+#include "window/ConsoleDlg.h"
+#include "ports/PortList.h"
 #include "console_window_fixture.h"
 #include "resource.h"
 #include "serial_port.h"

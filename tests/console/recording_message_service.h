@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "MessageService.h"
+#include "dialog/MessageService.h"
 
 class CRecordingMessageService : public CMessageService {
  public:

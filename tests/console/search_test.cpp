@@ -18,12 +18,12 @@
 #include <mutex>
 #include <vector>
 
-#include "ConsoleDlg.h"
-#include "Globals.h"
-#include "SearchPlan.h"
-#include "Trace.h"
-#include "TrafficDlg.h"
-#include "TrafficLog.h"
+#include "window/ConsoleDlg.h"
+#include "window/Globals.h"
+#include "search/SearchPlan.h"
+#include "traffic/Trace.h"
+#include "traffic/TrafficDlg.h"
+#include "traffic/TrafficLog.h"
 #include "console_window_fixture.h"
 #include "line_servers.h"
 #include "exchange.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "Globals.h"
-#include "Trace.h"
+#include "window/Globals.h"
+#include "traffic/Trace.h"
 #include "console_window_fixture.h"
 #include "resource.h"
 #include "serial_port.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "StatusBlock.h"
+#include "monitoring/StatusBlock.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Translations.h"
+#include "app/Translations.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

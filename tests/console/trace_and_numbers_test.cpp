@@ -27,14 +27,14 @@
 #include <thread>
 #include <vector>
 
-#include "PortRefusal.h"
-#include "TextNumbers.h"
-#include "Trace.h"
+#include "ports/PortRefusal.h"
+#include "window/TextNumbers.h"
+#include "traffic/Trace.h"
 #include "open_failure.h"
-#include "TrafficDlg.h"
-#include "TrafficLog.h"
-#include "TrafficModel.h"
-#include "TrafficView.h"
+#include "traffic/TrafficDlg.h"
+#include "traffic/TrafficLog.h"
+#include "traffic/TrafficModel.h"
+#include "traffic/TrafficView.h"
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
 #include "port_lock.h"

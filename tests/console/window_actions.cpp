@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ConsoleDlg.h"
-#include "Globals.h"
-#include "PasswordDlg.h"
+#include "window/ConsoleDlg.h"
+#include "window/Globals.h"
+#include "dialogs/PasswordDlg.h"
 #include "expected_states.h"
 #include "resource.h"
 

@@ -1,5 +1,0 @@
-#include "PasswordDlg.h"
-
-#include "resource.h"
-
-void CPasswordDlg::DoDataExchange(bool save) { DDX_Text(save, IDC_PASSWORD_EDIT, m_strPassword); }

@@ -1,0 +1,55 @@
+#include "app/ConsoleApp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "app/AppInfo.h"
+#include "window/ConsoleDlg.h"
+#include "app/SignalEnd.h"
+#include "traffic/Trace.h"
+#include "pty_server.h"
+#include "serial_port.h"
+
+CConsoleApp::CConsoleApp(CommandLine commandLine) : m_commandLine(std::move(commandLine)) {}
+
+CConsoleApp::~CConsoleApp() { RemoveTrace(); }
+
+bool CConsoleApp::InitInstance() {
+  if (!ApplyCommandLine()) return false;
+
+  CConsoleDlg dlg;
+  dlg.SetQuickSearch(m_commandLine.quickSearch);
+  dlg.SetSearchTurnaround(static_cast<uint32_t>(m_commandLine.searchTurnaroundMs));
+  m_pMainWnd = &dlg;
+  // Ctrl+C, kill and a hang-up close the window as its close box does.
+  CSignalEnd signalEnd(dlg);
+  dlg.DoModal();
+  m_pMainWnd = nullptr;
+  return false;
+}
+
+bool CConsoleApp::ApplyCommandLine() {
+  const CommandLine& commandLine = m_commandLine;
+  ResetPortMap();
+  for (const auto& [number, path] : commandLine.ports) SetPortPath(number, path);
+  if (commandLine.simulate) {
+    m_pSimulator = std::make_unique<sim::PtyServer>(commandLine.sim);
+    m_pSimulator->SetTurnaround(commandLine.simTurnaroundMs);
+    if (!m_pSimulator->Start()) {
+      std::fprintf(stderr, "qd7420: the simulated controller did not start: %s\n",
+                   std::strerror(errno));
+      m_nExitCode = kExitSimulatorFailed;
+      return false;
+    }
+    // The command line has made sure --port said nothing about Com1.
+    SetPortPath(1, m_pSimulator->DevicePath());
+  }
+  InstallTrafficRecord();
+  if (commandLine.trace) {
+    InstallTrace();
+    if (m_pSimulator) TraceNote("simulated controller on " + m_pSimulator->DevicePath());
+  }
+  return true;
+}

@@ -1,0 +1,322 @@
+#include "window/ConsoleDlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTreeWidget>
+#include <QWindow>
+
+#include "dialogs/AboutDlg.h"
+#include "window/CommandPort.h"
+#include "window/Globals.h"
+#include "dialog/MessageService.h"
+#include "ports/PortList.h"
+#include "window/TextNumbers.h"
+#include "window/ValueFields.h"
+#include "traffic/Trace.h"
+#include "exchange.h"
+#include "exchange_worker.h"
+#include "registers.h"
+#include "resource.h"
+#include "string_table.h"
+#include "ui_console_dlg.h"
+
+namespace {
+
+constexpr int kNarrowNumerator = 360;  // narrow width = full width x 360 / 537
+constexpr int kNarrowDenominator = 537;
+constexpr uint32_t kStartupTimeoutMs = 300;
+constexpr char kTextTrafficWindow[] = "通讯记录";
+
+}  // namespace
+
+// In the order the window has always bound its commands.
+const CommandEntry<CConsoleDlg> CConsoleDlg::kMessageMap[] = {
+    {IDC_READ_LOG_COUNT, Notification::Clicked, &CConsoleDlg::OnReadLogCount},
+    {IDC_SEARCH, Notification::Clicked, &CConsoleDlg::OnSearchParameters},
+    {IDC_WORK_MODE, Notification::SelChange, &CConsoleDlg::OnWorkModeChange},
+    {IDC_READ_LINE_LENGTH, Notification::Clicked, &CConsoleDlg::OnReadLineLength},
+    {IDC_READ_RESISTIVITY, Notification::Clicked, &CConsoleDlg::OnReadResistivity},
+    {IDC_READ_A0_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnReadA0Resistance},
+    {IDC_READ_LINE_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnReadLineResistance},
+    {IDC_READ_A0_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA0CalVoltage1},
+    {IDC_READ_A0_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA0CalVoltage2},
+    {IDC_READ_A1_RANGE, Notification::Clicked, &CConsoleDlg::OnReadA1Range},
+    {IDC_READ_A1_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA1CalVoltage1},
+    {IDC_READ_A1_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA1CalVoltage2},
+    {IDC_READ_A2_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA2CalVoltage1},
+    {IDC_READ_A2_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA2CalVoltage2},
+    {IDC_READ_CURRENT, Notification::Clicked, &CConsoleDlg::OnReadCurrent},
+    {IDC_READ_ENTRY_COUNT, Notification::Clicked, &CConsoleDlg::OnReadEntryCount},
+    {IDC_READ_LOG, Notification::Clicked, &CConsoleDlg::OnReadLog},
+    {IDC_SET_A0_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA0CalVoltage1},
+    {IDC_SET_A0_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA0CalVoltage2},
+    {IDC_SET_A1_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA1CalVoltage1},
+    {IDC_SET_A1_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA1CalVoltage2},
+    {IDC_SET_A2_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA2CalVoltage1},
+    {IDC_SET_A2_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA2CalVoltage2},
+    {IDC_SET_CURRENT, Notification::Clicked, &CConsoleDlg::OnSetCurrent},
+    {IDC_READ_MODE_STATE, Notification::Clicked, &CConsoleDlg::OnReadModeState},
+    {IDC_READ_CLOCK, Notification::Clicked, &CConsoleDlg::OnReadClock},
+    {IDC_WRITE_CLOCK, Notification::Clicked, &CConsoleDlg::OnWriteClock},
+    {IDC_READ_A1_COEFFICIENTS, Notification::Clicked, &CConsoleDlg::OnReadA1Coefficients},
+    {IDC_READ_A0_COEFFICIENT, Notification::Clicked, &CConsoleDlg::OnReadA0Coefficient},
+    {IDC_START_DETECTION, Notification::Clicked, &CConsoleDlg::OnStartDetection},
+    {IDC_SET_A1_RANGE, Notification::Clicked, &CConsoleDlg::OnSetA1Range},
+    {IDC_READ_A2_COEFFICIENT, Notification::Clicked, &CConsoleDlg::OnReadA2Coefficient},
+    {IDC_CLEAR_LOG, Notification::Clicked, &CConsoleDlg::OnClearLog},
+    {IDC_SET_LINE_LENGTH, Notification::Clicked, &CConsoleDlg::OnSetLineLength},
+    {IDC_SET_RESISTIVITY, Notification::Clicked, &CConsoleDlg::OnSetResistivity},
+    {IDC_SET_A0_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnSetA0Resistance},
+    {IDC_SET_LINE_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnSetLineResistance},
+    {IDC_CHANGE_ADDRESS_BAUD, Notification::Clicked, &CConsoleDlg::OnChangeAddressBaud},
+    {IDC_BUZZER_OFF, Notification::Clicked, &CConsoleDlg::OnBuzzerOff},
+    {IDC_SET_SOURCE_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetSourceVoltage1},
+    {IDC_SET_SOURCE_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetSourceVoltage2},
+    {IDC_SET_SYSTEM_TIME, Notification::Clicked, &CConsoleDlg::OnSetSystemTime},
+    {IDC_AUTORES_OFF, Notification::Clicked, &CConsoleDlg::OnAutoResistivityOff},
+    {IDC_BUZZER_ON, Notification::Clicked, &CConsoleDlg::OnBuzzerOn},
+    {IDC_AUTORES_ON, Notification::Clicked, &CConsoleDlg::OnAutoResistivityOn},
+    {IDC_AUTO_CALIBRATE_VOLTAGE, Notification::Clicked, &CConsoleDlg::OnAutoCalibrateVoltage},
+    {IDC_DEFAULT_BUTTON, Notification::Clicked, &CConsoleDlg::OnDefaultButton},
+    {IDC_DISPLAY_VOLTAGE, Notification::Clicked, &CConsoleDlg::OnDisplayVoltage},
+    {IDC_DISPLAY_ADC, Notification::Clicked, &CConsoleDlg::OnDisplayAdc},
+};
+
+const MessageEntry<CConsoleDlg> CConsoleDlg::kWindowMessages[] = {
+    {WM_SEARCH_PROGRESS, &CConsoleDlg::OnSearchProgress},
+    {WM_SEARCH_FOUND, &CConsoleDlg::OnSearchFound},
+};
+
+std::vector<int> CConsoleDlg::CommandIds() {
+  std::vector<int> ids;
+  for (const CommandEntry<CConsoleDlg>& entry : kMessageMap) ids.push_back(entry.id);
+  return ids;
+}
+
+CConsoleDlg::CConsoleDlg(QWidget* parent)
+    : CDialog(parent),
+      m_hIcon(QStringLiteral(":/icons/qd7420.png")),
+      m_ui(std::make_unique<Ui::ConsoleDlg>()) {
+  m_ui->setupUi(this);
+  WidenDialogUnits(*this, ValueFieldScale(*this));
+  // A drop-down list starts without a selection until the program sets one;
+  // Qt selects a combo's first entry as the form fills it.
+  for (QComboBox* combo : findChildren<QComboBox*>()) combo->setCurrentIndex(-1);
+  // A dialog frame: minimise and close, no maximise; the layouts fix the size.
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  BindCommands(this, kMessageMap);
+  SetUpSearchMenu();
+}
+
+CConsoleDlg::~CConsoleDlg() {
+  // Monitoring still holding the port when the window goes without a hide.
+  if (IsMonitoring()) StopPolling();
+  EndSearchWorker();
+  DetachAlarmListTools();
+}
+
+bool CConsoleDlg::OnInitDialog() {
+  CDialog::OnInitDialog();  // the radio members are -1 yet: none checked
+  AddSystemMenu();
+  setWindowIcon(m_hIcon);
+  SetDefaultSelections();
+  if (auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT)); ports && !m_pPortList)
+    m_pPortList = new CPortList(*ports, this);
+
+  // The full rectangle, then the narrow layout of the measurement mode.
+  m_rcFull = frameGeometry();
+  m_rcFullMargins = FrameMargins();
+  SetLayout(false);
+
+  g_nWorkMode = 0;
+  SetUpAlarmList();
+  SetUpAlarmListTools();
+  StartupExchange();
+  m_startupDone.start();
+  return true;
+}
+
+void CConsoleDlg::DoDataExchange(bool save) {
+  DDX_Radio(save, {IDC_BUZZER_OFF, IDC_BUZZER_ON}, m_nBuzzer);
+  DDX_Radio(save, {IDC_AUTORES_OFF, IDC_AUTORES_ON}, m_nAutoResistivity);
+  DDX_Radio(save, {IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC}, m_nDisplayMode);
+}
+
+LRESULT CConsoleDlg::OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  if (DispatchMessage(this, kWindowMessages, message, wParam, lParam, result)) return result;
+  return CDialog::OnMessage(message, wParam, lParam);
+}
+
+void CConsoleDlg::OnDefaultButton() {}
+
+// --- Start-up ------------------------------------------------------------------
+
+void CConsoleDlg::AddSystemMenu() {
+  // The window manager owns the title bar's menu, so the About entry lives in
+  // the window's context menu.
+  const QString text = QString::fromUtf8(LoadStringResource(IDS_ABOUTBOX));
+  if (text.isEmpty() || m_pSysMenu) return;
+  m_pSysMenu = new QMenu(this);
+  QAction* about = m_pSysMenu->addAction(text);
+  connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+  QAction* traffic = m_pSysMenu->addAction(QString::fromUtf8(kTextTrafficWindow));
+  traffic->setShortcut(Qt::CTRL | Qt::Key_T);
+  addAction(traffic);  // Ctrl+T without the menu open
+  connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
+}
+
+void CConsoleDlg::SetDefaultSelections() {
+  SetComboSel(IDC_WORK_MODE, 0);
+  static const int kSearchRates[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
+                                     IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
+  for (int id : kSearchRates) CheckDlgButton(id, id == IDC_SEARCH_9600);
+  SetComboSel(IDC_PORT, 0);
+  SetComboSel(IDC_BAUD, 3);
+  SetDlgItemText(IDC_ADDRESS, QStringLiteral("1"));
+  SetComboSel(IDC_NEW_BAUD, 3);
+  SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("1"));
+  m_nBuzzer = 0;
+  m_nAutoResistivity = 0;
+  UpdateData(false);
+}
+
+void CConsoleDlg::SetUpAlarmList() {
+  auto* list = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_ALARM_LIST));
+  if (!list) return;
+  struct Column {
+    const char* title;
+    int width;
+  };
+  static const Column kColumns[] = {{"编号", 70}, {"时间", 150}, {"告警类型", 150}, {"告警长度", 150}};
+  list->setColumnCount(static_cast<int>(std::size(kColumns)));
+  list->header()->setStretchLastSection(false);
+  // One line a row: the view then lays out thousands of rows without
+  // measuring each one.
+  list->setUniformRowHeights(true);
+  QTreeWidgetItem* header = list->headerItem();
+  for (int i = 0; i < list->columnCount(); ++i) {
+    header->setText(i, QString::fromUtf8(kColumns[i].title));
+    header->setTextAlignment(i, Qt::AlignLeft | Qt::AlignVCenter);
+    list->setColumnWidth(i, kColumns[i].width);
+  }
+}
+
+// Puts the controller into measurement mode with its resistivity
+// auto-calibration stopped. Silent when the controller does not answer.
+void CConsoleDlg::StartupExchange() {
+  CCommandPort port(*this);
+  if (!port) return;
+  uint8_t reply[kWriteReplyLength];
+  if (port.Exchange(BuildWriteRequest(port.Address(), REG_WORK_MODE, 0), reply,
+                    kWriteReplyLength, kStartupTimeoutMs)) {
+    port.Exchange(BuildWriteRequest(port.Address(), REG_RESISTIVITY_AUTOCAL, 0), reply,
+                  kWriteReplyLength, kStartupTimeoutMs);
+  } else {
+    SetComboSel(IDC_WORK_MODE, 0);
+  }
+}
+
+CConsoleDlg::Connection CConsoleDlg::ReadConnection() const {
+  Connection connection;
+  connection.address = StationAddress(GetDlgItemText(IDC_ADDRESS));
+  connection.port = m_pPortList ? m_pPortList->SelectedPort() : GetComboSel(IDC_PORT) + 1;
+  connection.unplugged = m_pPortList && m_pPortList->SelectedUnplugged();
+  connection.baud = AtoiText(GetDlgItemText(IDC_BAUD));
+  return connection;
+}
+
+// --- Layout ---------------------------------------------------------------------
+
+int CConsoleDlg::NarrowWidth(int fullWidth) {
+  return fullWidth * kNarrowNumerator / kNarrowDenominator;  // truncated, as always
+}
+
+QMargins CConsoleDlg::FrameMargins() const {
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(),
+          frame.right() - client.right(), frame.bottom() - client.bottom()};
+}
+
+void CConsoleDlg::SetLayout(bool wide) {
+  m_bWide = wide;
+  if (m_rcFull.isNull()) return;  // before start-up took the full rectangle
+  const QMargins frame = FrameMargins();
+  const int frameWidth = wide ? m_rcFull.width() : NarrowWidth(m_rcFull.width());
+  // The frame gets the target width; resizing a window keeps its position.
+  setFixedSize(frameWidth - frame.left() - frame.right(),
+               m_rcFull.height() - frame.top() - frame.bottom());
+  // Cut off is not enough for the keyboard: a hidden panel takes no Tab.
+  if (auto* panel = findChild<QWidget*>(QStringLiteral("calibrationPanel"))) panel->setVisible(wide);
+}
+
+// The frame is known only once the window is on screen; the full rectangle
+// taken before includes it from then on, and the layout follows.
+void CConsoleDlg::SyncFrameMargins() {
+  const QMargins now = FrameMargins();
+  if (m_rcFull.isNull() || now == m_rcFullMargins) return;
+  m_rcFull = m_rcFull.marginsAdded(now - m_rcFullMargins);
+  m_rcFullMargins = now;
+  SetLayout(m_bWide);
+}
+
+void CConsoleDlg::showEvent(QShowEvent* event) {
+  CDialog::showEvent(event);
+  SyncFrameMargins();
+  // A window manager may tell the frame only after mapping the window.
+  if (windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
+  QWindow* window = windowHandle();
+  if (watched == window && event->type() == QEvent::Expose && window->isExposed()) {
+    SyncFrameMargins();
+    NoteShown();
+  }
+  return CDialog::eventFilter(watched, event);
+}
+
+void CConsoleDlg::NoteShown() {
+  if (!m_startupDone.isValid() || m_nShownAfterStartupMs >= 0) return;
+  m_nShownAfterStartupMs = m_startupDone.elapsed();
+  TraceNote("window shown " + std::to_string(m_nShownAfterStartupMs) +
+            " ms after the start-up exchange");
+}
+
+// --- Window menu and icon ------------------------------------------------------------
+
+void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (m_pSysMenu)
+    m_pSysMenu->popup(event->globalPos());
+  else
+    CDialog::contextMenuEvent(event);
+}
+
+// Esc backs out of a list or a box, never out of the console: a stray one
+// would end monitoring. The close button and Alt+F4 still close the window;
+// the small dialogs and the message boxes keep Esc as their cancel.
+void CConsoleDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  CDialog::keyPressEvent(event);
+}
+
+void CConsoleDlg::OnSysCommand(int nID, LPARAM) {
+  // Move, size, minimise and close belong to the window manager; the About
+  // command is the only one left to the window.
+  if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg dlgAbout(this);
+    dlgAbout.DoModal();
+  }
+}
+
+// The window manager draws a minimised window and its icon; no painting of
+// our own is needed for it.
+QIcon CConsoleDlg::OnQueryDragIcon() const { return m_hIcon; }

@@ -1,0 +1,313 @@
+// The console's main window: every control of every command on one dialog,
+// the commands as members bound through the message map, the start-up
+// sequence with its exchange with the controller, and the two layouts
+// (narrow for measurement mode, wide with the calibration panel).
+//
+// The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp.
+// Every command runs synchronously on the window's thread; the parameter
+// search's worker thread reaches the window only through SendMessage, and
+// the monitoring poll's exchange worker only through a queued call.
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QMargins>
+#include <QPointer>
+#include <QRect>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "search/SearchPlan.h"
+#include "dialog/Dialog.h"
+#include "serial_port.h"
+
+class CCommandPort;
+class CLogReader;
+class CPortList;
+class ExchangeWorker;
+class QAction;
+class QLabel;
+class CTrafficDlg;
+class QMenu;
+class QTimer;
+struct BcdClock;
+struct FactoryStatus;
+struct MeasurementStatus;
+namespace Ui {
+class ConsoleDlg;
+}
+
+class CConsoleDlg : public CDialog {
+  Q_OBJECT
+
+ public:
+  explicit CConsoleDlg(QWidget* parent = nullptr);
+  ~CConsoleDlg() override;
+
+  // The connection every command uses, read from the window at the moment.
+  struct Connection {
+    std::optional<uint8_t> address;  // edit 1000, 1..255; none when refused
+    int port;                        // list 1001: ComN is N (see CPortList)
+    int baud;                        // list 1002: atoi of the selected entry's text
+    bool unplugged = false;          // the chosen entry's device went away
+  };
+  Connection ReadConnection() const;
+
+  // Narrow (measurement mode): the full width x 360 / 537; wide (factory
+  // mode): the full width. Height from the full rectangle, position kept.
+  void SetLayout(bool wide);
+  bool IsWide() const { return m_bWide; }
+  static int NarrowWidth(int fullWidth);
+
+  // The full frame rectangle taken at start-up, before narrowing.
+  QRect FullRect() const { return m_rcFull; }
+  // The window's context menu ("关于 QD7420(&A)..."), null without one.
+  QMenu* SystemMenu() const { return m_pSysMenu; }
+  // Milliseconds from the end of the start-up exchange to the window first
+  // being on screen; -1 until then.
+  qint64 ShownAfterStartupMs() const { return m_nShownAfterStartupMs; }
+
+  void OnSysCommand(int nID, LPARAM lParam);
+  QIcon OnQueryDragIcon() const;
+
+  // Where "设置为系统时间" takes the PC's local time from (the clock by
+  // default; a test fixes it).
+  using TimeSource = std::function<QDateTime()>;
+  void SetTimeSource(TimeSource source) { m_timeSource = std::move(source); }
+
+  // The quick parameter search ("快速搜索" in the context menu of the search
+  // group and of button 1009): off at start unless the command line says
+  // otherwise; taken by the next search that starts.
+  void SetQuickSearch(bool on);
+  bool IsQuickSearch() const { return m_bQuickSearch; }
+  void SetSearchTurnaround(uint32_t ms) { m_nSearchTurnaroundMs = ms; }
+  QMenu* SearchMenu() const { return m_pSearchMenu; }
+  // The search group's progress line ("第 97/1530 次，约剩 2 分 10 秒");
+  // empty while no search runs.
+  QString SearchProgressLine() const;
+
+  // The ids of every control that starts a command (the message map's).
+  static std::vector<int> CommandIds();
+  // A paged log read is still under way (the window's commands are locked).
+  bool IsReadingLog() const { return !m_pLogReader.isNull(); }
+  // The alarm list's context menu: export, copy, stop.
+  QMenu* AlarmListMenu() const { return m_pLogMenu; }
+  // The traffic window, null until first opened ("通讯记录", Ctrl+T).
+  CTrafficDlg* TrafficWindow() const;
+  void OnShowTraffic();
+
+ protected:
+  bool OnInitDialog() override;
+  void DoDataExchange(bool save) override;
+  void OnTimer(int nIDEvent) override;
+  LRESULT OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) override;
+
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+  // --- Parameter search (ConsoleDlg_Search.cpp) ---
+  void OnSearchParameters();
+  LRESULT OnSearchProgress(WPARAM wParam, LPARAM lParam);
+  LRESULT OnSearchFound(WPARAM wParam, LPARAM lParam);
+  void StartSearch();
+  void StopSearch();
+  void EndSearchIdle();
+  void EndSearchWorker();
+  // The worker: every address 1..255, every ticked rate, until found or
+  // stopped. `generation` is the search it belongs to, `plan` its waits and
+  // the record of its progress.
+  static unsigned SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
+                                   const std::shared_ptr<CSearchPlan>& plan);
+  // One probe on the worker's own open port at the plan's waits: does a
+  // controller answer as `address`?
+  static bool ProbeAddress(HPORT port, int address, const CSearchPlan& plan);
+  // The plan of a search starting now, from the window's settings.
+  std::shared_ptr<CSearchPlan> MakeSearchPlan() const;
+  // A raw TCP line cannot change its rate: the search tries the first ticked
+  // one only, and its status line says so when more were ticked.
+  void KeepOneRateOnRawLine();
+  bool m_bOneRateOnly = false;
+  // --- Quick search and progress (ConsoleDlg_QuickSearch.cpp) ---
+  void SetUpSearchMenu();
+  void ShowSearchProgress();
+  QString SearchNotFoundText() const;
+  bool m_bQuickSearch = false;
+  uint32_t m_nSearchTurnaroundMs = kDefaultSearchTurnaroundMs;
+  std::shared_ptr<CSearchPlan> m_searchPlan;  // the latest search's
+  QMenu* m_pSearchMenu = nullptr;
+  QAction* m_pQuickSearchAction = nullptr;
+  QLabel* m_pSearchProgress = nullptr;
+  QTimer* m_pSearchProgressTimer = nullptr;
+
+  // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
+  void OnReadLineLength();
+  void OnReadResistivity();
+  void OnReadA0Resistance();
+  void OnReadLineResistance();
+  void OnReadA0CalVoltage1();
+  void OnReadA0CalVoltage2();
+  void OnReadA1Range();
+  void OnReadA1CalVoltage1();
+  void OnReadA1CalVoltage2();
+  void OnReadA2CalVoltage1();
+  void OnReadA2CalVoltage2();
+  void OnReadCurrent();
+  void OnReadA1Coefficients();
+  void OnReadA0Coefficient();
+  void OnReadA2Coefficient();
+  void OnSetLineLength();
+  void OnSetResistivity();
+  void OnSetA0Resistance();
+  void OnSetLineResistance();
+  void OnSetA0CalVoltage1();
+  void OnSetA0CalVoltage2();
+  void OnSetA1Range();
+  void OnSetA1CalVoltage1();
+  void OnSetA1CalVoltage2();
+  void OnSetA2CalVoltage1();
+  void OnSetA2CalVoltage2();
+  void OnSetCurrent();
+  void OnSetSourceVoltage1();
+  void OnSetSourceVoltage2();
+  void OnReadModeState();
+  // The family's two routines; `button` names the row of the command table.
+  void ReadParameter(int button);
+  void SetParameter(int button);
+
+  // --- Live monitoring (ConsoleDlg_Monitoring.cpp; OnTimer above) ---
+  void OnStartDetection();
+  void OnDisplayVoltage();
+  void OnDisplayAdc();
+  // The caption of 1051 is the state: anything but "开始检测" is running.
+  bool IsMonitoring() const;
+  void StartDetection();
+  void StopDetection();
+  // Timer off, caption back, port closed: the part of a stop that also
+  // holds when the window goes away while monitoring runs.
+  void StopPolling();
+  // One poll: its request goes to the exchange worker, which wakes
+  // OnPollDone on the window's thread to take the outcome.
+  void StartPoll();
+  Q_INVOKABLE void OnPollDone();
+  void CountPoll(bool accepted);
+  void ShowPollFailed(bool factory);
+  void ShowMeasurementPoll(const uint8_t* reply);
+  void ShowFactoryPoll(const uint8_t* reply);
+  void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
+  std::unique_ptr<ExchangeWorker> m_pPoller;  // the polls' exchanges, off the window's thread
+  bool m_bPolling = false;      // a poll is under way
+  bool m_bPollFactory = false;  // it reads the factory block
+  bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
+  int m_nMonitorPort = 0;       // port and rate of the start, for reopening
+  int m_nMonitorBaud = 0;
+
+  // --- Alarm log (ConsoleDlg_Log.cpp) ---
+  void OnReadLogCount();
+  void OnReadEntryCount();
+  void OnReadLog();
+  void OnClearLog();
+  void OnLogReadFinished();
+  QPointer<CLogReader> m_pLogReader;  // the paged read under way, if any
+
+  // --- The alarm list for reports (ConsoleDlg_LogList.cpp) ---
+  void SetUpAlarmListTools();
+  // Before the list goes: emptying it as it is destroyed is no new read.
+  void DetachAlarmListTools();
+  void OnExportLog();
+  void OnCopyLogRows();
+  void OnStopLogRead();
+  void OnSortLog(int column);
+  void ResetLogSort();
+  // "正在读取 n/total" in static 1072 while a paged read runs; the count
+  // again when it ends.
+  void StartLogProgress(int total);
+  void ShowLogProgress();
+  void EndLogProgress();
+  QMenu* m_pLogMenu = nullptr;
+  QAction* m_pStopLogRead = nullptr;
+  int m_nLogSortColumn = -1;  // none: the rows as read
+  Qt::SortOrder m_logSortOrder = Qt::AscendingOrder;
+  int m_nLogReadTotal = -1;   // the count of the paged read under way
+  QMetaObject::Connection m_logProgress;
+
+  // --- Device administration (ConsoleDlg_Admin.cpp) ---
+  void OnWorkModeChange();
+  void OnChangeAddressBaud();
+  void OnSetSystemTime();
+  void OnReadClock();
+  void OnWriteClock();
+  void OnBuzzerOff();
+  void OnBuzzerOn();
+  // A confirmed working mode: control states, layout, display mode.
+  void ApplyWorkMode(bool factory);
+  // A mode change that was not confirmed: the list back to the confirmed
+  // mode, the radio members shown again.
+  void ReturnToConfirmedMode();
+  // The list and g_nWorkMode in the confirmed mode; true for factory mode.
+  // What a monitoring stop and a search's end apply their column by.
+  bool FollowConfirmedMode();
+  // The working mode a factory poll read from the controller: confirmed.
+  void FollowControllerMode(uint16_t mode);
+  // The radios that write their choice to the controller (buzzer, display
+  // mode) as one family; `radio` names the row of its table.
+  void WriteRadio(int radio);
+  int& RadioMember(int firstRadio);
+  // Writes six typed clock fields as the BCD clock at `reg`; false when the
+  // reply is refused or a field does not fit its digits (nothing is sent).
+  bool WriteDeviceClock(const CCommandPort& port, uint16_t reg, const QString (&fields)[6]);
+  // The six fields of a clock read back, with "%X", into `ids`.
+  void ShowBcdClock(const int (&ids)[6], const BcdClock& clock);
+  // The visible clock statics: year, month, day, hour, minute, second.
+  static const int kClockRow[6];
+  TimeSource m_timeSource;
+
+  // --- Auto-calibration (ConsoleDlg_Calibration.cpp) ---
+  void OnAutoCalibrateVoltage();
+  void OnAutoResistivityOff();
+  void OnAutoResistivityOn();
+
+  // The hidden default button 1108: Enter lands here and does nothing.
+  void OnDefaultButton();
+
+  // Radio groups bound by data exchange: index of the checked radio, -1 none.
+  int m_nBuzzer = -1;           // 1089 "关" = 0, 1090 "开" = 1
+  int m_nAutoResistivity = -1;  // 1091 "关" = 0, 1092 "开" = 1
+  int m_nDisplayMode = -1;      // 1109 "电压" = 0, 1110 "ADC值" = 1
+  // The working-mode position the controller last confirmed (a write it
+  // took, or the mode a factory poll read); the list returns to it after a
+  // change that was not confirmed. The start-up confirms measurement mode.
+  int m_nConfirmedMode = 0;
+  QIcon m_hIcon;
+  QRect m_rcFull;
+
+ private:
+  static const CommandEntry<CConsoleDlg> kMessageMap[];
+  static const MessageEntry<CConsoleDlg> kWindowMessages[];
+
+  void AddSystemMenu();
+  void SetDefaultSelections();
+  void SetUpAlarmList();
+  void StartupExchange();
+  QMargins FrameMargins() const;
+  void SyncFrameMargins();
+  void NoteShown();
+
+  std::unique_ptr<Ui::ConsoleDlg> m_ui;
+  std::thread m_searchWorker;  // the latest search's worker, joined at the end
+  QMenu* m_pSysMenu = nullptr;
+  CPortList* m_pPortList = nullptr;  // list 1001 and the machine's devices
+  QPointer<CTrafficDlg> m_pTrafficDlg;
+  bool m_bWide = true;
+  QMargins m_rcFullMargins;  // the frame margins m_rcFull was taken with
+  QElapsedTimer m_startupDone;
+  qint64 m_nShownAfterStartupMs = -1;
+};
