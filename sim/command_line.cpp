@@ -43,6 +43,7 @@ constexpr option kOptions[] = {
     {"paced", no_argument, nullptr, 'P'},
     {"turnaround", required_argument, nullptr, 'T'},
     {"answer-all-bad-crc", no_argument, nullptr, 'A'},
+    {"echo", no_argument, nullptr, 'E'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -93,6 +94,7 @@ const OptionRule kRules[] = {
     {'T', [](const std::string& v, SimSettings& s) { return IntInto(v, 0, kMaxTurnaroundMs, s.turnaroundMs); },
      "turnaround must be 0..60000 ms"},
     {'A', [](const std::string&, SimSettings& s) { return s.answerAllBadCrc = true; }, nullptr},
+    {'E', [](const std::string&, SimSettings& s) { return s.echo = true; }, nullptr},
     {'h', [](const std::string&, SimSettings& s) { return s.help = true; }, nullptr},
 };
 
@@ -218,11 +220,14 @@ const char* UsageText() {
          "                      check, so a search over all addresses never waits\n"
          "                      out a time-out; writes to other stations are not\n"
          "                      carried out\n"
+         "  --echo              the line echoes every byte the console sends before\n"
+         "                      the reply, as a 2-wire adapter whose receiver stays\n"
+         "                      on while it sends\n"
          "  --help              this text\n"
          "\n"
          "Commands on standard input: leak METRES, break [METRES], clear,\n"
          "log N (the log then holds N entries, replacing what it held),\n"
-         "fault KIND [N], paced on|off, status, help.\n";
+         "fault KIND [N], paced on|off, echo on|off, status, help.\n";
 }
 
 }  // namespace sim
