@@ -117,6 +117,10 @@ QString ParseSimOptions(const QCommandLineParser& parser, CommandLine& result) {
     if (!ParseScenario(parser.value(scenario), result.sim))
       return QStringLiteral("--sim-scenario takes none, broken or leak:METRES (0 to 655.35)");
   }
+  if (parser.isSet(QStringLiteral("sim-echo"))) {
+    anySimOption = true;
+    result.simEcho = true;
+  }
   if (anySimOption && !result.simulate) return QStringLiteral("the --sim-... options need --simulate");
   return {};
 }
@@ -171,6 +175,10 @@ const OptionRow kOptionRows[] = {
     {{"sim-scenario"}, "Cable state: none, leak:METRES or broken (none).", "SCENARIO"},
     {{"sim-log"}, "Alarm-log entries the simulator starts with (0).", "N"},
     {{"sim-turnaround"}, "The simulator starts each reply MS after the request's end (0).", "MS"},
+    {{"sim-echo"},
+     "The simulator's line echoes every request before the reply, as an adapter whose receiver "
+     "stays on while it sends.",
+     nullptr},
     {{"quick-search"},
      "Start with the quick parameter search on (\"快速搜索\" in the search's context menu).",
      nullptr},
