@@ -12,12 +12,12 @@
 #include "window/CommandPort.h"
 #include "window/Globals.h"
 #include "dialog/MessageService.h"
+#include "monitoring/Monitor.h"
 #include "ports/PortList.h"
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
 #include "traffic/Trace.h"
 #include "exchange.h"
-#include "exchange_worker.h"
 #include "registers.h"
 #include "resource.h"
 #include "string_table.h"
@@ -98,6 +98,7 @@ std::vector<int> CConsoleDlg::CommandIds() {
 
 CConsoleDlg::CConsoleDlg(QWidget* parent)
     : CDialog(parent),
+      m_pMonitor(new CMonitor(this)),
       m_hIcon(QStringLiteral(":/icons/qd7420.png")),
       m_ui(std::make_unique<Ui::ConsoleDlg>()) {
   m_ui->setupUi(this);
@@ -109,6 +110,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   BindCommands(this, kMessageMap);
+  connect(m_pMonitor, &CMonitor::PollDone, this, &CConsoleDlg::OnPollDone);
   SetUpSearchMenu();
 }
 

@@ -6,7 +6,7 @@
 // The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp.
 // Every command runs synchronously on the window's thread; the parameter
 // search's worker thread reaches the window only through SendMessage, and
-// the monitoring poll's exchange worker only through a queued call.
+// the monitoring poll's worker only through its monitor's signal.
 #pragma once
 
 #include <QDateTime>
@@ -30,7 +30,7 @@
 class CCommandPort;
 class CLogReader;
 class CPortList;
-class ExchangeWorker;
+class CMonitor;
 class QAction;
 class QLabel;
 class CTrafficDlg;
@@ -39,6 +39,7 @@ class QTimer;
 struct BcdClock;
 struct FactoryStatus;
 struct MeasurementStatus;
+struct WorkerReply;
 namespace Ui {
 class ConsoleDlg;
 }
@@ -194,21 +195,16 @@ class CConsoleDlg : public CDialog {
   // Timer off, caption back, port closed: the part of a stop that also
   // holds when the window goes away while monitoring runs.
   void StopPolling();
-  // One poll: its request goes to the exchange worker, which wakes
-  // OnPollDone on the window's thread to take the outcome.
+  // One poll: its request goes to the monitor's worker; the outcome comes
+  // back to OnPollDone on the window's thread.
   void StartPoll();
-  Q_INVOKABLE void OnPollDone();
+  void OnPollDone(bool factory, const WorkerReply& outcome);
   void CountPoll(bool accepted);
   void ShowPollFailed(bool factory);
   void ShowMeasurementPoll(const uint8_t* reply);
   void ShowFactoryPoll(const uint8_t* reply);
   void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
-  std::unique_ptr<ExchangeWorker> m_pPoller;  // the polls' exchanges, off the window's thread
-  bool m_bPolling = false;      // a poll is under way
-  bool m_bPollFactory = false;  // it reads the factory block
-  bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
-  int m_nMonitorPort = 0;       // port and rate of the start, for reopening
-  int m_nMonitorBaud = 0;
+  CMonitor* m_pMonitor;  // the polls, their worker and their state
 
   // --- Alarm log (ConsoleDlg_Log.cpp) ---
   void OnReadLogCount();
