@@ -2,11 +2,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QThread>
 
 #include "app/AppInfo.h"
+#include "dialog/ReplyGate.h"
 
 namespace {
 
@@ -39,6 +39,18 @@ CMessageService* g_service = nullptr;
 
 CMessageService& Service() { return g_service ? *g_service : g_defaultService; }
 
+// The questions of workers to the GUI thread that belong to no window. Made
+// by whichever thread asks first, it lives on the GUI thread for the rest of
+// the run.
+CReplyGate& GuiGate() {
+  static CReplyGate* const gate = [] {
+    auto* made = new CReplyGate;
+    made->moveToThread(QCoreApplication::instance()->thread());
+    return made;
+  }();
+  return *gate;
+}
+
 }  // namespace
 
 bool CMessageService::Ask(QWidget*, const QString&) { return false; }
@@ -52,11 +64,12 @@ CMessageService* InstallMessageService(CMessageService* service) {
 void ShowMessage(QWidget* owner, const QString& text, const QString& detail) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app && QThread::currentThread() != app->thread()) {
-    // Widgets live on the GUI thread only; the worker waits there, as a
-    // blocking box would make it wait.
-    QMetaObject::invokeMethod(
-        app, [owner, &text, &detail] { Service().ShowDetailed(owner, text, detail); },
-        Qt::BlockingQueuedConnection);
+    // Widgets live on the GUI thread only; the worker waits on its side for
+    // the box to be dismissed there, as a blocking box would make it wait.
+    GuiGate().Ask<bool>([owner, text, detail] {
+      Service().ShowDetailed(owner, text, detail);
+      return true;
+    });
     return;
   }
   Service().ShowDetailed(owner, text, detail);
