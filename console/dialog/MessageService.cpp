@@ -39,19 +39,19 @@ CMessageService* g_service = nullptr;
 
 CMessageService& Service() { return g_service ? *g_service : g_defaultService; }
 
-// The questions of workers to the GUI thread that belong to no window. Made
-// by whichever thread asks first, it lives on the GUI thread for the rest of
-// the run.
-CReplyGate& GuiGate() {
-  static CReplyGate* const gate = [] {
-    auto* made = new CReplyGate;
-    made->moveToThread(QCoreApplication::instance()->thread());
-    return made;
-  }();
-  return *gate;
+// The questions of workers to the GUI thread that belong to no window.
+// Made on the GUI thread as the application starts, and kept for the run,
+// so that everything of it a worker's question passes through was made
+// before any worker asked.
+CReplyGate* g_guiGate = nullptr;
+
+void MakeGuiGate() {
+  if (!g_guiGate) g_guiGate = new CReplyGate;
 }
 
 }  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(MakeGuiGate)
 
 bool CMessageService::Ask(QWidget*, const QString&) { return false; }
 
@@ -63,10 +63,10 @@ CMessageService* InstallMessageService(CMessageService* service) {
 
 void ShowMessage(QWidget* owner, const QString& text, const QString& detail) {
   QCoreApplication* app = QCoreApplication::instance();
-  if (app && QThread::currentThread() != app->thread()) {
+  if (app && g_guiGate && QThread::currentThread() != app->thread()) {
     // Widgets live on the GUI thread only; the worker waits on its side for
     // the box to be dismissed there, as a blocking box would make it wait.
-    GuiGate().Ask<bool>([owner, text, detail] {
+    g_guiGate->Ask<bool>([owner, text, detail] {
       Service().ShowDetailed(owner, text, detail);
       return true;
     });

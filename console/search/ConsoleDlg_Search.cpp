@@ -9,8 +9,6 @@
 
 #include "window/ConsoleDlg.h"
 #include "window/ControlStates.h"
-#include "window/Globals.h"
-#include "window/Messages.h"
 #include "search/ParameterSearch.h"
 #include "search/SearchPlan.h"
 #include "resource.h"

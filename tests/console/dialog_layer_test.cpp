@@ -458,7 +458,7 @@ TEST(DialogLayer, SendMessageFromAWorkerBlocksUntilHandledOnTheWindowThread) {
 // A window that stops taking messages (it is closing, and will wait for its
 // workers) releases a worker's send at once and without the reply, however
 // far the send has got; a send it answered still has its reply.
-TEST(DialogLayer, AClosingWindowReleasesAWorkersSendWithoutItsReply) {
+TEST(DialogLayer, SendMessageOfAClosingWindowReturnsAtOnceWithoutItsReply) {
   enum class Close { Never, BeforeTheSend, WithoutRunningIt, InsideTheHandler };
   const struct {
     const char* what;
