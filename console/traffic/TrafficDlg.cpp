@@ -50,6 +50,7 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
   save->setAutoDefault(false);
   connect(clear, &QPushButton::clicked, this, &CTrafficDlg::OnClear);
   connect(save, &QPushButton::clicked, this, &CTrafficDlg::OnExport);
+  connect(this, &CTrafficDlg::Recorded, this, &CTrafficDlg::Refresh, Qt::QueuedConnection);
   // Counters that change at every exchange must not lay the window out
   // again: a label of fixed size (room for counts of seven digits) is only
   // repainted.
@@ -73,8 +74,7 @@ CTrafficDlg::~CTrafficDlg() { m_log.SetNotifier({}); }
 void CTrafficDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // Posting is all the recording thread does; the rows are taken here.
-  m_log.SetNotifier(
-      [this] { QMetaObject::invokeMethod(this, "Refresh", Qt::QueuedConnection); });
+  m_log.SetNotifier([this] { emit Recorded(); });
   Refresh();
 }
 
