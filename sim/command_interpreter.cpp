@@ -32,6 +32,7 @@ std::string CommandInterpreter::Execute(const std::string& line) {
       {"log", 1, 1, &CommandInterpreter::Log},
       {"fault", 1, 3, &CommandInterpreter::InjectFault},
       {"paced", 1, 1, &CommandInterpreter::Paced},
+      {"echo", 1, 1, &CommandInterpreter::Echo},
       {"status", 0, 0, &CommandInterpreter::Status},
       {"help", 0, 0, &CommandInterpreter::Help},
   };
@@ -98,6 +99,12 @@ std::string CommandInterpreter::Paced(const Args& args) {
   return "pacing " + args[0];
 }
 
+std::string CommandInterpreter::Echo(const Args& args) {
+  if (args[0] != "on" && args[0] != "off") return "error: echo on|off";
+  server_.SetEcho(args[0] == "on");
+  return "echo " + args[0];
+}
+
 std::string CommandInterpreter::Status(const Args&) {
   Controller& d = server_.Device();
   std::ostringstream out;
@@ -107,13 +114,14 @@ std::string CommandInterpreter::Status(const Args&) {
     out << " at " << Metres(d.Register(REG_LEAK_POSITION) / 100.0);
   }
   out << ", mode " << d.Register(REG_WORK_MODE) << ", log " << d.LogCount()
-      << " entries, " << server_.Requests().size() << " requests";
+      << " entries, " << server_.Requests().size() << " requests"
+      << (server_.Echo() ? ", echo on" : "");
   return out.str();
 }
 
 std::string CommandInterpreter::Help(const Args&) {
   return "leak METRES | break [METRES] | clear | log N (holds N entries) | "
-         "fault KIND [N [MS]] | paced on|off | status";
+         "fault KIND [N [MS]] | paced on|off | echo on|off | status";
 }
 
 }  // namespace sim

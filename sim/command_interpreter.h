@@ -24,6 +24,7 @@ class CommandInterpreter {
   std::string Log(const Args& args);
   std::string InjectFault(const Args& args);
   std::string Paced(const Args& args);
+  std::string Echo(const Args& args);
   std::string Status(const Args& args);
   std::string Help(const Args& args);
 

@@ -43,70 +43,71 @@ constexpr option kOptions[] = {
     {"paced", no_argument, nullptr, 'P'},
     {"turnaround", required_argument, nullptr, 'T'},
     {"answer-all-bad-crc", no_argument, nullptr, 'A'},
+    {"echo", no_argument, nullptr, 'E'},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
 
-bool Refuse(std::string& error, const char* why) {
-  error = why;
-  return false;
+// Reads an integer option into `field` when it lies within [min, max].
+template <typename T>
+bool IntInto(const std::string& arg, long min, long max, T& field) {
+  long n = 0;
+  if (!ParseInt(arg, min, max, n)) return false;
+  field = static_cast<T>(n);
+  return true;
 }
+
+// One row per option: its letter in kOptions, how its value goes into the
+// settings (false when the value is wrong), and what is said then.
+struct OptionRule {
+  int opt;
+  bool (*apply)(const std::string& arg, SimSettings& s);
+  const char* complaint;
+};
+
+const OptionRule kRules[] = {
+    {'a', [](const std::string& v, SimSettings& s) { return IntInto(v, 1, 255, s.controller.address); },
+     "address must be 1..255"},
+    {'b',
+     [](const std::string& v, SimSettings& s) {
+       long n = 0;
+       if (!ParseInt(v, 1, 38400, n) || !IsDeviceBaud(static_cast<uint32_t>(n))) return false;
+       s.controller.baud = static_cast<int>(n);
+       return true;
+     },
+     "baud must be 1200, 2400, 4800, 9600, 19200 or 38400"},
+    {'s', [](const std::string& v, SimSettings& s) { return ParseScenario(v, s.controller.scenario); },
+     "scenario must be none, leak or broken"},
+    {'p', [](const std::string& v, SimSettings& s) { return ParseMetres(v, s.controller.leakPositionM); },
+     "position must be 0..655.35 metres"},
+    {'l', [](const std::string& v, SimSettings& s) { return IntInto(v, 0, 65535, s.controller.prefillLog); },
+     "log must be 0..65535 entries"},
+    {'f', [](const std::string& v, SimSettings& s) { return ParseFault(v, s.fault, s.faultCount); },
+     "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, extra, short, exception, "
+     "delay, late, other-station"},
+    {'d',
+     [](const std::string& v, SimSettings& s) {
+       return (s.delayGiven = IntInto(v, 0, 60000, s.delayMs));
+     },
+     "delay must be 0..60000 ms"},
+    {'P', [](const std::string&, SimSettings& s) { return s.paced = true; }, nullptr},
+    {'T', [](const std::string& v, SimSettings& s) { return IntInto(v, 0, kMaxTurnaroundMs, s.turnaroundMs); },
+     "turnaround must be 0..60000 ms"},
+    {'A', [](const std::string&, SimSettings& s) { return s.answerAllBadCrc = true; }, nullptr},
+    {'E', [](const std::string&, SimSettings& s) { return s.echo = true; }, nullptr},
+    {'h', [](const std::string&, SimSettings& s) { return s.help = true; }, nullptr},
+};
 
 // One option's value into the settings; false with `error` set.
 bool Apply(int opt, const std::string& arg, SimSettings& s, std::string& error) {
-  long n = 0;
-  switch (opt) {
-    case 'a':
-      if (!ParseInt(arg, 1, 255, n)) return Refuse(error, "address must be 1..255");
-      s.controller.address = static_cast<uint8_t>(n);
-      return true;
-    case 'b':
-      if (!ParseInt(arg, 1, 38400, n) || !IsDeviceBaud(static_cast<uint32_t>(n))) {
-        return Refuse(error, "baud must be 1200, 2400, 4800, 9600, 19200 or 38400");
-      }
-      s.controller.baud = static_cast<int>(n);
-      return true;
-    case 's':
-      if (!ParseScenario(arg, s.controller.scenario)) {
-        return Refuse(error, "scenario must be none, leak or broken");
-      }
-      return true;
-    case 'p':
-      if (!ParseMetres(arg, s.controller.leakPositionM)) {
-        return Refuse(error, "position must be 0..655.35 metres");
-      }
-      return true;
-    case 'l':
-      if (!ParseInt(arg, 0, 65535, n)) return Refuse(error, "log must be 0..65535 entries");
-      s.controller.prefillLog = static_cast<int>(n);
-      return true;
-    case 'f':
-      if (!ParseFault(arg, s.fault, s.faultCount)) {
-        return Refuse(error, "fault must be KIND[:COUNT], KIND one of none, silence, bad-crc, "
-                       "extra, short, exception, delay, late, other-station");
-      }
-      return true;
-    case 'd':
-      if (!ParseInt(arg, 0, 60000, n)) return Refuse(error, "delay must be 0..60000 ms");
-      s.delayMs = static_cast<int>(n);
-      s.delayGiven = true;
-      return true;
-    case 'P':
-      s.paced = true;
-      return true;
-    case 'T':
-      if (!ParseInt(arg, 0, kMaxTurnaroundMs, n)) return Refuse(error, "turnaround must be 0..60000 ms");
-      s.turnaroundMs = static_cast<int>(n);
-      return true;
-    case 'A':
-      s.answerAllBadCrc = true;
-      return true;
-    case 'h':
-      s.help = true;
-      return true;
-    default:
-      return Refuse(error, "unknown option");
+  for (const OptionRule& rule : kRules) {
+    if (rule.opt != opt) continue;
+    if (rule.apply(arg, s)) return true;
+    error = rule.complaint;
+    return false;
   }
+  error = "unknown option";
+  return false;
 }
 
 }  // namespace
@@ -219,11 +220,14 @@ const char* UsageText() {
          "                      check, so a search over all addresses never waits\n"
          "                      out a time-out; writes to other stations are not\n"
          "                      carried out\n"
+         "  --echo              the line echoes every byte the console sends before\n"
+         "                      the reply, as a 2-wire adapter whose receiver stays\n"
+         "                      on while it sends\n"
          "  --help              this text\n"
          "\n"
          "Commands on standard input: leak METRES, break [METRES], clear,\n"
          "log N (the log then holds N entries, replacing what it held),\n"
-         "fault KIND [N], paced on|off, status, help.\n";
+         "fault KIND [N], paced on|off, echo on|off, status, help.\n";
 }
 
 }  // namespace sim

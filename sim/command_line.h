@@ -18,6 +18,7 @@ struct SimSettings {
   bool paced = false;
   int turnaroundMs = 0;  // each reply starts this long after the request's end
   bool answerAllBadCrc = false;
+  bool echo = false;  // the line echoes every request (an echoing adapter)
   bool help = false;
 };
 

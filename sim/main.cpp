@@ -91,6 +91,7 @@ int main(int argc, char* argv[]) {
   server.SetPacing(settings.paced);
   server.SetTurnaround(settings.turnaroundMs);
   server.SetAnswerAllBadCrc(settings.answerAllBadCrc);
+  server.SetEcho(settings.echo);
   if (settings.fault != sim::Fault::None) {
     const bool lateByDefault = settings.fault == sim::Fault::Late && !settings.delayGiven;
     server.InjectFault(settings.fault, settings.faultCount,

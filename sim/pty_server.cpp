@@ -29,6 +29,9 @@ constexpr size_t kMaxRecorded = 100000;
 // Paced, the bytes read from the pty but not yet through the wire. Beyond
 // this the pty is not read, so a writer is held back to the line's speed.
 constexpr size_t kMaxInFlight = 512;
+// The rate of an echo in the outbox: the sender's own, whatever it is, so
+// the console always hears its echo clean.
+constexpr int kSendersRate = 0;
 
 // Time on the wire for `bytes` at `baud`, 10 bits a byte.
 microseconds WireTime(size_t bytes, int baud) {
@@ -123,6 +126,7 @@ struct PtyServer::Impl {
   std::atomic<bool> paced{false};
   std::atomic<bool> answerAllBadCrc{false};
   std::atomic<int> turnaroundMs{0};
+  std::atomic<bool> echo{false};
 
   mutable std::mutex mu;  // guards requests and the fault plan
   mutable std::condition_variable arrived;
@@ -218,7 +222,10 @@ void PtyServer::Impl::Receive(Clock::time_point now, bool pacedNow) {
     if (got == 0 || (errno != EAGAIN && errno != EINTR)) watchMaster = false;
     return;
   }
+  const bool echoNow = echo;
   if (!pacedNow) {
+    // The echo is the adapter's, at the sender's rate: never garbled.
+    if (echoNow) outbox.emplace(now, std::make_pair(kSendersRate, std::vector<uint8_t>(buf, buf + got)));
     framer.SetFraming(RequestFramer::Framing::ByLength);
     framer.SetSilence(RequestFramer::SilenceFor(device.Baud()));
     Hear(buf, static_cast<size_t>(got), now);
@@ -233,6 +240,7 @@ void PtyServer::Impl::Receive(Clock::time_point now, bool pacedNow) {
   Clock::time_point at = std::max(now, inboundFree);
   for (ssize_t i = 0; i < got; ++i, at += byteTime) {
     inbound.push_back({{at, at + byteTime}, silence, buf[i]});
+    if (echoNow) outbox.emplace(at + byteTime, std::make_pair(kSendersRate, std::vector<uint8_t>{buf[i]}));
   }
   inboundFree = at;
 }
@@ -321,7 +329,8 @@ void PtyServer::Impl::Flush(Clock::time_point now) {
     // The console's receiver at another rate than the reply's makes noise of
     // it (a pty passes bytes whatever speed either side has set).
     const int line = pty.LineBaud();
-    if (line > 0 && line != outbox.begin()->second.first) std::fill(bytes.begin(), bytes.end(), 0x00);
+    const int rate = outbox.begin()->second.first;
+    if (line > 0 && rate != kSendersRate && line != rate) std::fill(bytes.begin(), bytes.end(), 0x00);
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = write(pty.Master(), bytes.data() + done, bytes.size() - done);
@@ -379,6 +388,9 @@ void PtyServer::SetTurnaround(int ms) {
 }
 
 void PtyServer::SetAnswerAllBadCrc(bool on) { impl_->answerAllBadCrc = on; }
+
+void PtyServer::SetEcho(bool on) { impl_->echo = on; }
+bool PtyServer::Echo() const { return impl_->echo; }
 
 std::vector<ReceivedFrame> PtyServer::Requests() const {
   std::lock_guard<std::mutex> lock(impl_->mu);

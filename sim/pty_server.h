@@ -6,7 +6,7 @@
 // by function code; paced, the line keeps a real RS-485 line's timing in
 // both directions (SetPacing). Either way at most one frame's worth of bytes
 // (256) is held: beyond it the line is noise until it falls silent. Faults
-// can be injected for tests.
+// can be injected for tests, and the line can echo what the console sends.
 #pragma once
 
 #include <atomic>
@@ -91,6 +91,13 @@ class PtyServer {
   // stations are not carried out; broadcasts stay unanswered; injected
   // faults wait until it is off.
   void SetAnswerAllBadCrc(bool on);
+
+  // An adapter that echoes: while on, every byte the console sends comes
+  // back to it as it goes out on the wire (paced, at the end of its wire
+  // time; at the console's own rate, whatever the controller's), ahead of
+  // any reply, as a 2-wire adapter whose receiver stays on while it sends.
+  void SetEcho(bool on);
+  bool Echo() const;
 
   // Every request frame received, in order, with its arrival time.
   std::vector<ReceivedFrame> Requests() const;

@@ -117,6 +117,10 @@ QString ParseSimOptions(const QCommandLineParser& parser, CommandLine& result) {
     if (!ParseScenario(parser.value(scenario), result.sim))
       return QStringLiteral("--sim-scenario takes none, broken or leak:METRES (0 to 655.35)");
   }
+  if (parser.isSet(QStringLiteral("sim-echo"))) {
+    anySimOption = true;
+    result.simEcho = true;
+  }
   if (anySimOption && !result.simulate) return QStringLiteral("the --sim-... options need --simulate");
   return {};
 }
@@ -146,98 +150,115 @@ void AddQtOptions(QCommandLineParser& parser) {
   }
 }
 
-}  // namespace
+// The console's own options, one row each, in the order --help lists them.
+// A row without a value name is a switch.
+struct OptionRow {
+  QStringList names;
+  const char* description;
+  const char* valueName;
+};
 
-CommandLine ParseCommandLine(const QStringList& arguments) {
-  QCommandLineParser parser;
+const OptionRow kOptionRows[] = {
+    {{"h", "help", "?"}, "Show this help and end.", nullptr},
+    {{"v", "version"}, "Show the version and end.", nullptr},
+    {{"port"},
+     "Com<N> (1 to 9) talks to the device <PATH>, or over the network to tcp://HOST:PORT (raw) "
+     "or rfc2217://HOST:PORT; repeatable. Without it ComN is /dev/ttyS<N-1>.",
+     "N=PATH"},
+    {{"simulate"},
+     "Start a simulated controller on a pseudo-terminal and point Com1 at it (--port may still "
+     "move Com2 to Com9).",
+     nullptr},
+    {{"trace"}, "Write every exchange to standard error.", nullptr},
+    {{"sim-address"}, "Station address of the simulator (1).", "N"},
+    {{"sim-baud"}, "Baud rate of the simulator (9600).", "B"},
+    {{"sim-scenario"}, "Cable state: none, leak:METRES or broken (none).", "SCENARIO"},
+    {{"sim-log"}, "Alarm-log entries the simulator starts with (0).", "N"},
+    {{"sim-turnaround"}, "The simulator starts each reply MS after the request's end (0).", "MS"},
+    {{"sim-echo"},
+     "The simulator's line echoes every request before the reply, as an adapter whose receiver "
+     "stays on while it sends.",
+     nullptr},
+    {{"quick-search"},
+     "Start with the quick parameter search on (\"快速搜索\" in the search's context menu).",
+     nullptr},
+    {{"search-turnaround"},
+     "How long a controller may take to begin its reply in the quick search, 10 to 1000 ms (50).",
+     "MS"},
+};
+
+void AddOptions(QCommandLineParser& parser) {
   // "-platform offscreen" as Qt writes it; "-h" still means help.
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.setApplicationDescription(QStringLiteral(
       "Operator console of the QD7420 water-leak detection controller (Modbus RTU)."));
-  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
-                                QStringLiteral("Show this help and end."));
-  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                   QStringLiteral("Show the version and end."));
-  const QCommandLineOption port(
-      QStringLiteral("port"),
-      QStringLiteral("Com<N> (1 to 9) talks to the device <PATH>, or over the network "
-                     "to tcp://HOST:PORT (raw) or rfc2217://HOST:PORT; repeatable. "
-                     "Without it ComN is /dev/ttyS<N-1>."),
-      QStringLiteral("N=PATH"));
-  const QCommandLineOption simulate(
-      QStringLiteral("simulate"),
-      QStringLiteral("Start a simulated controller on a pseudo-terminal and point Com1 at it "
-                     "(--port may still move Com2 to Com9)."));
-  const QCommandLineOption trace(
-      QStringLiteral("trace"), QStringLiteral("Write every exchange to standard error."));
-  parser.addOptions({help, version, port, simulate, trace});
-  parser.addOptions({
-      {QStringLiteral("sim-address"), QStringLiteral("Station address of the simulator (1)."),
-       QStringLiteral("N")},
-      {QStringLiteral("sim-baud"), QStringLiteral("Baud rate of the simulator (9600)."),
-       QStringLiteral("B")},
-      {QStringLiteral("sim-scenario"),
-       QStringLiteral("Cable state: none, leak:METRES or broken (none)."),
-       QStringLiteral("SCENARIO")},
-      {QStringLiteral("sim-log"), QStringLiteral("Alarm-log entries the simulator starts with (0)."),
-       QStringLiteral("N")},
-      {QStringLiteral("sim-turnaround"),
-       QStringLiteral("The simulator starts each reply MS after the request's end (0)."),
-       QStringLiteral("MS")},
-  });
-  const QCommandLineOption quickSearch(
-      QStringLiteral("quick-search"),
-      QStringLiteral("Start with the quick parameter search on (\"快速搜索\" in the search's "
-                     "context menu)."));
-  const QCommandLineOption searchTurnaround(
-      QStringLiteral("search-turnaround"),
-      QStringLiteral("How long a controller may take to begin its reply in the quick search, "
-                     "10 to 1000 ms (50)."),
-      QStringLiteral("MS"));
-  parser.addOptions({quickSearch, searchTurnaround});
-
+  for (const OptionRow& row : kOptionRows) {
+    QCommandLineOption option(row.names, QString::fromUtf8(row.description));
+    if (row.valueName) option.setValueName(QLatin1String(row.valueName));
+    parser.addOption(option);
+  }
   AddQtOptions(parser);
+}
 
-  if (!parser.parse(arguments)) return Failed(parser.errorText());
-  CommandLine result;
-  if (parser.isSet(help)) {
-    result.run = false;
+// --help and --version: the text to print, or nothing to print.
+bool AnswerAndEnd(const QCommandLineParser& parser, CommandLine& result) {
+  if (parser.isSet(QStringLiteral("help"))) {
     // Parsed before the application object exists, which would name the program.
     result.output = parser.helpText()
                         .replace(QLatin1String("<executable_name>"), QLatin1String("qd7420"))
                         .toStdString() +
                     ExitStatusHelp();
-    return result;
-  }
-  if (parser.isSet(version)) {
-    result.run = false;
+  } else if (parser.isSet(QStringLiteral("version"))) {
     result.output = std::string(kApplicationName) + ' ' + kApplicationVersion + '\n';
-    return result;
+  } else {
+    return false;
   }
-  if (!parser.positionalArguments().isEmpty())
-    return Failed("unexpected argument " + parser.positionalArguments().first());
+  result.run = false;
+  return true;
+}
 
-  for (const QString& value : parser.values(port)) {
+// Empty on success, else what is wrong.
+QString ParsePorts(const QCommandLineParser& parser, CommandLine& result) {
+  for (const QString& value : parser.values(QStringLiteral("port"))) {
     std::pair<int, std::string> mapping;
-    if (!ParsePort(value, mapping)) return Failed("--port takes N=PATH with N from 1 to 9 and PATH a device, "
-                    "tcp://HOST:PORT or rfc2217://HOST:PORT, not " + value);
+    if (!ParsePort(value, mapping))
+      return "--port takes N=PATH with N from 1 to 9 and PATH a device, "
+             "tcp://HOST:PORT or rfc2217://HOST:PORT, not " + value;
+    // Both would name Com1's device; the simulator would win without a word.
+    if (result.simulate && mapping.first == 1)
+      return "--simulate puts the simulated controller on Com1, so --port 1=" +
+             QString::fromStdString(mapping.second) + " cannot go with it (--port 2= to 9= can)";
     result.ports.push_back(mapping);
   }
-  result.simulate = parser.isSet(simulate);
-  result.trace = parser.isSet(trace);
-  result.quickSearch = parser.isSet(quickSearch);
-  if (parser.isSet(searchTurnaround) &&
-      !ToInt(parser.value(searchTurnaround), static_cast<int>(kMinSearchTurnaroundMs),
-             static_cast<int>(kMaxSearchTurnaroundMs),
-             result.searchTurnaroundMs))
-    return Failed(QStringLiteral("--search-turnaround takes 10 to 1000 (ms)"));
-  // Both would name Com1's device; the simulator would win without a word.
-  for (const auto& [number, path] : result.ports) {
-    if (result.simulate && number == 1)
-      return Failed("--simulate puts the simulated controller on Com1, so --port 1=" +
-                    QString::fromStdString(path) + " cannot go with it (--port 2= to 9= can)");
+  return {};
+}
+
+QString ParseSearchOptions(const QCommandLineParser& parser, CommandLine& result) {
+  result.quickSearch = parser.isSet(QStringLiteral("quick-search"));
+  const QString turnaround = QStringLiteral("search-turnaround");
+  if (parser.isSet(turnaround) &&
+      !ToInt(parser.value(turnaround), static_cast<int>(kMinSearchTurnaroundMs),
+             static_cast<int>(kMaxSearchTurnaroundMs), result.searchTurnaroundMs))
+    return QStringLiteral("--search-turnaround takes 10 to 1000 (ms)");
+  return {};
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  QCommandLineParser parser;
+  AddOptions(parser);
+  if (!parser.parse(arguments)) return Failed(parser.errorText());
+  CommandLine result;
+  if (AnswerAndEnd(parser, result)) return result;
+  if (!parser.positionalArguments().isEmpty())
+    return Failed("unexpected argument " + parser.positionalArguments().first());
+  result.simulate = parser.isSet(QStringLiteral("simulate"));
+  result.trace = parser.isSet(QStringLiteral("trace"));
+  // Each step: empty when its options are right, else what is wrong.
+  for (auto step : {ParsePorts, ParseSearchOptions, ParseSimOptions}) {
+    const QString error = step(parser, result);
+    if (!error.isEmpty()) return Failed(error);
   }
-  const QString error = ParseSimOptions(parser, result);
-  if (!error.isEmpty()) return Failed(error);
   return result;
 }

@@ -22,6 +22,7 @@ struct CommandLine {
   bool simulate = false;
   sim::ControllerOptions sim;  // --sim-address, --sim-baud, --sim-scenario, --sim-log
   int simTurnaroundMs = 0;     // --sim-turnaround
+  bool simEcho = false;        // --sim-echo
   bool quickSearch = false;    // --quick-search
   int searchTurnaroundMs = 50; // --search-turnaround (kDefaultSearchTurnaroundMs)
   bool trace = false;

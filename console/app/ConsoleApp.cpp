@@ -37,6 +37,7 @@ bool CConsoleApp::ApplyCommandLine() {
   if (commandLine.simulate) {
     m_pSimulator = std::make_unique<sim::PtyServer>(commandLine.sim);
     m_pSimulator->SetTurnaround(commandLine.simTurnaroundMs);
+    m_pSimulator->SetEcho(commandLine.simEcho);
     if (!m_pSimulator->Start()) {
       std::fprintf(stderr, "qd7420: the simulated controller did not start: %s\n",
                    std::strerror(errno));

@@ -32,6 +32,7 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_FALSE(c.quickSearch);
          EXPECT_EQ(c.searchTurnaroundMs, 50);
          EXPECT_EQ(c.simTurnaroundMs, 0);
+         EXPECT_FALSE(c.simEcho);
        }},
       {{"--port", "1=/dev/ttyUSB0"},
        [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{1, "/dev/ttyUSB0"}})); }},
@@ -80,10 +81,11 @@ TEST(CommandLine, GoodInvocations) {
        }},
       {{"--trace"}, [](const CommandLine& c) { EXPECT_TRUE(c.trace); }},
       // The simulator's log holds up to 65535 entries.
-      {{"--simulate", "--sim-log", "65535", "--sim-turnaround", "70"},
+      {{"--simulate", "--sim-log", "65535", "--sim-turnaround", "70", "--sim-echo"},
        [](const CommandLine& c) {
          EXPECT_EQ(c.sim.prefillLog, 65535);
          EXPECT_EQ(c.simTurnaroundMs, 70);
+         EXPECT_TRUE(c.simEcho);
        }},
       {{"--quick-search", "--search-turnaround", "10"},
        [](const CommandLine& c) {
@@ -131,6 +133,7 @@ TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
       {"--simulate", "--sim-log", "65536"},
       {"--simulate", "--sim-turnaround", "-1"},
       {"--sim-turnaround", "20"},
+      {"--sim-echo"},
       {"--search-turnaround", "9"},
       {"--search-turnaround", "1001"},
       {"--search-turnaround", "fast"},

@@ -36,7 +36,8 @@ TEST(SimCommandLine, GoodOptions) {
   std::string error;
   ASSERT_TRUE(Parse({"--address", "17", "--baud", "38400", "--scenario", "leak",
                      "--position", "12.34", "--log", "30", "--fault", "late:3",
-                     "--delay", "1500", "--paced", "--answer-all-bad-crc", "--turnaround", "20"},
+                     "--delay", "1500", "--paced", "--answer-all-bad-crc", "--turnaround", "20",
+                     "--echo"},
                     s, error))
       << error;
   EXPECT_EQ(s.controller.address, 17);
@@ -50,6 +51,7 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_TRUE(s.paced);
   EXPECT_TRUE(s.answerAllBadCrc);
   EXPECT_EQ(s.turnaroundMs, 20);
+  EXPECT_TRUE(s.echo);
 
   SimSettings d;
   ASSERT_TRUE(Parse({"--fault=bad-crc", "--scenario=broken"}, d, error)) << error;
@@ -61,6 +63,7 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_FALSE(d.paced);
   EXPECT_FALSE(d.answerAllBadCrc);
   EXPECT_EQ(d.turnaroundMs, 0);
+  EXPECT_FALSE(d.echo);
 }
 
 TEST(SimCommandLine, BadOptionsAreRefused) {
@@ -99,13 +102,19 @@ TEST(SimCommands, ChangeTheRunningDevice) {
   EXPECT_EQ(commands.Execute("fault none"), "no faults");
   EXPECT_EQ(commands.Execute("paced on"), "pacing on");
   EXPECT_NE(commands.Execute("status").find("address 1, baud 9600"), std::string::npos);
+  EXPECT_EQ(commands.Execute("status").find("echo"), std::string::npos);
+  EXPECT_EQ(commands.Execute("echo on"), "echo on");
+  EXPECT_TRUE(server.Echo());
+  EXPECT_NE(commands.Execute("status").find(", echo on"), std::string::npos);
+  EXPECT_EQ(commands.Execute("echo off"), "echo off");
+  EXPECT_FALSE(server.Echo());
 }
 
 TEST(SimCommands, MistakesAreAnsweredNotObeyed) {
   PtyServer server;
   CommandInterpreter commands(server);
   for (const char* line : {"leak", "leak -3", "leak 1 2", "log many", "fault boom",
-                           "fault late 0", "paced maybe", "explode"}) {
+                           "fault late 0", "paced maybe", "echo", "echo loud", "explode"}) {
     SCOPED_TRACE(line);
     EXPECT_EQ(commands.Execute(line).rfind("error:", 0), 0u);
   }

@@ -299,6 +299,32 @@ TEST(PtyServerTurnaround, HoldsEveryReplyFromTheRequestsEnd) {
   }
 }
 
+// An echoing line hands the request back whole, before the reply and at the
+// sender's rate, paced or not; the reply still comes after the turnaround,
+// and the controller hears the request as it would without the echo.
+TEST(PtyServerEcho, TheRequestComesBackAheadOfTheReply) {
+  for (const bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced" : "unpaced");
+    sim::ControllerOptions options;
+    options.baud = paced ? 1200 : 9600;
+    PtyServer server(options);
+    ASSERT_TRUE(server.Start()) << std::strerror(errno);
+    server.SetPacing(paced);
+    server.SetEcho(true);
+    server.SetTurnaround(paced ? 0 : 50);
+    RawPort port(server.DevicePath(), options.baud);
+    const Frame frame = BuildReadRequest(1, REG_LINE_LENGTH, 1);
+    const Bytes request = ToBytes(frame);
+    port.Write(request);
+    EXPECT_EQ(port.ReadBytes(request.size(), 2000), request);
+    const Bytes reply = port.ReadReply(100, 2000);
+    ASSERT_EQ(reply.size(), 7u);
+    EXPECT_TRUE(IsReplyValid(frame, reply.data(), 7, 7, 7));
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].bytes, request);
+  }
+}
+
 // A reply that finds the console's receiver at another rate is noise, as on
 // a real line: a late reply cannot pass for one at the next rate searched.
 TEST(PtyServerTurnaround, AReplyAtAnotherRateThanTheReceiversIsNoise) {
