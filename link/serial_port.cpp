@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "deadline.h"
+#include "echo.h"
 #include "line.h"
 #include "open_failure.h"
 #include "remote_line.h"
@@ -73,7 +74,36 @@ struct SerialPort {
   std::unique_ptr<Line> line;
   int baud = 0;
   std::string device;
+  EchoFilter echo;  // the request's echo, on lines that give one
 };
+
+namespace {
+
+// Time on the wire for `bytes` at `baud`, 10 bits a byte, in whole ms.
+uint64_t WireMs(int baud, size_t bytes) {
+  return baud > 0 ? (uint64_t{10} * bytes * 1000 + static_cast<uint64_t>(baud) - 1) /
+                        static_cast<uint64_t>(baud)
+                  : 0;
+}
+
+// Reply bytes there to be counted: an echo of the request is dropped off
+// the front first, and while one may still be coming, nothing counts.
+uint32_t Counted(SerialPort& port) {
+  Line& line = *port.line;
+  port.echo.Sift([&line](uint8_t* out, size_t n) { return line.Take(out, n); });
+  if (port.echo.Matching()) return 0;
+  return static_cast<uint32_t>(port.echo.Held()) + line.Queued();
+}
+
+// A wait's last look: a part of an echo still held is noise now, and counts.
+uint32_t LastCount(SerialPort& port) {
+  const uint32_t count = Counted(port);
+  if (!port.echo.Matching()) return count;
+  port.echo.GiveUp();
+  return static_cast<uint32_t>(port.echo.Held()) + port.line->Queued();
+}
+
+}  // namespace
 
 HPORT PortHandle = nullptr;
 
@@ -89,9 +119,13 @@ HPORT OpenDevice(const std::string& path, int baud) {
   auto port = std::make_unique<SerialPort>();
   port->line = MakeLine(path);
   OpenFailure why;
-  if (!port->line->Open(baud, why)) return Refuse(std::move(why));
+  if (!port->line->Open(baud, why)) {
+    ForgetEcho(path);  // another adapter may come back under the name
+    return Refuse(std::move(why));
+  }
   port->baud = baud;
   port->device = path;
+  port->echo = EchoFilter(path);
   SetLastOpenFailure({});
   return port.release();
 }
@@ -133,24 +167,26 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs) {
 }
 
 uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wakeFd) {
-  const Deadline deadline(timeoutMs);
   if (port == nullptr) {
-    deadline.SleepUntil();
+    Deadline(timeoutMs).SleepUntil();
     return 0;
   }
   Line& line = *port->line;
+  // An echo ahead of the reply takes its own time on the wire.
+  const Deadline deadline(
+      timeoutMs + (port->echo.Expect(expected) ? WireMs(port->baud, port->echo.EchoBytes()) : 0));
   // poll() first: right after a request nothing is there yet, and when
   // something is, poll() says so at once. Every look ends with a fill, the
   // last one at the deadline.
   for (;;) {
-    if (line.Queued() >= expected) {
+    if (Counted(*port) >= expected) {
       line.Fill();  // still a look: count what came after
-      return line.Queued();
+      return LastCount(*port);
     }
     const LineWait r = line.AwaitInput(deadline.RemainingMs(), wakeFd);
     const bool open = line.Fill() && r != LineWait::Gone;
-    const uint32_t count = line.Queued();
-    if (count >= expected || !open || r == LineWait::Woken || deadline.Expired()) return count;
+    if (Counted(*port) >= expected || !open || r == LineWait::Woken || deadline.Expired())
+      return LastCount(*port);
   }
 }
 
@@ -172,7 +208,9 @@ size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
     if (left == 0 || line.AwaitOutput(left) == LineWait::Gone) break;
   }
   // A frame the medium carries encoded went out whole or not at all.
-  return done == wire.size() ? len : std::min(done, len);
+  if (done != wire.size()) return std::min(done, len);
+  port->echo.Sent(data, len);
+  return len;
 }
 
 size_t ReadPort(HPORT port, uint8_t* data, size_t len) {
@@ -180,7 +218,8 @@ size_t ReadPort(HPORT port, uint8_t* data, size_t len) {
   Line& line = *port->line;
   const Deadline total(kReadPerByteMs * len + kReadConstantMs);
   Deadline interval(kReadIntervalMs);
-  size_t got = line.Take(data, len);
+  size_t got = port->echo.TakeHeld(data, len);
+  got += line.Take(data + got, len - got);
   while (got < len) {
     const bool open = line.Fill();
     const size_t n = line.Take(data + got, len - got);
@@ -201,8 +240,12 @@ size_t ReadPort(HPORT port, uint8_t* data, size_t len) {
 void PurgePort(HPORT port) { PurgePort(port, -1); }
 
 void PurgePort(HPORT port, int wakeFd) {
-  if (port != nullptr) port->line->Purge(wakeFd);
+  if (port == nullptr) return;
+  port->echo.Clear();
+  port->line->Purge(wakeFd);
 }
+
+bool PortEchoed(HPORT port) { return port != nullptr && port->echo.Echoed(); }
 
 bool PortGone(HPORT port) { return port != nullptr && port->line->Gone(); }
 

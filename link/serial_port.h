@@ -102,6 +102,10 @@ bool SetPortBaud(HPORT port, int baud);
 // node comes back, under the same name, once nobody holds it open.
 bool PortGone(HPORT port);
 
+// Whether the last request's echo came back whole ahead of its reply and was
+// dropped (echo.h): the line's adapter echoes.
+bool PortEchoed(HPORT port);
+
 // What a handle was opened with (for the trace and the reply-time bound).
 int PortBaud(HPORT port);
 std::string PortDevice(HPORT port);

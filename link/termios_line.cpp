@@ -24,6 +24,7 @@
 #include "open_watch.h"
 #include "port_lock.h"
 #include "port_users.h"
+#include "rs485.h"
 
 namespace {
 
@@ -213,6 +214,8 @@ class TermiosLine final : public Line {
   const std::string path_;
   int fd_ = -1;
   bool lowLatency_ = false;  // we set ASYNC_LOW_LATENCY and take it back on close
+  bool rs485_ = false;       // we set RS-485 mode; rs485Before_ goes back on close
+  serial_rs485 rs485Before_{};
   bool gone_ = false;        // a hang-up or EIO was seen
   PortLock lock_;            // our LCK.. file while we hold the line
   size_t rxStart_ = 0;       // first unread byte of rx_
@@ -228,6 +231,7 @@ TermiosLine::~TermiosLine() {
   // open, and would otherwise refuse every later open by a normal user.
   tcflush(fd_, TCIOFLUSH);
   if (lowLatency_) ClearLowLatency(fd_);
+  if (rs485_) RestoreRs485(fd_, rs485Before_);
   ioctl(fd_, TIOCNXCL);
   close(fd_);  // also releases the flock; lock_ then removes the lock file
 }
@@ -271,6 +275,7 @@ bool TermiosLine::Claim(int baud, OpenFailure& why) {
   }
   DropDtr(fd);
   lowLatency_ = SetLowLatency(fd, path_);
+  rs485_ = Rs485Wanted(path_) && EnableRs485(fd, path_, rs485Before_);
   tcflush(fd, TCIOFLUSH);
   fd_ = fd;
   return true;
