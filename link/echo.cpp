@@ -60,6 +60,7 @@ void EchoFilter::Sent(const uint8_t* data, size_t len) {
 
 bool EchoFilter::Expect(size_t replyLen) {
   matching_ = false;
+  ambiguous_ = false;
   if (pending_.empty()) return false;
   switch (CurrentEchoMode()) {
     case EchoMode::Off:
@@ -69,7 +70,7 @@ bool EchoFilter::Expect(size_t replyLen) {
       break;
     case EchoMode::Auto:
       if (!DeviceEchoes(device_) && replyLen == pending_.size()) {
-        pending_.clear();
+        ambiguous_ = true;
         return false;
       }
       break;
@@ -87,12 +88,19 @@ bool EchoFilter::Compare() {
     return false;
   }
   if (n < pending_.size()) return true;
-  held_.clear();
-  heldStart_ = 0;
   matching_ = false;
+  Dropped(n);
+  return false;
+}
+
+void EchoFilter::Dropped(size_t n) {
+  heldStart_ += n;
+  if (heldStart_ == held_.size()) {
+    held_.clear();
+    heldStart_ = 0;
+  }
   echoed_ = true;
   if (CurrentEchoMode() == EchoMode::Auto) Learn(device_);
-  return false;
 }
 
 size_t EchoFilter::TakeHeld(uint8_t* out, size_t len) {
@@ -112,4 +120,5 @@ void EchoFilter::Clear() {
   heldStart_ = 0;
   pending_.clear();
   matching_ = false;
+  ambiguous_ = false;
 }

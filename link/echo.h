@@ -13,8 +13,9 @@
 // command opens the port afresh; it would otherwise learn again each time).
 // A device that failed to open forgets it (the adapter may have changed).
 // Until the device is known to echo, a request whose reply is the same
-// length as itself (a write of one register, answered with its copy) is
-// not looked at for an echo: the copy and the reply cannot be told apart.
+// length as itself (a write of one register, answered with its copy) is not
+// waited on for an echo: the copy and the reply cannot be told apart. Only
+// when the wait ends with the request twice over is the first its echo.
 #pragma once
 
 #include <algorithm>
@@ -61,8 +62,14 @@ class EchoFilter {
   void Sift(Take take);
   // The wait is over: a part of an echo still held is noise from here on.
   void GiveUp() { matching_ = false; }
+  // The wait is over with `queued` bytes on the line: a write's copy that
+  // came twice over was its echo and its reply (see above).
+  template <typename Take>
+  void Resolve(Take take, size_t queued);
   // Whether reply bytes can be counted yet (no echo still being matched).
   bool Matching() const { return matching_; }
+  // Whether the wait's end must look for a write's echo and copy together.
+  bool Ambiguous() const { return ambiguous_; }
 
   size_t Held() const { return held_.size() - heldStart_; }
   size_t TakeHeld(uint8_t* out, size_t len);
@@ -73,14 +80,30 @@ class EchoFilter {
 
  private:
   bool Compare();
+  // The first `n` held bytes were the echo.
+  void Dropped(size_t n);
 
   std::string device_;
   std::vector<uint8_t> pending_;  // the last request, as its echo would be
   std::vector<uint8_t> held_;     // taken off the line, not yet read
   size_t heldStart_ = 0;
   bool matching_ = false;
+  bool ambiguous_ = false;  // not waited on for an echo, though one may come
   bool echoed_ = false;
 };
+
+template <typename Take>
+void EchoFilter::Resolve(Take take, size_t queued) {
+  const size_t n = pending_.size();
+  if (!ambiguous_ || Held() != 0 || n == 0 || queued != 2 * n) return;
+  ambiguous_ = false;
+  held_.resize(2 * n);
+  heldStart_ = 0;
+  held_.resize(take(held_.data(), 2 * n));
+  if (held_.size() == 2 * n && std::equal(pending_.begin(), pending_.end(), held_.begin()) &&
+      std::equal(pending_.begin(), pending_.end(), held_.begin() + static_cast<ptrdiff_t>(n)))
+    Dropped(n);
+}
 
 template <typename Take>
 void EchoFilter::Sift(Take take) {

@@ -97,6 +97,10 @@ uint32_t Counted(SerialPort& port) {
 
 // A wait's last look: a part of an echo still held is noise now, and counts.
 uint32_t LastCount(SerialPort& port) {
+  Line& line = *port.line;
+  // The copy may be just behind the echo: one more look for it.
+  if (port.echo.Ambiguous()) line.Fill();
+  port.echo.Resolve([&line](uint8_t* out, size_t n) { return line.Take(out, n); }, line.Queued());
   const uint32_t count = Counted(port);
   if (!port.echo.Matching()) return count;
   port.echo.GiveUp();

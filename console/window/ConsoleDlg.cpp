@@ -13,6 +13,7 @@
 #include "window/Globals.h"
 #include "dialog/MessageService.h"
 #include "ports/PortList.h"
+#include "ports/Rs485Item.h"
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
 #include "traffic/Trace.h"
@@ -168,6 +169,7 @@ void CConsoleDlg::AddSystemMenu() {
   traffic->setShortcut(Qt::CTRL | Qt::Key_T);
   addAction(traffic);  // Ctrl+T without the menu open
   connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
+  AddRs485Item(*this, *m_pSysMenu);
 }
 
 void CConsoleDlg::SetDefaultSelections() {

@@ -288,6 +288,8 @@ TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
        false, true},
       {"an echo and no reply", EchoMode::Auto, true, false, read, false, 0, true, true},
       {"a write's copy, nothing learned", EchoMode::Auto, false, true, written, true, 8, false, false},
+      {"a write's echo and copy together, nothing learned", EchoMode::Auto, false, true,
+       join({written, written}), true, 8, true, true},
       {"a write's echo and copy, learned", EchoMode::Auto, true, true, join({written, written}), true, 8,
        true, true},
       {"a write's echo alone, learned", EchoMode::Auto, true, true, written, false, 0, true, true},
