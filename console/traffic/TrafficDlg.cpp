@@ -17,7 +17,7 @@ constexpr char kTextExport[] = "导出…";
 constexpr char kTextFilter[] = "文本文件 (*.txt)";
 constexpr char kTextCounters[] =
     "正常 %1  无应答 %2  校验错 %3  异常 %4  长度错 %5  其他站号 %6    往返 最小 %7 / 平均 %8 / "
-    "最大 %9 ms";
+    "最大 %9 ms    回显 %10";
 
 QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 
@@ -25,6 +25,7 @@ QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 TrafficCounters WidestCounters() {
   TrafficCounters c;
   c.byOutcome.fill(8888888);
+  c.echoes = 8888888;
   c.timed = 1;
   c.minMs = c.maxMs = c.sumMs = 8888.8;
   return c;
@@ -106,7 +107,8 @@ QString CTrafficDlg::CountersText(const TrafficCounters& c) {
       .arg(c.Count(ExchangeOutcome::Exception))
       .arg(c.Count(ExchangeOutcome::WrongLength))
       .arg(c.Count(ExchangeOutcome::OtherStation))
-      .arg(Ms(c.minMs), Ms(c.MeanMs()), Ms(c.maxMs));
+      .arg(Ms(c.minMs), Ms(c.MeanMs()), Ms(c.maxMs))
+      .arg(c.echoes);
 }
 
 QByteArray CTrafficDlg::ExportText() const {

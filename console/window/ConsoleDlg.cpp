@@ -15,6 +15,7 @@
 #include "monitoring/Monitor.h"
 #include "ports/PortList.h"
 #include "ports/PortRefusal.h"
+#include "ports/Rs485Item.h"
 #include "search/ParameterSearch.h"
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
@@ -167,6 +168,7 @@ void CConsoleDlg::AddSystemMenu() {
   traffic->setShortcut(Qt::CTRL | Qt::Key_T);
   addAction(traffic);  // Ctrl+T without the menu open
   connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
+  AddRs485Item(*this, *m_pSysMenu);
 }
 
 void CConsoleDlg::SetDefaultSelections() {
