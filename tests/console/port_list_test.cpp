@@ -91,7 +91,7 @@ TEST_F(PortListTest, AdaptersComeAndGoAndTheChosenOneSaysItWasUnplugged) {
   CPortList list(combo_);
   combo_.setCurrentIndex(9);  // the FTDI adapter
   const int port = list.SelectedPort();
-  devices_ = {kCh340, kAcm};  // FTDI out, an Arduino in
+  devices_ = {kCh340, kPhantom, kAcm};  // FTDI out, an Arduino in; an empty slot is no port
   list.Refresh();
   EXPECT_EQ(Captions(), (Coms() + QStringList{QStringLiteral("ttyUSB0 FTDI FT232R USB UART (已拔出)"),
                                               QStringLiteral("ttyUSB1 1a86 USB Serial"),

@@ -50,7 +50,9 @@ bool SignalPending(pid_t pid, int signo) {
 // console_child on the slave side of a pty, its terminal.
 class ConsoleChild {
  public:
-  ConsoleChild(const std::string& folder, const std::vector<std::string>& args) {
+  // `ignored`: a signal the parent leaves ignored across the exec, as nohup
+  // does for SIGHUP (0: none).
+  ConsoleChild(const std::string& folder, const std::vector<std::string>& args, int ignored = 0) {
     std::vector<std::string> argv{CONSOLE_CHILD_BINARY, folder};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -64,6 +66,7 @@ class ConsoleChild {
     cenv.push_back(nullptr);
     pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
+      if (ignored) signal(ignored, SIG_IGN);
       execve(cargv[0], cargv.data(), cenv.data());
       _exit(127);
     }
@@ -134,6 +137,9 @@ struct EndCase {
   std::vector<std::string> args;  // activity, then the console's options
   int signo;
   bool typed;  // Ctrl+C at the terminal rather than kill()
+  // Ignored from the start (nohup's SIGHUP): sent first, it must not end
+  // the console nor reach its handler; the signal above then ends it.
+  int ignored = 0;
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
@@ -167,10 +173,15 @@ constexpr int kStartBoundMs = 60000;
 
 TEST_P(SignalEndTest, EndsAsTheWindowsCloseAndLeavesNoLock) {
   const EndCase& c = GetParam();
-  ConsoleChild child(folder_, c.args);
+  ConsoleChild child(folder_, c.args, c.ignored);
   ASSERT_GT(child.Pid(), 0);
   ASSERT_TRUE(child.WaitFor("ready", kStartBoundMs)) << child.Output();
   ASSERT_FALSE(LockFiles(folder_).empty()) << "the activity held no lock";
+  if (c.ignored) {
+    child.Signal(c.ignored);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kEndBoundMs);
+    while (SignalPending(child.Pid(), c.ignored) && Clock::now() < deadline) usleep(10000);
+  }
   const auto sent = Clock::now();
   Send(child, c);
   const int code = child.WaitForExit(kEndBoundMs);
@@ -179,6 +190,11 @@ TEST_P(SignalEndTest, EndsAsTheWindowsCloseAndLeavesNoLock) {
   RecordProperty("end_ms", static_cast<int>(ms));
   EXPECT_EQ(code, 0) << child.Output();
   EXPECT_EQ(LockFiles(folder_), std::vector<std::string>{}) << "a lock file was left behind";
+  // The trace (--trace) names every signal the handler saw.
+  if (c.ignored) {
+    EXPECT_EQ(child.Output().find(std::string(sigabbrev_np(c.ignored)) + " received"), std::string::npos)
+        << child.Output();
+  }
 }
 
 const std::vector<std::string> kMonitoring{"monitoring", "--simulate"};
@@ -187,6 +203,7 @@ const std::vector<std::string> kSearch{"search", "--simulate", "--sim-address", 
 const std::vector<std::string> kLogRead{"log", "--simulate", "--sim-log", "2000"};
 // Monitoring with a message box over the window: the box closes first.
 const std::vector<std::string> kBoxOver{"box", "--simulate"};
+const std::vector<std::string> kTracedMonitoring{"monitoring", "--simulate", "--trace"};
 
 INSTANTIATE_TEST_SUITE_P(
     Activities, SignalEndTest,
@@ -199,7 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"LogReadTerm", kLogRead, SIGTERM, false},
                       EndCase{"LogReadCtrlC", kLogRead, SIGINT, true},
                       EndCase{"LogReadHangUp", kLogRead, SIGHUP, false},
-                      EndCase{"BoxOverMonitoringTerm", kBoxOver, SIGTERM, false}),
+                      EndCase{"BoxOverMonitoringTerm", kBoxOver, SIGTERM, false},
+                      EndCase{"HangUpIgnoredByTheParentThenTerm", kTracedMonitoring, SIGTERM, false, SIGHUP}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class SecondSignalTest : public SignalEndTest {};

@@ -154,6 +154,24 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
   }
 }
 
+// An exchange over but not yet taken when called off: its outcome goes with
+// the call-off, so a caller that stopped never takes a stale reply later.
+TEST_F(ExchangeWorkerTest, ACallOffDropsAnOutcomeNotYetTaken) {
+  device_ = std::thread([&] {
+    pty_.Receive(kRead.size, 5000);
+    pty_.Send(Reply());
+  });
+  ExchangeWorker worker;
+  std::promise<void> ready;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
+  ready.get_future().wait();
+  device_.join();
+  worker.Cancel();
+  EXPECT_FALSE(worker.Take().has_value());
+  ASSERT_EQ(Traced().size(), 1u);
+  EXPECT_TRUE(Traced()[0].accepted) << "it was over, not called off";
+}
+
 // Nothing to call off: Cancel returns at once and changes nothing.
 TEST_F(ExchangeWorkerTest, CancelWhenIdleDoesNothing) {
   ExchangeWorker worker;
