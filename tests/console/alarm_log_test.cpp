@@ -638,16 +638,18 @@ TEST_P(LogStop, AfterTheFirstPageKeepsItsRowsAndTheCommands) {
 
 // The reader itself stopped, in a page's pause: it asks for no page after
 // the stop, says nothing and ends once, even while it is still there (the
-// window lets it go only later).
+// window lets it go only later). One with no page to read ends at its start.
 TEST_F(LogReportTest, AStoppedReaderAsksForNoMorePages) {
   SetLog(300);
   const struct {
     const char* when;
+    int entries;   // the log the reader is planned for
     size_t pages;  // read before the stop
     std::vector<Bytes> frames;
   } cases[] = {
-      {"in the first page's pause", 0, {}},
-      {"in the second page's pause", 1, {kRecords0Len120}},
+      {"in the first page's pause", 300, 0, {}},
+      {"in the second page's pause", 300, 1, {kRecords0Len120}},
+      {"with no page to read", 0, 0, {}},
   };
   RunWindow([&](CConsoleDlg& dlg) {
     for (const auto& c : cases) {
@@ -656,9 +658,11 @@ TEST_F(LogReportTest, AStoppedReaderAsksForNoMorePages) {
       m_server.ClearRequests();
       m_messages.shown.clear();
       int ended = 0;
-      CLogReader reader(dlg, List(dlg), 1, PlanLogRead(300).pages, {});
+      std::vector<LogPage> pages = c.entries > 0 ? PlanLogRead(c.entries).pages : std::vector<LogPage>{};
+      CLogReader reader(dlg, List(dlg), 1, std::move(pages), {});
       QObject::connect(&reader, &CLogReader::finished, &dlg, [&ended] { ++ended; });
       reader.Start(PortHandle);
+      EXPECT_EQ(ended, c.entries > 0 ? 0 : 1);
       if (c.pages > 0) {
         ASSERT_TRUE(WaitUntil([&] { return reader.PagesRead() == c.pages; }));
       }
@@ -671,6 +675,18 @@ TEST_F(LogReportTest, AStoppedReaderAsksForNoMorePages) {
       EXPECT_TRUE(m_messages.shown.empty());
     }
   });
+}
+
+// The operator cancels the save dialog: nothing is written, nothing said.
+TEST_F(LogReportTest, ACancelledExportWritesNothingAndSaysNothing) {
+  SetKnownLog(3);
+  CAnsweringFileDialog fileDialog;  // cancelled
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    MenuAction(dlg, "导出日志…")->trigger();
+  });
+  EXPECT_EQ(fileDialog.asked, 1);
+  EXPECT_TRUE(m_messages.shown.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, LogStop,

@@ -332,6 +332,10 @@ TEST_F(SearchTest, StartRightAfterStopRunsOneWorkerAtATime) {
     Press(dlg);
     Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("停止搜索"));
+    // The old worker's last probe reports to a search that is no more: the
+    // new one's status line is its own until its own first probe ends.
+    ASSERT_TRUE(WaitUntil([&] { return m_server.Requests().size() >= 2; }));
+    EXPECT_EQ(Status(dlg), QStringLiteral("搜索结果"));
     // The old worker reports its probe to the window: keep the window going.
     ASSERT_TRUE(WaitUntil([&] { return m_server.Requests().size() >= 3; }));
     Press(dlg);  // stop for good

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include "app/SignalEnd.h"
 
 extern char** environ;
 
@@ -47,6 +50,13 @@ bool SignalPending(pid_t pid, int signo) {
   return false;
 }
 
+// Whether process `pid` waits in the system call `number` now.
+bool InSystemCall(pid_t pid, long number) {
+  std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+  long current = -1;
+  return syscall >> current && current == number;
+}
+
 // console_child on the slave side of a pty, its terminal.
 class ConsoleChild {
  public:
@@ -66,7 +76,9 @@ class ConsoleChild {
     cenv.push_back(nullptr);
     pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
-      if (ignored) signal(ignored, SIG_IGN);
+      // What the test runner ignores (run under nohup, say) is not the
+      // console's to inherit: only the case's own signal is ignored.
+      for (const int signo : {SIGINT, SIGTERM, SIGHUP}) signal(signo, signo == ignored ? SIG_IGN : SIG_DFL);
       execve(cargv[0], cargv.data(), cenv.data());
       _exit(127);
     }
@@ -219,6 +231,33 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"BoxOverMonitoringTerm", kBoxOver, SIGTERM, false},
                       EndCase{"HangUpIgnoredByTheParentThenTerm", kTracedMonitoring, SIGTERM, false, SIGHUP}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A signal that comes while the program waits in a system call (a read of
+// the line, of a pipe) does not make the call fail: once the handler has
+// noted the signal the call goes on and gets what it waited for.
+TEST_F(SignalEndTest, ACaughtSignalDoesNotFailTheCallItInterrupts) {
+  int data[2];
+  ASSERT_EQ(pipe(data), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!CSignalEnd::CatchSignals()) _exit(3);
+    char byte = 0;
+    const ssize_t n = read(data[0], &byte, 1);
+    _exit(n == 1 ? 0 : errno == EINTR ? 1 : 2);
+  }
+  ASSERT_GT(child, 0);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kEndBoundMs);
+  while (!InSystemCall(child, SYS_read) && Clock::now() < deadline) usleep(1000);
+  kill(child, SIGTERM);
+  while (SignalPending(child, SIGTERM) && Clock::now() < deadline) usleep(1000);
+  EXPECT_EQ(write(data[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the read failed with EINTR";
+  close(data[0]);
+  close(data[1]);
+}
 
 class SecondSignalTest : public SignalEndTest {};
 
