@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "alarmlog/FileExport.h"
+#include "alarmlog/LogPages.h"
+#include "alarmlog/LogReader.h"
 #include "alarmlog/LogTable.h"
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
@@ -440,6 +442,7 @@ TEST(LogCsv, QuotesOnlyWhatNeedsItAndReadsBack) {
       {"12.34m", "12.34m"},          {"水浸", "水浸"},
       {"a,b", "\"a,b\""},             {"say \"hi\"", "\"say \"\"hi\"\"\""},
       {"two\nlines", "\"two\nlines\""}, {"", ""},
+      {"carriage\rreturn", "\"carriage\rreturn\""}, {"crlf\r\nline", "\"crlf\r\nline\""},
   };
   QList<QStringList> rows{{}};
   for (const Case& c : cases) {
@@ -631,6 +634,59 @@ TEST_P(LogStop, AfterTheFirstPageKeepsItsRowsAndTheCommands) {
   // The commands back as they were; the count shows the log's size.
   EXPECT_TRUE(after.contains(QStringLiteral("id1072 QLabel 300")));
   EXPECT_EQ(WithoutCount(after), WithoutCount(before));
+}
+
+// The reader itself stopped, in a page's pause: it asks for no page after
+// the stop, says nothing and ends once, even while it is still there (the
+// window lets it go only later). One with no page to read ends at its start.
+TEST_F(LogReportTest, AStoppedReaderAsksForNoMorePages) {
+  SetLog(300);
+  const struct {
+    const char* when;
+    int entries;   // the log the reader is planned for
+    size_t pages;  // read before the stop
+    std::vector<Bytes> frames;
+  } cases[] = {
+      {"in the first page's pause", 300, 0, {}},
+      {"in the second page's pause", 300, 1, {kRecords0Len120}},
+      {"with no page to read", 0, 0, {}},
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.when);
+      ASSERT_NE(OpenPort(1, 9600), nullptr);  // as the command leaves it to the reader
+      m_server.ClearRequests();
+      m_messages.shown.clear();
+      int ended = 0;
+      std::vector<LogPage> pages = c.entries > 0 ? PlanLogRead(c.entries).pages : std::vector<LogPage>{};
+      CLogReader reader(dlg, List(dlg), 1, std::move(pages), {});
+      QObject::connect(&reader, &CLogReader::finished, &dlg, [&ended] { ++ended; });
+      reader.Start(PortHandle);
+      EXPECT_EQ(ended, c.entries > 0 ? 0 : 1);
+      if (c.pages > 0) {
+        ASSERT_TRUE(WaitUntil([&] { return reader.PagesRead() == c.pages; }));
+      }
+      reader.Stop();
+      EXPECT_EQ(PortHandle, nullptr);
+      QTest::qWait(200);  // longer than a page's pause
+      EXPECT_EQ(Frames(), c.frames);
+      EXPECT_EQ(reader.PagesRead(), c.pages);
+      EXPECT_EQ(ended, 1);
+      EXPECT_TRUE(m_messages.shown.empty());
+    }
+  });
+}
+
+// The operator cancels the save dialog: nothing is written, nothing said.
+TEST_F(LogReportTest, ACancelledExportWritesNothingAndSaysNothing) {
+  SetKnownLog(3);
+  CAnsweringFileDialog fileDialog;  // cancelled
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    MenuAction(dlg, "导出日志…")->trigger();
+  });
+  EXPECT_EQ(fileDialog.asked, 1);
+  EXPECT_TRUE(m_messages.shown.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, LogStop,

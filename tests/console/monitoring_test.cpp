@@ -673,7 +673,30 @@ TEST_F(MonitoringTest, TheMonitorHandsBackEachPollOnceAndKeepsATickForItsEnd) {
 class TickableDlg : public CConsoleDlg {
  public:
   void Tick() { OnTimer(1); }
+  void OnlyHandTicks() { KillTimer(1); }
 };
+
+// A tick that came while a poll waited is the stopped run's: stop and start
+// again, and the new run polls once for its one tick, not twice.
+TEST_F(MonitoringTest, AStopForgetsTheTickThatWaitedForThePoll) {
+  TickableDlg window;
+  RunWindow(window, [&](CConsoleDlg& dlg) {
+    StartWithAPollWaiting(dlg);
+    window.Tick();  // held for the poll under way
+    Click(dlg, IDC_START_DETECTION);
+    m_server.ClearFaults();
+    m_server.ClearRequests();
+    Click(dlg, IDC_START_DETECTION);
+    window.OnlyHandTicks();
+    window.Tick();
+    ASSERT_TRUE(WaitForPolls(1));
+    // A poll the old tick started would be on the line within its pause.
+    EXPECT_FALSE(WaitUntil([&] { return Frames().size() > 1; }, 500));
+    EXPECT_EQ(Frames(), std::vector<Bytes>{kMeasurementPoll});
+    EXPECT_EQ(g_nSuccessCount, 1);
+    Click(dlg, IDC_START_DETECTION);
+  });
+}
 
 // One poll at a time: ticks while a poll is under way put nothing more on
 // the line; when it is over, the next poll starts at once, one only.

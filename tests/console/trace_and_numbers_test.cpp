@@ -3,6 +3,7 @@
 // reading of typed numbers.
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -267,8 +268,14 @@ TEST(PortRefusal, HeldByAnotherProgramNamesItAndItsProcess) {
   EXPECT_NE(lines[0].find("open in process " + pid + " (sleep)"), std::string::npos) << lines[0];
 }
 
+// The advice is to join the device's group, never to become its owner: as
+// root the device is given an owner (daemon, 1) and a group (bin, 2) of
+// other numbers and names, so that the one cannot pass for the other.
 TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
   Pty pty;
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(pty.Path().c_str(), 1, 2), 0);
+  }
   ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
   bool dropped = false;
   const auto [cause, detail] = OpenWithoutRoot(pty.Path(), dropped);
@@ -276,6 +283,18 @@ TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
   ASSERT_EQ(cause, OpenCause::NoPermission);
   const std::string group = GroupName(pty.Path());
   EXPECT_EQ(detail, group);
+  struct stat st {};
+  ASSERT_EQ(stat(pty.Path().c_str(), &st), 0);
+  if (st.st_uid != st.st_gid) {
+    const passwd* owner = getpwuid(st.st_uid);
+    const struct group* named = getgrgid(st.st_uid);  // the group of the owner's number
+    if (owner) {
+      EXPECT_NE(detail, owner->pw_name) << "the owner's user";
+    }
+    if (named) {
+      EXPECT_NE(detail, named->gr_name) << "the owner's number as a group";
+    }
+  }
   OpenFailure failure{cause, pty.Path(), detail, 0, ""};
   EXPECT_EQ(PortRefusalText(failure).toStdString(),
             "没有权限打开 " + pty.Path() + "：请将用户加入 " + group + " 组（sudo usermod -aG " +
@@ -313,6 +332,7 @@ struct OutcomeCase {
   sim::Fault fault;
   const char* outcome;
   const char* reply;  // a regular expression of the reply's hex
+  bool timed;         // a reply came: the exchange has a round trip
   bool echo = false;  // the line echoes every request (an echoing adapter)
 };
 
@@ -325,6 +345,7 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
   QStringList cells;
   QString counters;
   size_t logged = 0;
+  TrafficCounters numbers;
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.InjectFault(c.fault);
     m_server.SetEcho(c.echo);
@@ -334,6 +355,7 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
     cells = traffic.Model().RowCells(2);
     counters = traffic.CountersText();
     logged = CTrafficLog::Process().Size();
+    numbers = CTrafficLog::Process().Counters();
   });
   ASSERT_EQ(cells.size(), CTrafficModel::kColumns);
   EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")).match(cells[0]).hasMatch()) << qPrintable(cells[0]);
@@ -353,6 +375,8 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
   }
   EXPECT_TRUE(counters.contains(QStringLiteral(" %1 1 ").arg(outcome)) || outcome == QStringLiteral("正常"))
       << qPrintable(counters);
+  // Only an exchange that brought a reply has a round trip to count.
+  EXPECT_EQ(numbers.timed, c.timed ? 3u : 2u);
   // The trace printed the same exchanges.
   EXPECT_EQ(m_traced.size(), logged);
   EXPECT_EQ(counters.contains(QStringLiteral("回显 0")), !c.echo) << qPrintable(counters);
@@ -363,15 +387,15 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, TrafficOutcome,
     ::testing::Values(
-        OutcomeCase{"Accepted", sim::Fault::None, "正常", "^01 03 02 [0-9A-F ]{11}$"},
-        OutcomeCase{"NoReply", sim::Fault::Silence, "无应答", "^-$"},
-        OutcomeCase{"BadCheck", sim::Fault::BadCrc, "校验错", "^01 03 02 [0-9A-F ]{11}$"},
-        OutcomeCase{"Short", sim::Fault::ShortReply, "长度错", "^01 03 02 [0-9A-F]{2} [0-9A-F]{2}$"},
-        OutcomeCase{"Long", sim::Fault::ExtraBytes, "长度错", "^01 03 02 [0-9A-F ]{11}$"},
-        OutcomeCase{"Exception", sim::Fault::Exception, "异常 4", "^01 83 04 [0-9A-F]{2} [0-9A-F]{2}$"},
-        OutcomeCase{"OtherStation", sim::Fault::OtherStation, "其他站号", "^02 03 02 [0-9A-F ]{11}$"},
+        OutcomeCase{"Accepted", sim::Fault::None, "正常", "^01 03 02 [0-9A-F ]{11}$", true},
+        OutcomeCase{"NoReply", sim::Fault::Silence, "无应答", "^-$", false},
+        OutcomeCase{"BadCheck", sim::Fault::BadCrc, "校验错", "^01 03 02 [0-9A-F ]{11}$", true},
+        OutcomeCase{"Short", sim::Fault::ShortReply, "长度错", "^01 03 02 [0-9A-F]{2} [0-9A-F]{2}$", true},
+        OutcomeCase{"Long", sim::Fault::ExtraBytes, "长度错", "^01 03 02 [0-9A-F ]{11}$", true},
+        OutcomeCase{"Exception", sim::Fault::Exception, "异常 4", "^01 83 04 [0-9A-F]{2} [0-9A-F]{2}$", true},
+        OutcomeCase{"OtherStation", sim::Fault::OtherStation, "其他站号", "^02 03 02 [0-9A-F ]{11}$", true},
         // The adapter's echo is dropped: the reply alone, marked, and counted.
-        OutcomeCase{"Echoed", sim::Fault::None, "正常 回显", "^01 03 02 [0-9A-F ]{11}$", true}),
+        OutcomeCase{"Echoed", sim::Fault::None, "正常 回显", "^01 03 02 [0-9A-F ]{11}$", true, true}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
 
 TraceRecord Numbered(uint32_t n) {
@@ -396,10 +420,21 @@ TEST(Traffic, RingKeepsTheLastTenThousand) {
   ASSERT_EQ(kept.Size(), CTrafficLog::kCapacity);
   EXPECT_EQ(kept.first, 2u);
   EXPECT_EQ(kept.next, CTrafficLog::kCapacity + 2);
+  // The ring's edges: the one dropped off, the oldest and the newest kept,
+  // and the number the next record will have.
+  const struct {
+    uint64_t sequence;
+    bool kept;
+  } edges[] = {{1, false}, {2, true}, {CTrafficLog::kCapacity + 1, true}, {CTrafficLog::kCapacity + 2, false}};
   TrafficRecord record;
-  EXPECT_FALSE(log.Get(1, record));
-  ASSERT_TRUE(log.Get(2, record));
-  EXPECT_EQ(record.Request(), (std::vector<uint8_t>{0x00, 0x02}));
+  for (const auto& e : edges) {
+    SCOPED_TRACE(e.sequence);
+    const bool got = log.Get(e.sequence, record);
+    EXPECT_EQ(got, e.kept);
+    if (got && e.kept) {
+      EXPECT_EQ(record.Request(), Numbered(static_cast<uint32_t>(e.sequence)).request);
+    }
+  }
   ASSERT_EQ(model.rowCount(), static_cast<int>(CTrafficLog::kCapacity));
   EXPECT_EQ(model.RowCells(0)[CTrafficModel::kRequest], QStringLiteral("00 02"));
   EXPECT_EQ(model.RowCells(model.rowCount() - 1)[CTrafficModel::kRequest], QStringLiteral("27 11"));

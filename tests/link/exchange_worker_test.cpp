@@ -61,9 +61,13 @@ class ExchangeWorkerTest : public PtyPortTest {
   static ExchangeWorker::Done Into(std::promise<void>& ready) {
     return [&ready] { ready.set_value(); };
   }
-  // Waits for `ready`, then takes the outcome.
+  // Waits for `ready`, then takes the outcome. An outcome that never comes
+  // fails here, not by the test's hang.
   static WorkerReply Taken(ExchangeWorker& worker, std::promise<void>& ready) {
-    ready.get_future().wait();
+    if (ready.get_future().wait_for(std::chrono::milliseconds(kLongMs)) != std::future_status::ready) {
+      ADD_FAILURE() << "no outcome to take";
+      return WorkerReply{};
+    }
     const std::optional<WorkerReply> outcome = worker.Take();
     EXPECT_TRUE(outcome.has_value());
     EXPECT_FALSE(worker.Take().has_value()) << "taken once";
@@ -152,6 +156,24 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
     EXPECT_TRUE(Taken(*worker, ready).accepted);
     device_.join();
   }
+}
+
+// An exchange over but not yet taken when called off: its outcome goes with
+// the call-off, so a caller that stopped never takes a stale reply later.
+TEST_F(ExchangeWorkerTest, ACallOffDropsAnOutcomeNotYetTaken) {
+  device_ = std::thread([&] {
+    pty_.Receive(kRead.size, 5000);
+    pty_.Send(Reply());
+  });
+  ExchangeWorker worker;
+  std::promise<void> ready;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
+  ASSERT_EQ(ready.get_future().wait_for(std::chrono::milliseconds(kLongMs)), std::future_status::ready);
+  device_.join();
+  worker.Cancel();
+  EXPECT_FALSE(worker.Take().has_value());
+  ASSERT_EQ(Traced().size(), 1u);
+  EXPECT_TRUE(Traced()[0].accepted) << "it was over, not called off";
 }
 
 // Nothing to call off: Cancel returns at once and changes nothing.
