@@ -465,6 +465,10 @@ void CDialog::CloseMessages() {
   m_sendGate->done.notify_all();
 }
 
-void CDialog::WindowMessage(const QString& text) { ShowMessage(this, text); }
+void CDialog::WindowMessage(const QString& text, const QString& detail) {
+  ShowMessage(this, text, detail);
+}
+
+void CDialog::WindowInformation(const QString& text) { ShowInformation(this, text); }
 
 bool CDialog::WindowQuestion(const QString& text) { return AskQuestion(this, text); }

@@ -68,6 +68,7 @@ void CConsoleDlg::StartSearch() {
   }
   SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionSearching));
   m_searchPlan = MakeSearchPlan();
+  m_nShownProbe = 0;
   ShowSearchProgress();
 
   // The previous worker finishes at most the probe it has under way; the
@@ -185,11 +186,15 @@ bool CConsoleDlg::ProbeAddress(HPORT port, int address, const CSearchPlan& plan)
 // arrives after a new start is dropped.
 LRESULT CConsoleDlg::OnSearchProgress(WPARAM wParam, LPARAM) {
   if (wParam != g_nSearchGeneration) return 1;
-  if (Is(g_strSearchProgress, kTextSearching))
+  if (Is(g_strSearchProgress, kTextSearching)) {
     SetDlgItemText(IDC_SEARCH_RESULT,
                    QString::asprintf("正在搜索波特率%d地址%d", g_nSearchBaud.load(),
                                      g_nSearchAddress.load()) +
                        (m_bOneRateOnly ? QString::fromUtf8(kOneRateNote) : QString()));
+    // The counter counts the probe whose address the line shows.
+    if (m_searchPlan) m_nShownProbe = m_searchPlan->NumberOf(g_nSearchBaud, g_nSearchAddress);
+    ShowSearchProgress();
+  }
   if (GetDlgItemText(IDC_SEARCH) == QString::fromUtf8(kCaptionIdle))
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("已经停止搜索参数"));
   if (Is(g_strSearchResult, kTextSearchNotFound)) {
@@ -205,7 +210,7 @@ LRESULT CConsoleDlg::OnSearchFound(WPARAM wParam, LPARAM) {
   const int baud = g_nSearchBaud;
   const int address = g_nFoundAddress;
   SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address));
-  WindowMessage(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
+  WindowInformation(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
   SetDlgItemText(IDC_ADDRESS, QString::number(address));
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
