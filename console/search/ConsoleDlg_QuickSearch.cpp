@@ -72,7 +72,8 @@ std::shared_ptr<CSearchPlan> CConsoleDlg::MakeSearchPlan() const {
 // Runs while a search does; a search that has ended (found, not found,
 // stopped, port failed) takes its line away.
 void CConsoleDlg::ShowSearchProgress() {
-  const CSearchPlan::Progress progress = m_searchPlan ? m_searchPlan->Now() : CSearchPlan::Progress{};
+  CSearchPlan::Progress progress = m_searchPlan ? m_searchPlan->Now() : CSearchPlan::Progress{};
+  if (m_nShownProbe > 0) progress.number = m_nShownProbe;
   if (!m_searchPlan || progress.finished) {
     m_pSearchProgressTimer->stop();
     m_pSearchProgress->clear();
