@@ -105,8 +105,9 @@ class CConsoleDlg : public CDialog {
   // The traffic window, null until first opened ("通讯记录", Ctrl+T).
   CTrafficDlg* TrafficWindow() const;
   void OnShowTraffic();
-  // Where the traffic window of `size` opens beside the main window `main`.
-  static QPoint PlaceTraffic(const QRect& main, const QSize& size, const QRect& available);
+  // Where (frame rectangle) the traffic window of frame `size` opens beside
+  // the main window's frame `main` on the screen's `available` area.
+  static QRect PlaceTraffic(const QRect& main, const QSize& size, const QRect& available);
 
  protected:
   bool OnInitDialog() override;

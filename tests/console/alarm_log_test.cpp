@@ -390,8 +390,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ReadCountRefused", IDC_READ_LOG, 7, 0, "读取失败!", {kReadCount}, 0, "2"},
         RefusalCase{"SingleRequestRefused", IDC_READ_LOG, 24, 1, "读取失败!", {kReadCount, kRecords0Len120}, 0, "24"},
         RefusalCase{"PageRefused", IDC_READ_LOG, 25, 2, "读取日志失败!",
-                    {kReadCount, kRecords0Len120, kRecords120Len5}, 24, "25"},
-        RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0, "48"},
+                    {kReadCount, kRecords0Len120, kRecords120Len5}, 24, "25（已读 24，读取失败）"},
+        RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0,
+                    "48（已读 0，读取失败）"},
         RefusalCase{"ClearRefused", IDC_CLEAR_LOG, 7, 0, "设置失败!", {kClear}, -1, "2"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 

@@ -127,21 +127,22 @@ TEST(ConsoleLayout, WideFrameMovesInsideTheAvailableScreen) {
 }
 
 TEST(ConsoleLayout, TrafficWindowOpensBesideOrBelowWhereThereIsRoom) {
-  const QSize traffic(600, 420);
+  const QSize traffic(1062, 450);
   struct Case {
     const char* name;
     QRect main;
     QRect screen;
-    QPoint at;
+    QRect placed;
   };
   const Case cases[] = {
-      {"right", {0, 0, 764, 660}, {0, 0, 1920, 1050}, {764, 0}},
-      {"below", {0, 0, 764, 500}, {0, 0, 1280, 1024}, {0, 500}},
-      {"left", {700, 300, 500, 500}, {0, 0, 1280, 800}, {100, 300}},
-      {"no room: at the main window, inside", {300, 100, 1140, 660}, {0, 0, 1280, 800}, {300, 100}},
+      {"right, whole", {0, 0, 765, 650}, {0, 0, 1920, 1050}, {765, 0, 1062, 450}},
+      {"right, narrowed to the room", {100, 400, 765, 650}, {0, 0, 1600, 1050}, {865, 400, 735, 450}},
+      {"below, as low as the room", {0, 0, 765, 650}, {0, 0, 1280, 1024}, {0, 650, 1062, 374}},
+      {"left", {1000, 300, 500, 500}, {0, 0, 1600, 800}, {0, 300, 1000, 450}},
+      {"no room: at the screen's foot", {224, 10, 1142, 650}, {0, 0, 1366, 768}, {224, 318, 1062, 450}},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(CConsoleDlg::PlaceTraffic(c.main, traffic, c.screen), c.at) << c.name;
+    EXPECT_EQ(CConsoleDlg::PlaceTraffic(c.main, traffic, c.screen), c.placed) << c.name;
 }
 
 // The factory layout on a laptop's screen, the suite's virtual screen of
