@@ -9,8 +9,10 @@
 
 int main(int argc, char** argv) {
   // Offscreen always; CTest names the virtual screen (a laptop's) to use.
-  if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("offscreen")))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+  if (!platform.startsWith(QLatin1String("offscreen"))) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A screen of twice the density (its file named ...@2x.json) at scale 2.
+  if (platform.contains(QLatin1String("@2x."))) qputenv("QT_SCALE_FACTOR", "2");
   QApplication application(argc, argv);
   InstallQtTranslations();
   QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("WenQuanYi Micro Hei"),
