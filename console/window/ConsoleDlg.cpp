@@ -4,8 +4,8 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QMenu>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QWindow>
 
