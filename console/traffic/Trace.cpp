@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "traffic/TrafficLog.h"
+#include "window/RefusalCause.h"
 #include "port_lock.h"
 
 namespace {
@@ -26,6 +27,7 @@ void WriteToStderr(const std::string& line) {
 // The one hook of the console: the traffic log, then the trace line.
 void RecordExchange(const TraceRecord& record) {
   CTrafficLog::Process().Record(record);
+  NoteExchange(record);  // a refusal's box says why
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   if (g_sink) g_sink(FormatTraceRecord(record));
 }

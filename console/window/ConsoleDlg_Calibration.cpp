@@ -11,6 +11,8 @@
 #include <optional>
 
 #include "window/CommandPort.h"
+#include "dialog/MessageService.h"
+#include "window/RefusalCause.h"
 #include "dialogs/ConfirmDlg.h"
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
@@ -50,9 +52,13 @@ bool CloseResistivityCalibration(CDialog& countdown) {
   else if (!Exchange(PortHandle, BuildWriteRequest(address, REG_RESISTIVITY_AUTOCAL, 0), reply,
                      kWriteReplyLength, kCommandTimeoutMs))
     text = kTextAutoCalibrationOffFailed;
-  countdown.WindowMessage(QString::fromUtf8(text));
+  const bool succeeded = text == kTextCalibrationSucceeded;
+  if (succeeded)
+    countdown.WindowInformation(QString::fromUtf8(text));
+  else
+    ShowMessage(&countdown, QString::fromUtf8(text), LastRefusalCause(PortHandle));
   ClosePort();
-  return text == kTextCalibrationSucceeded;
+  return succeeded;
 }
 
 }  // namespace
@@ -63,7 +69,10 @@ void CConsoleDlg::OnAutoCalibrateVoltage() {
   uint8_t reply[kWriteReplyLength];
   const bool started = port.Exchange(BuildWriteRequest(port.Address(), REG_VOLTAGE_AUTOCAL, 1),
                                      reply, kWriteReplyLength);
-  WindowMessage(QString::fromUtf8(started ? kTextStartSucceeded : kTextStartFailed));
+  if (started)
+    WindowInformation(QString::fromUtf8(kTextStartSucceeded));
+  else
+    port.ShowRefusal(kTextStartFailed);
 }
 
 void CConsoleDlg::OnAutoResistivityOff() {
@@ -73,7 +82,7 @@ void CConsoleDlg::OnAutoResistivityOff() {
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), REG_RESISTIVITY_AUTOCAL, 0), reply,
                      kWriteReplyLength)) {
-    WindowMessage(QString::fromUtf8(kTextCheckFailed));
+    port.ShowRefusal(kTextCheckFailed);
     // Still on as far as anyone knows; the radios show it at the next copy
     // of the members to the screen.
     m_nAutoResistivity = 1;
@@ -90,7 +99,8 @@ void CConsoleDlg::OnAutoResistivityOn() {
   }
   const std::optional<int> length = CalibrationLength(GetDlgItemText(IDC_LINE_LENGTH));
   if (!length) {
-    WindowMessage(QString::fromUtf8(kTextBadLineLength));
+    WindowMessage(QString::fromUtf8(kTextBadLineLength),
+                  QString::fromUtf8(kTextCalibrationLengthRange));
     m_nAutoResistivity = 0;
     UpdateData(false);
     return;
@@ -100,7 +110,7 @@ void CConsoleDlg::OnAutoResistivityOn() {
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), REG_RESISTIVITY_AUTOCAL, 1), reply,
                       kWriteReplyLength)) {
-    WindowMessage(QString::fromUtf8(kTextCheckFailed));
+    port.ShowRefusal(kTextCheckFailed);
     m_nAutoResistivity = 0;  // the screen is left as it is
     return;
   }

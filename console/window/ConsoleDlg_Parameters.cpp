@@ -103,7 +103,7 @@ void CConsoleDlg::ReadParameter(int button) {
   uint8_t reply[kPair];
   if (!port.Exchange(BuildReadRequest(port.Address(), row.reg, row.count), reply,
                      row.replyLength)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   if (row.kind == ParameterKind::Index)
@@ -121,7 +121,8 @@ void CConsoleDlg::SetParameter(int button) {
   switch (row.kind) {
     case ParameterKind::Float: {
       const std::optional<float> value = FloatValue(GetDlgItemText(row.field));
-      if (!value) return WindowMessage(QString::fromUtf8(kTextBadNumber));
+      if (!value)
+        return WindowMessage(QString::fromUtf8(kTextBadNumber), QString::fromUtf8(kTextFloatRange));
       uint8_t data[4];
       PutFloat(data, *value);
       request = BuildWriteMultipleRequest(port.Address(), row.reg, row.count, data);
@@ -129,7 +130,9 @@ void CConsoleDlg::SetParameter(int button) {
     }
     case ParameterKind::Hundredths: {
       const std::optional<uint16_t> value = HundredthsValue(GetDlgItemText(row.field));
-      if (!value) return WindowMessage(QString::fromUtf8(kTextBadLineLength));
+      if (!value)
+        return WindowMessage(QString::fromUtf8(kTextBadLineLength),
+                             QString::fromUtf8(kTextLineLengthRange));
       request = BuildWriteRequest(port.Address(), row.reg, *value);
       break;
     }
@@ -143,10 +146,10 @@ void CConsoleDlg::SetParameter(int button) {
   }
   uint8_t reply[kEcho];
   if (!port.Exchange(request, reply, row.replyLength, kCommandTimeoutMs, row.pauseMs)) {
-    WindowMessage(QString::fromUtf8(kTextSetFailed));
+    port.ShowRefusal(kTextSetFailed);
     return;
   }
-  if (row.success) WindowMessage(QString::fromUtf8(row.success));
+  if (row.success) WindowInformation(QString::fromUtf8(row.success));
 }
 
 // --- The members of the family ------------------------------------------------------
@@ -193,7 +196,7 @@ void CConsoleDlg::OnReadA1Coefficients() {
   if (!port.Exchange(BuildReadRequest(port.Address(), kA1CoefficientBlock.first,
                                       kA1CoefficientBlock.count),
                      block, kA1CoefficientBlock.replyLength)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   static const int kBlockFields[] = {IDC_A1_COEFFICIENT4, IDC_A1_COEFFICIENT3,
@@ -205,7 +208,7 @@ void CConsoleDlg::OnReadA1Coefficients() {
   uint8_t reply[kPair];
   if (!port.Exchange(BuildReadRequest(port.Address(), REG_A1_COEFF_1, 2), reply, kPair,
                      kCommandTimeoutMs, kBetweenMs)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   SetDlgItemText(IDC_A1_COEFFICIENT1, FormatParameter(ParameterKind::Float, "%f", reply + 3));
@@ -218,7 +221,7 @@ void CConsoleDlg::OnReadModeState() {
   if (!port) return;
   uint8_t reply[kWord];
   if (!port.Exchange(BuildReadRequest(port.Address(), REG_MODE_STATE, 1), reply, kWord)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   const int state = GetU16(reply + 3);

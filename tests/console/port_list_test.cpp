@@ -78,7 +78,10 @@ TEST_F(PortListTest, ComPortsFirstThenTheAdaptersWithTheirCaptions) {
     combo_.setCurrentIndex(e.index);
     EXPECT_EQ(list.SelectedPath(), e.path) << e.index;
     EXPECT_EQ(combo_.toolTip(), e.path) << e.index;
-    EXPECT_EQ(combo_.itemData(e.index, Qt::ToolTipRole).toString(), e.path);
+    // ComN without its device on this machine says so instead.
+    const bool missing = e.index < 9 && !QFileInfo::exists(e.path);
+    EXPECT_EQ(combo_.itemData(e.index, Qt::ToolTipRole).toString(),
+              missing ? QStringLiteral("无此设备") : e.path);
     EXPECT_FALSE(list.SelectedUnplugged());
   }
   // The commands reach the device by the entry's port number.

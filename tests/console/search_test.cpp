@@ -585,6 +585,15 @@ TEST_F(SearchTest, TheProgressTextRoundsTheTimeLeftUp) {
 // in the group while it runs, the estimate shrinks, and the line goes with
 // the search. The status line keeps its own text.
 TEST_F(SearchTest, TheProgressLineCountsProbesAndTheTimeLeft) {
+  // The probes' numbers: address outer, the ticked rates inner.
+  CSearchPlan::Settings two;
+  two.ticked[3] = two.ticked[5] = true;  // 9600 and 38400
+  const CSearchPlan plan(two);
+  const struct {
+    int baud, address, number;
+  } numbers[] = {{9600, 1, 1}, {38400, 1, 2}, {9600, 2, 3}, {38400, 255, 510}, {1200, 5, 0}};
+  for (const auto& n : numbers) EXPECT_EQ(plan.NumberOf(n.baud, n.address), n.number) << n.baud;
+
   MoveController(250, 9600);
   RunWindow([&](CConsoleDlg& dlg) {
     dlg.SetQuickSearch(true);
@@ -605,6 +614,12 @@ TEST_F(SearchTest, TheProgressLineCountsProbesAndTheTimeLeft) {
     EXPECT_GE(later.leftSeconds, 0);
     EXPECT_LT(later.leftSeconds, early.leftSeconds);
     EXPECT_TRUE(Status(dlg).startsWith(QStringLiteral("正在搜索波特率"))) << Status(dlg).toStdString();
+    // The counter is the number of the probe whose address the line shows.
+    const QRegularExpressionMatch shown =
+        QRegularExpression(QStringLiteral("正在搜索波特率(\\d+)地址(\\d+)")).match(Status(dlg));
+    ASSERT_TRUE(shown.hasMatch());
+    EXPECT_EQ(ParseProgress(dlg.SearchProgressLine()).number,
+              plan.NumberOf(shown.captured(1).toInt(), shown.captured(2).toInt()));
     Press(dlg);
     ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
   });
