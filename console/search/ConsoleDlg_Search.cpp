@@ -3,7 +3,8 @@
 // worker reports back only through WM_SEARCH_PROGRESS and WM_SEARCH_FOUND.
 //
 // The worker opens a port handle of its own for each probe, never the
-// window's PortHandle, so it cannot close a port the window has opened. Each
+// window's PortHandle, so it cannot close a port the window has opened; a
+// remote line keeps one connection for the whole search. Each
 // search has its generation number: a stop ends its worker for good, and a
 // new start waits (on the new worker's thread, not the window's) for the
 // previous worker to end before its first probe.
@@ -38,6 +39,30 @@ constexpr char kCaptionSearching[] = "停止搜索";
 constexpr char kOneRateNote[] = "（TCP线路只试此波特率）";
 
 bool Is(const char* text, const char* expected) { return std::strcmp(text, expected) == 0; }
+
+// The worker's handle. A remote line keeps its one connection across the
+// probes and takes each rate on it (a connection per probe would leave the
+// server hundreds of sockets to close); a device is opened afresh for
+// each probe.
+class ProbePort {
+ public:
+  ~ProbePort() { CloseDevice(port_); }
+  HPORT At(int baud) {
+    const bool kept = port_ != nullptr && IsRemotePath(PortDevice(port_));
+    if (kept && (PortBaud(port_) == baud || SetPortBaud(port_, baud))) return port_;
+    CloseDevice(port_);
+    port_ = OpenDevice(PortPath(g_nSearchPort), baud);
+    return port_;
+  }
+  void ProbeOver() {
+    if (port_ == nullptr || IsRemotePath(PortDevice(port_))) return;
+    CloseDevice(port_);
+    port_ = nullptr;
+  }
+
+ private:
+  HPORT port_ = nullptr;
+};
 
 }  // namespace
 
@@ -126,13 +151,14 @@ unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
   const auto wanted = [generation] {
     return g_bSearching == 1 && g_nSearchGeneration == generation;
   };
+  ProbePort probePort;
   for (int address = kSearchFirstAddress; address <= kSearchLastAddress; ++address) {
     for (size_t i = 0; i < std::size(kSearchRates); ++i) {
       if (g_nSearchRates[i] != 1) continue;
       if (!wanted()) return 0;
       g_nSearchBaud = kSearchRates[i];
       plan->ProbeStarted(kSearchRates[i], address);
-      HPORT port = OpenDevice(PortPath(g_nSearchPort), kSearchRates[i]);
+      HPORT port = probePort.At(kSearchRates[i]);
       if (!port) {
         // Shown on the window's thread; the window keeps its searching look
         // until the operator presses "停止搜索".
@@ -143,7 +169,7 @@ unsigned CConsoleDlg::SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
         return 0;
       }
       const bool found = ProbeAddress(port, address, *plan);
-      CloseDevice(port);
+      probePort.ProbeOver();
       plan->ProbeEnded();
       if (found) {
         g_nFoundAddress = address;

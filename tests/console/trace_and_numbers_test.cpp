@@ -174,6 +174,9 @@ TEST(Trace, OneLinePerExchange) {
       {{LocalTime(0, 0, 0, 0), "/dev/ttyS0", request, {}, 8, 0, false, 0.5, ReplyFault::Length, true},
        "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F rx - waited 0/8 read 0 rejected 0.5 ms "
        "(called off)"},
+      {{LocalTime(0, 0, 0, 0), "tcp://controller.lan:4001", request, {}, 8, 0, false, 0.1,
+        ReplyFault::Length, false, false},
+       "00:00:00.000 tcp://controller.lan:4001 not sent (connection down)"},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatTraceRecord(c.record), c.line);
 }

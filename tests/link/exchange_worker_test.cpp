@@ -154,6 +154,26 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
   }
 }
 
+// Called off once its exchange is over but before its outcome was taken:
+// that outcome is gone with the call-off, and the next exchange's is the
+// one taken, not a stale reply.
+TEST_F(ExchangeWorkerTest, CalledOffAfterItEndedItsOutcomeIsNotKept) {
+  ExchangeWorker worker;
+  device_ = std::thread([&] {
+    pty_.Receive(kRead.size, 5000);
+    pty_.Send(Reply());
+  });
+  std::promise<void> ready;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
+  ready.get_future().wait();
+  device_.join();
+  worker.Cancel();
+  EXPECT_FALSE(worker.Take().has_value()) << "the outcome before the call-off";
+  std::promise<void> next;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, 100, 0, Into(next)));
+  EXPECT_FALSE(Taken(worker, next).accepted) << "no reply this time";
+}
+
 // Nothing to call off: Cancel returns at once and changes nothing.
 TEST_F(ExchangeWorkerTest, CancelWhenIdleDoesNothing) {
   ExchangeWorker worker;
