@@ -63,7 +63,11 @@ class ExchangeWorkerTest : public PtyPortTest {
   }
   // Waits for `ready`, then takes the outcome.
   static WorkerReply Taken(ExchangeWorker& worker, std::promise<void>& ready) {
-    ready.get_future().wait();
+    // Far past any exchange here: a worker that never says so fails, not hangs.
+    if (ready.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the outcome was never ready";
+      return WorkerReply{};
+    }
     const std::optional<WorkerReply> outcome = worker.Take();
     EXPECT_TRUE(outcome.has_value());
     EXPECT_FALSE(worker.Take().has_value()) << "taken once";
@@ -165,7 +169,7 @@ TEST_F(ExchangeWorkerTest, CalledOffAfterItEndedItsOutcomeIsNotKept) {
   });
   std::promise<void> ready;
   ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
-  ready.get_future().wait();
+  ASSERT_EQ(ready.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
   device_.join();
   worker.Cancel();
   EXPECT_FALSE(worker.Take().has_value()) << "the outcome before the call-off";
