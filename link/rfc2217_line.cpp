@@ -33,6 +33,7 @@ struct State : KindState {
   bool refused = false;  // the server will not take com-port commands (DONT)
   bool binaryRefused = false;  // DONT or WONT BINARY
   bool purged = false;  // the server confirmed a purge
+  std::vector<uint8_t> answers;  // to the options of the chunk being read
   std::optional<uint32_t> baud;
   std::optional<uint8_t> dataSize, parity, stopSize;
 };
@@ -133,9 +134,11 @@ void Parse(RemoteLine& line, State& s, uint8_t b, std::vector<uint8_t>& out) {
 
 void Receive(RemoteLine& line, const uint8_t* in, size_t n) {
   State& s = StateOf(line);
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i < n; ++i) Parse(line, s, in[i], out);
-  if (!out.empty()) line.SendWire(out);
+  // One buffer for every chunk's answers: a server that floods us with
+  // option requests costs no allocation per read.
+  s.answers.clear();
+  for (size_t i = 0; i < n; ++i) Parse(line, s, in[i], s.answers);
+  if (!s.answers.empty()) line.SendWire(s.answers);
 }
 
 void Encode(const uint8_t* in, size_t n, std::vector<uint8_t>& wire) {
