@@ -95,6 +95,11 @@ std::string FormatHex(const std::vector<uint8_t>& bytes) {
 }
 
 std::string FormatTraceRecord(const TraceRecord& record) {
+  // A request the line never took (a remote line whose connection is
+  // down) was never on the wire: written as sent, it would pass for a
+  // silent controller.
+  if (!record.sent)
+    return FormatTraceTime(record.when) + ' ' + record.device + " not sent (connection down)";
   char counts[96];
   std::snprintf(counts, sizeof counts, " waited %u/%zu read %zu %s %.1f ms", record.waited,
                 record.expected, record.reply.size(), record.accepted ? "accepted" : "rejected",

@@ -649,7 +649,11 @@ TEST_F(SearchTest, OverARemoteLine) {
     MoveController(c.address, c.baud);
     auto server = std::make_unique<Ser2Net>(m_server.DevicePath());
     ASSERT_TRUE(server->Start());
-    SetPortPath(2, c.rfc2217 ? server->Rfc2217Path() : server->RawPath());
+    // Through a proxy that counts the search's connections: one for the
+    // whole search, whatever the rates.
+    MisbehavingServer proxy(MisbehavingServer::Mode::Trickle,
+                            c.rfc2217 ? server->Rfc2217Port() : server->RawPort());
+    SetPortPath(2, proxy.Path(c.rfc2217 ? "rfc2217" : "tcp"));
     bool noted = false;
     RunWindow([&](CConsoleDlg& dlg) {
       dlg.SetComboSel(IDC_PORT, 1);
@@ -664,6 +668,7 @@ TEST_F(SearchTest, OverARemoteLine) {
     });
     EXPECT_EQ(Probes(), c.probes);
     EXPECT_EQ(noted, !c.rfc2217);
+    EXPECT_EQ(proxy.Accepted(), 1);
     // Back to where the next case starts: station 1 at 9600, on the pty
     // that ser2net no longer holds.
     server.reset();

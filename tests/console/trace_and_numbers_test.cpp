@@ -181,9 +181,12 @@ TEST(Trace, OneLinePerExchange) {
        "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F rx - waited 0/8 read 0 rejected 0.5 ms "
        "(called off)"},
       {{LocalTime(0, 0, 0, 0), "/dev/ttyS0", request, request, 8, 8, true, 1.0, ReplyFault::None, false,
-        9600, ExchangeOutcome::Accepted, 0, true},
+        true, 9600, ExchangeOutcome::Accepted, 0, true},
        "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F echo dropped rx 01 06 1F F9 00 00 5E 2F "
        "waited 8/8 read 8 accepted 1.0 ms"},
+      {{LocalTime(0, 0, 0, 0), "tcp://controller.lan:4001", request, {}, 8, 0, false, 0.1,
+        ReplyFault::Length, false, false},
+       "00:00:00.000 tcp://controller.lan:4001 not sent (connection down)"},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatTraceRecord(c.record), c.line);
 }
