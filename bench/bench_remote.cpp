@@ -8,7 +8,17 @@
 // a simulator of its own, so that no way waits for another's server to let
 // its pty go.
 //
-//   bench_remote [--rounds N]
+// With --hostile, instead: against each misbehaving server on loopback, the
+// time the open or the exchange took to give up (or succeed), and the peak
+// memory of a process that did only that (each case in a child of its own;
+// the first row, a refused connect, is the baseline). A case still running
+// after 30 s, or past 2 GB, is stopped and shown as such.
+//
+//   bench_remote [--rounds N] [--hostile]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +30,7 @@
 #include <vector>
 
 #include "exchange.h"
+#include "open_failure.h"
 #include "line_servers.h"
 #include "pty_server.h"
 #include "registers.h"
@@ -61,12 +72,84 @@ struct Way {
   int failures = 0;
 };
 
+using Mode = MisbehavingServer::Mode;
+
+struct Hostile {
+  const char* name;
+  Mode mode;
+  const char* scheme;
+  bool exchange;  // the open is expected to succeed: time one exchange after it
+};
+
+const Hostile kHostile[] = {
+    {"refused connect (baseline)", Mode::Hangup, nullptr, false},
+    {"option flood, never reads", Mode::OptionFlood, "rfc2217", false},
+    {"line-byte flood before confirming", Mode::LineFlood, "rfc2217", false},
+    {"line-byte flood, raw exchange", Mode::LineFlood, "tcp", true},
+    {"binary refused", Mode::BinaryRefuser, "rfc2217", false},
+    {"silence", Mode::Silent, "rfc2217", false},
+    {"close mid-negotiation", Mode::HangupMidNegotiation, "rfc2217", false},
+    {"reset mid-reply", Mode::ResetMidReply, "tcp", true},
+    {"slow drip", Mode::SlowDrip, "tcp", true},
+};
+
+// In the child: the open (and the exchange), then the time it took and
+// whether it ended in a refusal, on the pipe.
+void RunHostile(const Hostile& h, int out) {
+  MisbehavingServer server(h.mode);
+  const std::string path = h.scheme ? server.Path(h.scheme)
+                                    : "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
+  const auto start = Clock::now();
+  HPORT port = OpenDevice(path, kBaud);
+  bool refused = port == nullptr;
+  if (port != nullptr && h.exchange) refused = !ReadOne(port);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  char line[160];
+  std::snprintf(line, sizeof line, "%9.0f ms  %-8s %s", ms, refused ? "refused" : "accepted",
+                refused ? LastOpenFailure().detail.c_str() : "");
+  (void)!write(out, line, std::strlen(line));
+  CloseDevice(port);
+  _exit(0);
+}
+
+int RunAllHostile() {
+  std::printf("%-36s %12s  %-8s %s\n", "case", "time", "outcome", "peak RSS (growth)");
+  long baselineKb = 0;
+  for (const Hostile& h : kHostile) {
+    int fds[2];
+    if (pipe(fds) != 0) return 1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      alarm(30);
+      // A flood the line does not bound must not take the machine with it.
+      const rlimit memory{2UL << 30, 2UL << 30};
+      setrlimit(RLIMIT_AS, &memory);
+      RunHostile(h, fds[1]);
+    }
+    close(fds[1]);
+    char line[200] = "    > 30 s  stopped";
+    const ssize_t n = read(fds[0], line, sizeof line - 1);
+    if (n > 0) line[n] = 0;
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    if (baselineKb == 0) baselineKb = usage.ru_maxrss;
+    std::printf("%-36s %s  %ld MB (%+.1f MB)\n", h.name, line, usage.ru_maxrss / 1024,
+                (usage.ru_maxrss - baselineKb) / 1024.0);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int rounds = 200;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--hostile") == 0) return RunAllHostile();
+    if (i + 1 < argc && std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
   }
   if (!Ser2Net::Installed()) {
     std::fprintf(stderr, "ser2net is not installed (scripts/setup.sh)\n");

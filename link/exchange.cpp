@@ -51,6 +51,13 @@ uint64_t WireMs(int baud, size_t bytes) {
   return (bits * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
 }
 
+// True when `fd` (not -1) has something to read now: the caller's wake-up.
+bool IsReadable(int fd) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
 // After a refused reply, waits until the line has been silent for a frame
 // gap and leaves the receive queue empty. The refused bytes may be only the
 // head of what is still coming (a longer reply, noise, the rest of a reply
@@ -60,7 +67,8 @@ uint64_t WireMs(int baud, size_t bytes) {
 // reply's wire time and the reply margin, no more. Over a network the rest
 // of a reply may still be on its way after a gap of the line's length: the
 // silence and the limit both take the network's margin as well.
-void SettleLine(HPORT port, size_t replyLen, bool bytesCame, uint32_t quietAfterNothingMs) {
+void SettleLine(HPORT port, size_t replyLen, bool bytesCame, uint32_t quietAfterNothingMs,
+                int wakeFd) {
   const int baud = PortBaud(port);
   const uint32_t networkMs = PortNetworkMarginMs(port);
   const Deadline limit(WireMs(baud, replyLen) + kReplyMarginMs + networkMs);
@@ -71,7 +79,8 @@ void SettleLine(HPORT port, size_t replyLen, bool bytesCame, uint32_t quietAfter
     if (left == 0) return;
     const uint64_t quietMs = std::max<uint64_t>(
         {gapMs, bytesCame ? kQuietAfterBytesMs : quietAfterNothingMs, bytesCame ? networkMs : 0});
-    if (WaitForBytes(port, 1, static_cast<uint32_t>(std::min(quietMs, left))) == 0) return;
+    if (WaitForBytes(port, 1, static_cast<uint32_t>(std::min(quietMs, left)), wakeFd) == 0) return;
+    if (IsReadable(wakeFd)) return;  // called off: the caller lets the port go
     bytesCame = true;
   }
 }
@@ -84,6 +93,7 @@ struct ExchangeResult {
   size_t read = 0;
   ReplyFault fault = ReplyFault::Length;
   bool cancelled = false;
+  bool sent = false;      // the request was handed to the line whole
   bool accepted = false;  // the test passed and the exchange was not called off
 };
 
@@ -99,6 +109,7 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   rec.accepted = r.accepted;
   rec.fault = r.fault;
   rec.cancelled = r.cancelled;
+  rec.sent = r.sent;
   rec.roundTripMs = std::chrono::duration<double, std::milli>(r.end - r.start).count();
   rec.baud = PortBaud(port);
   rec.echoed = PortEchoed(port);
@@ -170,12 +181,13 @@ ExchangeCounts Run(HPORT port, const Frame& request, uint8_t* reply, size_t repl
 
   // A late reply to an earlier request must not pass for this one's: on a
   // port that stays open (monitoring) it would shift every later poll.
-  PurgePort(port);
+  const int wakeFd = cancel ? cancel->Descriptor() : -1;
+  PurgePort(port, wakeFd);
   // A request that did not go out whole cannot be answered; waiting the full
   // time-out for it would only freeze the caller.
-  if (WritePort(port, request.data(), request.size) == request.size) {
-    r.waited = WaitForBytes(port, static_cast<uint16_t>(replyLen), wait(PortBaud(port)),
-                            cancel ? cancel->Descriptor() : -1);
+  r.sent = WritePort(port, request.data(), request.size, wakeFd) == request.size;
+  if (r.sent) {
+    r.waited = WaitForBytes(port, static_cast<uint16_t>(replyLen), wait(PortBaud(port)), wakeFd);
     // Fewer bytes than expected already fail the test; read only those that
     // are there rather than wait out the read time-out for the rest.
     r.read = ReadPort(port, reply, std::min<size_t>(replyLen, r.waited));
@@ -189,7 +201,7 @@ ExchangeCounts Run(HPORT port, const Frame& request, uint8_t* reply, size_t repl
   // on itself.
   const bool settle = r.waited > 0 || quietAfterNothingMs > 0;
   if (!r.accepted && !r.cancelled && settle)
-    SettleLine(port, replyLen, r.waited > 0, quietAfterNothingMs);
+    SettleLine(port, replyLen, r.waited > 0, quietAfterNothingMs, wakeFd);
   if (hook) Trace(*hook, port, request, reply, replyLen, r);
   return {r.waited, r.read, r.accepted};
 }
@@ -232,10 +244,7 @@ void ExchangeCancel::Reset() {
   (void)!read(fd_, &count, sizeof count);
 }
 
-bool ExchangeCancel::IsCancelled() const {
-  pollfd p{fd_, POLLIN, 0};
-  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-}
+bool ExchangeCancel::IsCancelled() const { return IsReadable(fd_); }
 
 Transaction::Transaction(int portNumber, int baud)
     : port_(OpenPort(portNumber, baud)) {}

@@ -37,6 +37,7 @@ struct TraceRecord {
   double roundTripMs = 0;      // request out to reply judged
   ReplyFault fault = ReplyFault::Length;  // what the acceptance test found
   bool cancelled = false;      // called off by another thread (ExchangeCancel)
+  bool sent = true;            // the request was handed to the line whole
   int baud = 0;                // the port's line speed
   ExchangeOutcome outcome = ExchangeOutcome::NoReply;
   uint8_t exceptionCode = 0;   // with ExchangeOutcome::Exception

@@ -59,8 +59,8 @@ class Line {
   // Hands encoded bytes to the medium without waiting: the count it took
   // (0: none now, wait for room), or -1 when it can take none ever.
   virtual ssize_t Send(const uint8_t* wire, size_t n) = 0;
-  // Waits up to `ms` for room to send.
-  virtual LineWait AwaitOutput(uint32_t ms) = 0;
+  // Waits up to `ms` for room to send, or for `wakeFd` (-1: none).
+  virtual LineWait AwaitOutput(uint32_t ms, int wakeFd) = 0;
 
   // Added to every reply wait on this line: the medium's own delay.
   virtual uint32_t MarginMs() const { return 0; }

@@ -3,7 +3,6 @@
 // the local line. Line bytes the kind delivers wait in rx_ until read.
 #include "remote_line.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -19,13 +18,14 @@
 #include <thread>
 
 #include "deadline.h"
+#include "name_lookup.h"
 
 namespace {
 
 constexpr uint32_t kConnectTimeoutMs = 3000;
-// A reconnect runs inside an exchange (the purge before its request): it
-// must not hold the caller much longer than the exchange's own wait would.
-constexpr uint32_t kReconnectTimeoutMs = 1000;
+// A reconnect has the open's deadline; the caller's wake descriptor ends it
+// at once when the exchange it serves is called off.
+constexpr uint32_t kReconnectTimeoutMs = kConnectTimeoutMs;
 constexpr auto kReconnectSpacing = std::chrono::milliseconds(500);
 constexpr uint32_t kMinNetworkMarginMs = 50;
 // A server still closing the device behind our previous connection (the
@@ -35,9 +35,11 @@ constexpr uint32_t kMinNetworkMarginMs = 50;
 constexpr int kOpenTries = 5;
 constexpr auto kRetryPause = std::chrono::milliseconds(200);
 
-// A negotiation's bytes go out within this, as a request's would.
-constexpr uint64_t kWritePerByteMs = 50;
-constexpr uint64_t kWriteConstantMs = 100;
+// recv() calls of 4 KB a Pump may make: a server that floods must not hold
+// a wait past its deadline.
+constexpr int kReadsPerPump = 4;
+constexpr uint64_t kFrameGapBits = 35;  // 3.5 characters of 10 bits
+constexpr char kUnresolved[] = "无法解析主机名";
 
 struct Address {
   bool ok = false;
@@ -70,23 +72,22 @@ Address ParsePath(const std::string& path) {
 
 std::string SystemMessage(int err) { return std::error_code(err, std::generic_category()).message(); }
 
-// One connect to one address, within `deadline`: the descriptor, or -1 with
-// errno's value in `err`.
-int ConnectOne(const addrinfo& ai, const Deadline& deadline, int& err) {
-  const int fd = socket(ai.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+// One connect to one address, within `deadline`, or until `wakeFd` (not
+// -1) is readable: the descriptor, or -1 with errno's value in `err`.
+int ConnectOne(const Endpoint& e, const Deadline& deadline, int wakeFd, int& err) {
+  const int fd = socket(e.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     err = errno;
     return -1;
   }
-  if (connect(fd, ai.ai_addr, ai.ai_addrlen) == 0) return fd;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&e.address), e.length) == 0) return fd;
   err = errno;
   if (err == EINPROGRESS) {
-    pollfd p{fd, POLLOUT, 0};
-    const int r = poll(&p, 1, static_cast<int>(deadline.RemainingMs()));
     socklen_t len = sizeof err;
-    if (r == 0) {
+    const LineWait w = PollLine(fd, POLLOUT, deadline.RemainingMs(), wakeFd);
+    if (w == LineWait::TimedOut || w == LineWait::Woken) {
       err = ETIMEDOUT;
-    } else if (r < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+    } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
       err = errno;
     } else if (err == 0) {
       return fd;
@@ -124,9 +125,10 @@ bool RemoteLine::Open(int baud, OpenFailure& failure) {
     if (!Connect(budget.RemainingMs(), why)) break;
     if (Start(budget.RemainingMs(), why)) return true;
     if (!closedByServer_ || attempt == kOpenTries || budget.Expired()) break;
-    std::this_thread::sleep_for(kRetryPause);
+    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
+        kRetryPause, std::chrono::milliseconds(budget.RemainingMs())));
   }
-  why = "无法连接 " + host_ + ":" + service_ + "：" + why;
+  if (why.rfind(kUnresolved, 0) != 0) why = "无法连接 " + host_ + ":" + service_ + "：" + why;
   failure = {OpenCause::Unreachable, path_, why, 0, why};
   return false;
 }
@@ -134,26 +136,20 @@ bool RemoteLine::Open(int baud, OpenFailure& failure) {
 bool RemoteLine::SetBaud(int baud) {
   const int was = baud_;
   baud_ = baud;
+  negotiationMs_ = kConnectTimeoutMs;
   if (fd_ < 0 || kind_.setBaud == nullptr || kind_.setBaud(*this)) return true;
   baud_ = was;
   return false;
 }
 
 bool RemoteLine::Connect(uint32_t timeoutMs, std::string& why) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host_.c_str(), service_.c_str(), &hints, &found);
-  if (rc != 0) {
-    why = gai_strerror(rc);
-    return false;
-  }
-  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
   const Deadline deadline(timeoutMs);
+  std::vector<Endpoint> found;
+  if (!LookUpName(host_, service_, timeoutMs, found, why)) return false;
   int err = ETIMEDOUT;
-  for (const addrinfo* ai = found; ai != nullptr && fd_ < 0 && !deadline.Expired(); ai = ai->ai_next) {
-    fd_ = ConnectOne(*ai, deadline, err);
+  for (const Endpoint& e : found) {
+    if (fd_ >= 0 || deadline.Expired()) break;
+    fd_ = ConnectOne(e, deadline, wake_, err);
   }
   if (fd_ < 0) {
     why = SystemMessage(err);
@@ -169,8 +165,11 @@ bool RemoteLine::Connect(uint32_t timeoutMs, std::string& why) {
 bool RemoteLine::Start(uint32_t timeoutMs, std::string& why) {
   negotiationMs_ = timeoutMs;
   closedByServer_ = false;
+  dropped_ = 0;
   rx_.clear();
   rxStart_ = 0;
+  out_.clear();
+  outStart_ = 0;
   state.reset();
   if (kind_.start(*this, why)) return true;
   Drop();
@@ -183,47 +182,85 @@ void RemoteLine::Drop() {
   state.reset();
 }
 
+void RemoteLine::Deliver(uint8_t byte) {
+  if (rx_.size() - rxStart_ >= kBufferLimit) {
+    ++dropped_;
+    return;
+  }
+  if (rxStart_ >= kBufferLimit) {
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(rxStart_));
+    rxStart_ = 0;
+  }
+  rx_.push_back(byte);
+}
+
 bool RemoteLine::Pump() {
   std::array<uint8_t, 4096> buf;
-  while (fd_ >= 0) {
+  // A server that never stops sending must not keep us here: what it sends
+  // past this waits for the next call (and is dropped there if unread).
+  for (int reads = 0; fd_ >= 0 && reads < kReadsPerPump;) {
+    if (!Flush()) break;
     const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
     if (n > 0) {
+      ++reads;
       // The kind may answer the server, and find it gone.
       kind_.receive(*this, buf.data(), static_cast<size_t>(n));
-      if (static_cast<size_t>(n) < buf.size()) return fd_ >= 0;
+      if (static_cast<size_t>(n) < buf.size()) break;
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return true;
+      break;
     } else {
       closedByServer_ = true;  // closed, or reset
       Drop();
     }
   }
-  return false;
+  return Flush();
 }
 
-bool RemoteLine::PollIn(uint32_t ms, int wakeFd) {
-  pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-  return poll(p, wakeFd >= 0 ? 2 : 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms)) != 0;
+// Sends what the socket takes now of the kind's queued bytes. False once
+// the connection has dropped.
+bool RemoteLine::Flush() {
+  while (fd_ >= 0 && outStart_ < out_.size()) {
+    // MSG_NOSIGNAL: a server gone away must fail the write, not raise
+    // SIGPIPE and end the console.
+    const ssize_t n = send(fd_, out_.data() + outStart_, out_.size() - outStart_, MSG_NOSIGNAL);
+    if (n > 0) {
+      outStart_ += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;
+    } else {
+      closedByServer_ = true;  // EPIPE, ECONNRESET
+      Drop();
+    }
+  }
+  if (outStart_ == out_.size()) {
+    out_.clear();
+    outStart_ = 0;
+  }
+  return fd_ >= 0;
+}
+
+LineWait RemoteLine::PollIn(uint32_t ms, int wakeFd) {
+  if (fd_ < 0) return LineWait::Gone;
+  // While our own bytes wait for room, room is worth waking for too.
+  const short events = outStart_ < out_.size() ? POLLIN | POLLOUT : POLLIN;
+  return PollLine(fd_, events, ms, wakeFd);
 }
 
 bool RemoteLine::SendWire(const std::vector<uint8_t>& wire) {
-  const Deadline deadline(kWritePerByteMs * wire.size() + kWriteConstantMs);
-  size_t done = 0;
-  while (done < wire.size()) {
-    const ssize_t n = Send(wire.data() + done, wire.size() - done);
-    if (n < 0) break;
-    done += static_cast<size_t>(n);
-    if (n == 0 && AwaitOutput(deadline.RemainingMs()) != LineWait::Ready) break;
+  if (fd_ < 0) return false;
+  if (out_.size() - outStart_ + wire.size() > kBufferLimit) {
+    dropped_ += wire.size();
+    return false;
   }
-  return done == wire.size();
+  out_.insert(out_.end(), wire.begin(), wire.end());
+  return Flush();
 }
 
-LineWait RemoteLine::AwaitInput(uint32_t ms, int wakeFd) {
-  if (fd_ < 0) return LineWait::Gone;
-  return PollLine(fd_, POLLIN, ms, wakeFd);
-}
+LineWait RemoteLine::AwaitInput(uint32_t ms, int wakeFd) { return PollIn(ms, wakeFd); }
 
 size_t RemoteLine::Take(uint8_t* data, size_t len) {
   const size_t n = std::min(len, rx_.size() - rxStart_);
@@ -238,9 +275,11 @@ size_t RemoteLine::Take(uint8_t* data, size_t len) {
 }
 
 ssize_t RemoteLine::Send(const uint8_t* wire, size_t n) {
+  // The kind's own bytes go first, whole: line bytes inside a Telnet
+  // command would spoil both.
+  if (!Flush()) return -1;
+  if (outStart_ < out_.size()) return 0;
   while (fd_ >= 0) {
-    // MSG_NOSIGNAL: a server gone away must fail the write, not raise
-    // SIGPIPE and end the console.
     const ssize_t sent = send(fd_, wire, n, MSG_NOSIGNAL);
     if (sent > 0) return sent;
     if (sent < 0 && errno == EINTR) continue;
@@ -251,25 +290,56 @@ ssize_t RemoteLine::Send(const uint8_t* wire, size_t n) {
   return -1;
 }
 
-LineWait RemoteLine::AwaitOutput(uint32_t ms) {
+LineWait RemoteLine::AwaitOutput(uint32_t ms, int wakeFd) {
   if (fd_ < 0) return LineWait::Gone;
-  return PollLine(fd_, POLLOUT, ms);
+  return PollLine(fd_, POLLOUT, ms, wakeFd);
 }
 
-void RemoteLine::Purge(int) {
+void RemoteLine::Purge(int wakeFd) {
   rx_.clear();
   rxStart_ = 0;
   if (fd_ >= 0) Pump();  // what the socket holds is stale too
   rx_.clear();
   rxStart_ = 0;
-  if (fd_ < 0) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastAttempt_ < kReconnectSpacing) return;
-    lastAttempt_ = now;
-    std::string why;
-    if (!Connect(kReconnectTimeoutMs, why) || !Start(kReconnectTimeoutMs, why)) return;
+  wake_ = wakeFd;
+  const bool back = fd_ < 0 && Reconnect();
+  if (fd_ >= 0 && kind_.purge != nullptr) kind_.purge(*this, back);
+  if (back && fd_ >= 0 && kind_.purge == nullptr) Settle();
+  if (back) {
+    rx_.clear();  // what came before the server's purge was stale
+    rxStart_ = 0;
   }
-  if (kind_.purge != nullptr) kind_.purge(*this);
+  wake_ = -1;
+}
+
+// At most one attempt every half second, so a dead server is not hammered
+// by every poll; within the open's own 3 s, and called off by the wake.
+bool RemoteLine::Reconnect() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastAttempt_ < kReconnectSpacing) return false;
+  lastAttempt_ = now;
+  std::string why;
+  const Deadline budget(kReconnectTimeoutMs);
+  return Connect(budget.RemainingMs(), why) && Start(budget.RemainingMs(), why);
+}
+
+// The tail of a reply the server had sent into the old connection may
+// still come through the new one: wait for 3.5 characters of silence plus
+// the network's margin, dropping what comes, within the reconnect's time.
+void RemoteLine::Settle() {
+  const uint32_t quietMs =
+      static_cast<uint32_t>((kFrameGapBits * 1000 + baud_ - 1) / std::max(baud_, 1)) + MarginMs();
+  const Deadline limit(kReconnectTimeoutMs);
+  for (;;) {
+    rx_.clear();
+    rxStart_ = 0;
+    const uint32_t left = limit.RemainingMs();
+    if (left == 0) return;
+    const LineWait w = PollIn(std::min(quietMs, left), wake_);
+    if (w != LineWait::Ready || !Pump() || rx_.empty()) break;
+  }
+  rx_.clear();
+  rxStart_ = 0;
 }
 
 uint32_t RemoteLine::MarginMs() const {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "deadline.h"
 #include "line.h"
 #include "serial_port.h"
 
@@ -56,8 +57,9 @@ struct RemoteKind {
   // Line bytes to send, appended to `wire` as the socket must carry them.
   void (*encode)(const uint8_t* in, size_t n, std::vector<uint8_t>& wire);
   // Before a request, once our own buffer is empty: what the server should
-  // discard too. May be null.
-  void (*purge)(RemoteLine& line);
+  // discard too; with `settle` (right after a reconnect) the kind waits
+  // for the server to confirm it. Null: the quiet-line rule settles.
+  void (*purge)(RemoteLine& line, bool settle);
   // The open connection set to line.Baud(); null when the rate is the
   // server's business.
   bool (*setBaud)(RemoteLine& line);
@@ -74,8 +76,9 @@ class RemoteLine final : public Line {
   RemoteLine(const RemoteLine&) = delete;
   RemoteLine& operator=(const RemoteLine&) = delete;
 
-  // Connects (3 s at most) and starts the kind. On failure the detail reads
-  // "无法连接 HOST:PORT：<reason>".
+  // Looks the host up, connects and starts the kind, all within one 3 s
+  // deadline. On failure the detail reads "无法连接 HOST:PORT：<reason>",
+  // or "无法解析主机名 HOST".
   bool Open(int baud, OpenFailure& why) override;
   bool SetBaud(int baud) override;
   void Purge(int wakeFd) override;
@@ -87,33 +90,45 @@ class RemoteLine final : public Line {
     kind_.encode(in, n, wire);
   }
   ssize_t Send(const uint8_t* wire, size_t n) override;
-  LineWait AwaitOutput(uint32_t ms) override;
+  LineWait AwaitOutput(uint32_t ms, int wakeFd) override;
   uint32_t MarginMs() const override;
 
   // --- For the kinds ---
   int Baud() const { return baud_; }
   // How long the kind's start may wait for the server's replies.
   uint32_t NegotiationMs() const { return negotiationMs_; }
-  // A line byte has come.
-  void Deliver(uint8_t byte) { rx_.push_back(byte); }
-  // Sends bytes the kind made itself (a negotiation), whole, or false.
+  // A line byte has come. Past kBufferLimit unread bytes it is dropped
+  // (and counted): a flooding server cannot grow us.
+  void Deliver(uint8_t byte);
+  // Queues bytes the kind made itself (a negotiation, an answer to the
+  // server's option request), whole, to go out as the socket takes them,
+  // before any further line bytes; never waits. False when the queue has
+  // no room for them: they are dropped, and counted.
   bool SendWire(const std::vector<uint8_t>& wire);
-  // Reads and hands to the kind whatever comes, until `done()` or `ms` pass.
-  // False on a time-out or a dropped connection.
+  // Reads and hands to the kind whatever comes, until `done()`, `ms` pass,
+  // or the caller's wake descriptor calls the wait off. False unless done.
   template <typename Done>
   bool AwaitReply(Done done, uint32_t ms);
+  // Bytes dropped since the connection started: line bytes past the
+  // buffer's bound, and the kind's own bytes the server would not take.
+  uint64_t Dropped() const { return dropped_; }
   std::unique_ptr<KindState> state;
+
+  static constexpr size_t kBufferLimit = 4096;
 
  private:
   RemoteLine(const RemoteKind& kind, std::string path, std::string host, std::string service);
   bool Connect(uint32_t timeoutMs, std::string& why);
   bool Start(uint32_t timeoutMs, std::string& why);
-  // Moves what the socket holds through the kind. False once the
-  // connection has dropped (it is then closed).
+  bool Reconnect();
+  // After a reconnect: the server's purge confirmed, or a quiet line.
+  void Settle();
+  // Moves what the socket holds through the kind, a bounded amount a
+  // call, and sends what the kind queued. False once the connection has
+  // dropped (it is then closed).
   bool Pump();
-  // Waits up to `ms` for the socket to have something to say (bytes, or
-  // that it dropped: Pump() then finds out). False when the time ran out.
-  bool PollIn(uint32_t ms, int wakeFd = -1);
+  bool Flush();
+  LineWait PollIn(uint32_t ms, int wakeFd);
   void Drop();
 
   const RemoteKind& kind_;
@@ -122,24 +137,29 @@ class RemoteLine final : public Line {
   const std::string service_;
   int fd_ = -1;
   int baud_ = 0;
+  int wake_ = -1;  // the caller's wake descriptor during a purge's reconnect
   uint32_t negotiationMs_ = 0;
   bool closedByServer_ = false;  // since the last start
-  std::vector<uint8_t> rx_;  // line bytes not yet read
+  uint64_t dropped_ = 0;
+  std::vector<uint8_t> rx_;  // line bytes not yet read, from rxStart_
   size_t rxStart_ = 0;
+  std::vector<uint8_t> out_;  // the kind's bytes not yet sent, from outStart_
+  size_t outStart_ = 0;
   std::chrono::steady_clock::time_point lastAttempt_{};
 };
 
 template <typename Done>
 bool RemoteLine::AwaitReply(Done done, uint32_t ms) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  const Deadline deadline(ms);
   // A dropped connection has taken the kind's state with it: `done` may no
   // longer look.
   while (fd_ >= 0) {
     if (done()) return true;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return false;
-    if (PollIn(static_cast<uint32_t>(left))) Pump();
+    const uint32_t left = deadline.RemainingMs();
+    if (left == 0) return false;
+    const LineWait w = PollIn(left, wake_);
+    if (w == LineWait::Woken) return false;
+    if (w != LineWait::TimedOut) Pump();
   }
   return false;
 }

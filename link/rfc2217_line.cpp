@@ -1,11 +1,13 @@
 // An RFC 2217 line: Telnet with the com-port control option. At each
-// connect (every open sets the line afresh, so every baud change is one) we
-// offer the option, ask for binary transmission both ways (a frame's CR
-// bytes must pass untouched), set the baud rate and 8N1, and take the line
-// only when the server has confirmed each setting with the value we asked
-// for. Line bytes equal to IAC (0xFF) travel doubled, both ways. A purge
-// asks the server to empty its own buffers too; its confirmation, like
-// every Telnet command, is taken out of the byte stream and not awaited.
+// connect we offer the option, ask for binary transmission both ways (a
+// frame's CR bytes must pass untouched: outside binary mode a server sends
+// CR as CR NUL), set the baud rate and 8N1, and take the line only when the
+// server has confirmed each setting with the value we asked for and has
+// not refused binary mode. A baud change on the open line sets the rate
+// alone and awaits its confirmation. Line bytes equal to IAC (0xFF) travel
+// doubled, both ways. A purge asks the server to empty its own buffers
+// too; its confirmation, like every Telnet command, is taken out of the
+// byte stream, and awaited only right after a reconnect.
 #include <array>
 #include <memory>
 #include <optional>
@@ -28,7 +30,10 @@ struct State : KindState {
   std::vector<uint8_t> sub;
   std::array<bool, 256> willSent{};
   std::array<bool, 256> doSent{};
-  bool refused = false;  // the server will not take com-port commands
+  bool refused = false;  // the server will not take com-port commands (DONT)
+  bool binaryRefused = false;  // DONT or WONT BINARY
+  bool purged = false;  // the server confirmed a purge
+  std::vector<uint8_t> answers;  // to the options of the chunk being read
   std::optional<uint32_t> baud;
   std::optional<uint8_t> dataSize, parity, stopSize;
 };
@@ -68,6 +73,9 @@ void Answer(State& s, uint8_t verb, uint8_t option, std::vector<uint8_t>& out) {
   } else if (verb == kDont && option == kComPort) {
     s.refused = true;
   }
+  // WONT COM-PORT-OPTION only says the server sends no com-port commands of
+  // its own: nothing we need.
+  if ((verb == kDont || verb == kWont) && option == kBinary) s.binaryRefused = true;
 }
 
 void Confirmed(State& s) {
@@ -82,6 +90,8 @@ void Confirmed(State& s) {
     s.parity = v[0];
   } else if (code == kServer + kSetStopSize) {
     s.stopSize = v[0];
+  } else if (code == kServer + kPurgeData) {
+    s.purged = true;
   }
 }
 
@@ -124,9 +134,11 @@ void Parse(RemoteLine& line, State& s, uint8_t b, std::vector<uint8_t>& out) {
 
 void Receive(RemoteLine& line, const uint8_t* in, size_t n) {
   State& s = StateOf(line);
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i < n; ++i) Parse(line, s, in[i], out);
-  if (!out.empty()) line.SendWire(out);
+  // One buffer for every chunk's answers: a server that floods us with
+  // option requests costs no allocation per read.
+  s.answers.clear();
+  for (size_t i = 0; i < n; ++i) Parse(line, s, in[i], s.answers);
+  if (!s.answers.empty()) line.SendWire(s.answers);
 }
 
 void Encode(const uint8_t* in, size_t n, std::vector<uint8_t>& wire) {
@@ -145,32 +157,65 @@ std::string Refusal(const State& s, int baud) {
   return std::string();
 }
 
+std::vector<uint8_t> BaudCommand(int baud) {
+  std::vector<uint8_t> wire;
+  AppendSub(kSetBaud, {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
+                       static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)}, wire);
+  return wire;
+}
+
+// Why the server's answers did not come: it went, it flooded us, or it
+// stayed silent.
+std::string NoAnswer(const RemoteLine& line) {
+  if (!line.state) return "服务器断开了连接";
+  if (line.Dropped() > 0) {
+    return "服务器不停发送数据（丢弃" + std::to_string(line.Dropped()) + "字节），没有确认串口设置";
+  }
+  return "服务器没有回应串口设置（RFC 2217）";
+}
+
 bool Start(RemoteLine& line, std::string& why) {
   line.state = std::make_unique<State>();
   State& s = StateOf(line);
   std::vector<uint8_t> wire = {kIac, kWill, kComPort, kIac, kWill, kBinary, kIac, kDo, kBinary};
   s.willSent[kComPort] = s.willSent[kBinary] = s.doSent[kBinary] = true;
   const int baud = line.Baud();
-  AppendSub(kSetBaud, {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
-                       static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)}, wire);
+  const std::vector<uint8_t> setBaud = BaudCommand(baud);
+  wire.insert(wire.end(), setBaud.begin(), setBaud.end());
   AppendSub(kSetDataSize, {kDataBits8}, wire);
   AppendSub(kSetParity, {kParityNone}, wire);
   AppendSub(kSetStopSize, {kStopBits1}, wire);
   const auto settled = [&s] { return s.refused || (s.baud && s.dataSize && s.parity && s.stopSize); };
   if (!line.SendWire(wire) || !line.AwaitReply(settled, line.NegotiationMs())) {
-    why = line.state ? "服务器没有回应串口设置（RFC 2217）" : "服务器断开了连接";
+    why = NoAnswer(line);
     return false;
   }
-  why = s.refused ? "服务器不支持RFC 2217串口控制" : Refusal(s, baud);
+  if (s.refused) why = "服务器不支持RFC 2217串口控制";
+  else if (s.binaryRefused) why = "服务器不接受二进制传输";
+  else why = Refusal(s, baud);
   return why.empty();
 }
 
-void Purge(RemoteLine& line) {
+bool SetBaud(RemoteLine& line) {
+  if (!line.state) return false;
+  State& s = StateOf(line);
+  s.baud.reset();
+  const int baud = line.Baud();
+  if (!line.SendWire(BaudCommand(baud)) ||
+      !line.AwaitReply([&s] { return s.baud.has_value(); }, line.NegotiationMs())) {
+    return false;
+  }
+  return *s.baud == static_cast<uint32_t>(baud);
+}
+
+void Purge(RemoteLine& line, bool settle) {
   std::vector<uint8_t> wire;
   AppendSub(kPurgeData, {kPurgeBoth}, wire);
-  line.SendWire(wire);
+  State& s = StateOf(line);
+  s.purged = false;
+  if (line.SendWire(wire) && settle) line.AwaitReply([&s] { return s.purged; }, line.NegotiationMs());
 }
 
 }  // namespace
 
-const RemoteKind kRfc2217Line = {Start, Receive, Encode, Purge, nullptr};
+const RemoteKind kRfc2217Line = {Start, Receive, Encode, Purge, SetBaud};

@@ -194,7 +194,9 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wak
   }
 }
 
-size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
+size_t WritePort(HPORT port, const uint8_t* data, size_t len) { return WritePort(port, data, len, -1); }
+
+size_t WritePort(HPORT port, const uint8_t* data, size_t len, int wakeFd) {
   if (port == nullptr || data == nullptr) return 0;
   Line& line = *port->line;
   std::vector<uint8_t> wire;
@@ -209,7 +211,8 @@ size_t WritePort(HPORT port, const uint8_t* data, size_t len) {
       continue;
     }
     const uint32_t left = deadline.RemainingMs();
-    if (left == 0 || line.AwaitOutput(left) == LineWait::Gone) break;
+    const LineWait w = left == 0 ? LineWait::TimedOut : line.AwaitOutput(left, wakeFd);
+    if (left == 0 || w == LineWait::Gone || w == LineWait::Woken) break;
   }
   // A frame the medium carries encoded went out whole or not at all.
   if (done != wire.size()) return std::min(done, len);

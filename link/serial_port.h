@@ -81,6 +81,9 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wak
 // Writes the whole frame in one go; gives up after 50 ms per byte + 100 ms.
 // Returns the count written.
 size_t WritePort(HPORT port, const uint8_t* data, size_t len);
+// The same, which also gives up at once when `wakeFd` (not -1) becomes
+// readable.
+size_t WritePort(HPORT port, const uint8_t* data, size_t len, int wakeFd);
 
 // Reads exactly `len` bytes unless 5 ms per byte + 5 ms pass in all, or
 // 100 ms pass with no new byte after the first. Returns the count read.

@@ -200,7 +200,9 @@ class TermiosLine final : public Line {
   size_t Take(uint8_t* out, size_t len) override;
   LineWait AwaitInput(uint32_t ms, int wakeFd) override { return Seen(PollLine(fd_, POLLIN, ms, wakeFd)); }
   ssize_t Send(const uint8_t* wire, size_t n) override;
-  LineWait AwaitOutput(uint32_t ms) override { return Seen(PollLine(fd_, POLLOUT, ms)); }
+  LineWait AwaitOutput(uint32_t ms, int wakeFd) override {
+    return Seen(PollLine(fd_, POLLOUT, ms, wakeFd));
+  }
   bool Gone() const override { return gone_; }
 
  private:

@@ -37,7 +37,7 @@ void ShowCount(CConsoleDlg& dlg, uint16_t reg, const char* failure) {
   CCommandPort port(dlg);
   if (!port) return;
   const std::optional<int> count = ReadCount(port, reg);
-  if (!count) return dlg.WindowMessage(QString::fromUtf8(failure));
+  if (!count) return port.ShowRefusal(failure);
   dlg.SetDlgItemText(IDC_LOG_COUNT, CountText(*count));
 }
 
@@ -54,14 +54,14 @@ void CConsoleDlg::OnReadLog() {
   if (!port) return;
   list->clear();
   const std::optional<int> count = ReadCount(port, REG_LOG_COUNT);
-  if (!count) return WindowMessage(QString::fromUtf8(kTextReadFailed));
+  if (!count) return port.ShowRefusal(kTextReadFailed);
   SetDlgItemText(IDC_LOG_COUNT, CountText(*count));
 
   LogReadPlan plan = PlanLogRead(*count);
   if (!plan.paged) {
     // Up to 24 entries: one request, written at once on the command's port.
     if (!ReadLogPage(PortHandle, port.Address(), plan.pages.front(), *list))
-      WindowMessage(QString::fromUtf8(kTextReadFailed));
+      port.ShowRefusal(kTextReadFailed);
     return;
   }
   m_pLogReader = new CLogReader(*this, *list, port.Address(), std::move(plan.pages), CommandIds());
@@ -73,7 +73,7 @@ void CConsoleDlg::OnReadLog() {
 }
 
 void CConsoleDlg::OnLogReadFinished() {
-  EndLogProgress();
+  EndLogProgress(m_pLogReader && m_pLogReader->Stopped());
   if (m_pLogReader) m_pLogReader->deleteLater();
   m_pLogReader = nullptr;
 }
@@ -85,7 +85,7 @@ void CConsoleDlg::OnClearLog() {
   if (!port) return;
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), REG_LOG_COUNT, 1), reply, kWriteReplyLength))
-    return WindowMessage(QString::fromUtf8(kTextSetFailed));
+    return port.ShowRefusal(kTextSetFailed);
   if (auto* list = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_ALARM_LIST))) list->clear();
   SetDlgItemText(IDC_LOG_COUNT, CountText(0));
 }

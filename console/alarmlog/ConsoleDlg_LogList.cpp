@@ -24,6 +24,14 @@ constexpr char kTextCopy[] = "复制";
 constexpr char kTextStop[] = "停止";
 constexpr char kTextExportFilter[] = "CSV (*.csv)";
 constexpr char kTextReading[] = "正在读取 %1/%2";
+// After the count of a read that ended early: the rows it listed.
+constexpr char kTextCountStopped[] = "（已读 %1，读取已停止）";
+constexpr char kTextCountFailed[] = "（已读 %1，读取失败）";
+// The success of an export or copy of such a list: rows, count, why.
+constexpr char kTextExportedPart[] = "已导出 %1 条，控制器共有 %2 条（%3）。";
+constexpr char kTextCopiedPart[] = "已复制 %1 条；列表只有控制器 %2 条中的一部分（%3）。";
+constexpr char kTextWhyStopped[] = "读取已停止";
+constexpr char kTextWhyFailed[] = "读取失败";
 constexpr int kCountGap = 6;  // pixels between the count and "读取日志"
 
 QTreeWidget* AlarmList(const CConsoleDlg& dlg) {
@@ -63,6 +71,8 @@ void CConsoleDlg::SetUpAlarmListTools() {
   // Every read (and the clear) empties the list first: the order is the
   // controller's again.
   connect(list->model(), &QAbstractItemModel::modelReset, this, &CConsoleDlg::ResetLogSort);
+  // ... and what it holds is no longer a part of an earlier read.
+  connect(list->model(), &QAbstractItemModel::modelReset, this, [this] { m_nLogPartialOf = -1; });
 
   // Room for the progress beside the count, up to the "读取日志" button.
   QWidget* count = GetDlgItem(IDC_LOG_COUNT);
@@ -80,9 +90,12 @@ void CConsoleDlg::OnExportLog() {
   if (!list) return;
   const QDateTime now = m_timeSource ? m_timeSource() : QDateTime::currentDateTime();
   const std::optional<uint8_t> address = ReadConnection().address;
-  ExportFile(this, QString::fromUtf8(kTextExportLog).remove(QChar(0x2026)),
-             LogExportFileName(address.value_or(0), now), QString::fromUtf8(kTextExportFilter),
-             LogCsv(LogHeader(*list), LogRows(*list)));
+  const QList<QStringList> rows = LogRows(*list);
+  if (ExportFile(this, QString::fromUtf8(kTextExportLog).remove(QChar(0x2026)),
+                 LogExportFileName(address.value_or(0), now), QString::fromUtf8(kTextExportFilter),
+                 LogCsv(LogHeader(*list), rows)) &&
+      m_nLogPartialOf >= 0)
+    WindowInformation(PartialLogNote(kTextExportedPart, static_cast<int>(rows.size())));
 }
 
 void CConsoleDlg::OnCopyLogRows() {
@@ -90,7 +103,10 @@ void CConsoleDlg::OnCopyLogRows() {
   if (!list) return;
   // Nothing selected leaves the clipboard as it was.
   const QList<QStringList> rows = SelectedLogRows(*list);
-  if (!rows.isEmpty()) QApplication::clipboard()->setText(LogClipboardText(rows));
+  if (rows.isEmpty()) return;
+  QApplication::clipboard()->setText(LogClipboardText(rows));
+  if (m_nLogPartialOf >= 0)
+    WindowInformation(PartialLogNote(kTextCopiedPart, static_cast<int>(rows.size())));
 }
 
 void CConsoleDlg::OnStopLogRead() {
@@ -137,10 +153,25 @@ void CConsoleDlg::ShowLogProgress() {
       QString::fromUtf8(kTextReading).arg(list->topLevelItemCount()).arg(m_nLogReadTotal));
 }
 
-void CConsoleDlg::EndLogProgress() {
+void CConsoleDlg::EndLogProgress(bool stopped) {
   if (m_nLogReadTotal < 0) return;
   disconnect(m_logProgress);
   if (m_pStopLogRead) m_pStopLogRead->setEnabled(false);
-  SetDlgItemText(IDC_LOG_COUNT, QString::number(m_nLogReadTotal));
+  const QTreeWidget* list = AlarmList(*this);
+  const int rows = list ? list->topLevelItemCount() : 0;
+  QString count = QString::number(m_nLogReadTotal);
+  if (rows < m_nLogReadTotal) {
+    // A read cut short must not pass for the whole log.
+    m_nLogPartialOf = m_nLogReadTotal;
+    m_bLogReadStopped = stopped;
+    count += QString::fromUtf8(stopped ? kTextCountStopped : kTextCountFailed).arg(rows);
+  }
+  SetDlgItemText(IDC_LOG_COUNT, count);
   m_nLogReadTotal = -1;
+}
+
+QString CConsoleDlg::PartialLogNote(const char* format, int rows) const {
+  if (m_nLogPartialOf < 0) return {};
+  const QString why = QString::fromUtf8(m_bLogReadStopped ? kTextWhyStopped : kTextWhyFailed);
+  return QString::fromUtf8(format).arg(rows).arg(m_nLogPartialOf).arg(why);
 }

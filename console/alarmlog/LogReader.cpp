@@ -7,6 +7,8 @@
 
 #include "window/CommandPort.h"
 #include "dialog/Dialog.h"
+#include "dialog/MessageService.h"
+#include "window/RefusalCause.h"
 #include "window/Messages.h"
 #include "exchange.h"
 #include "frame_codec.h"
@@ -61,7 +63,9 @@ void CLogReader::Start(HPORT port) {
 }
 
 void CLogReader::Stop() {
-  if (m_port) Finish();
+  if (!m_port) return;
+  m_bStopped = true;
+  Finish();
 }
 
 void CLogReader::ReadPage() {
@@ -71,7 +75,7 @@ void CLogReader::ReadPage() {
 
   if (!ReadLogPage(m_port, m_address, m_pages[m_next], m_list)) {
     // The rows of the earlier pages stay; the port is open while the box is up.
-    m_dlg.WindowMessage(QString::fromUtf8(kTextLogReadFailed));
+    ShowMessage(&m_dlg, QString::fromUtf8(kTextLogReadFailed), LastRefusalCause(m_port));
     return Finish();
   }
   if (++m_next == m_pages.size()) return Finish();

@@ -41,6 +41,8 @@ class CLogReader : public QObject {
 
   // How many pages have been read and listed.
   size_t PagesRead() const { return m_next; }
+  // The read ended by Stop() before its last page.
+  bool Stopped() const { return m_bStopped; }
 
  signals:
   void finished();
@@ -55,6 +57,7 @@ class CLogReader : public QObject {
   const uint8_t m_address;
   const std::vector<LogPage> m_pages;
   size_t m_next = 0;
+  bool m_bStopped = false;
   HPORT m_port = nullptr;
   std::unique_ptr<CCommandLock> m_lock;
   QTimer m_pause;

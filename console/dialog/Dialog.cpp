@@ -401,6 +401,10 @@ LRESULT CDialog::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
 
 void CDialog::CloseMessages() { m_replies->Close(); }
 
-void CDialog::WindowMessage(const QString& text) { ShowMessage(this, text); }
+void CDialog::WindowMessage(const QString& text, const QString& detail) {
+  ShowMessage(this, text, detail);
+}
+
+void CDialog::WindowInformation(const QString& text) { ShowInformation(this, text); }
 
 bool CDialog::WindowQuestion(const QString& text) { return AskQuestion(this, text); }

@@ -72,8 +72,10 @@ class CDialog : public QDialog {
   // that neither waits for the other.
   void CloseMessages();
 
-  // A message box owned by this window.
-  void WindowMessage(const QString& text);
+  // A message box owned by this window, with an informative text under it.
+  void WindowMessage(const QString& text, const QString& detail = QString());
+  // A success box owned by this window.
+  void WindowInformation(const QString& text);
   // A question box owned by this window: true for "是".
   bool WindowQuestion(const QString& text);
 

@@ -7,20 +7,20 @@
 
 #include "app/AppInfo.h"
 #include "dialog/ReplyGate.h"
+#include "dialog/MessageBoxShape.h"
 
 namespace {
 
-// The real boxes: the application's name as caption, no icon, OK only.
+// The real boxes: the application's name as caption, the icon of their
+// kind (a failure or refusal warns, a success informs), OK only.
 class CMessageBoxService : public CMessageService {
  public:
   void Show(QWidget* owner, const QString& text) override { ShowDetailed(owner, text, {}); }
   void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) override {
-    // An application message still stays above a modal window that is up.
-    QWidget* parent = owner ? owner : QApplication::activeModalWidget();
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationName), text,
-                    QMessageBox::Ok, parent);
-    box.setInformativeText(detail);
-    box.exec();
+    Run(QMessageBox::Warning, owner, text, detail);
+  }
+  void ShowInformation(QWidget* owner, const QString& text) override {
+    Run(QMessageBox::Information, owner, text, {});
   }
   bool Ask(QWidget* owner, const QString& text) override {
     QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationName), text,
@@ -29,8 +29,20 @@ class CMessageBoxService : public CMessageService {
     QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
+    ShapeMessageBox(box);
     box.exec();
     return box.clickedButton() == yes;
+  }
+
+ private:
+  static void Run(QMessageBox::Icon icon, QWidget* owner, const QString& text,
+                  const QString& detail) {
+    // An application message still stays above a modal window that is up.
+    QWidget* parent = owner ? owner : QApplication::activeModalWidget();
+    QMessageBox box(icon, QString::fromUtf8(kApplicationName), text, QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
+    ShapeMessageBox(box);
+    box.exec();
   }
 };
 
@@ -76,5 +88,7 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& detail) {
 }
 
 bool AskQuestion(QWidget* owner, const QString& text) { return Service().Ask(owner, text); }
+
+void ShowInformation(QWidget* owner, const QString& text) { Service().ShowInformation(owner, text); }
 
 void AppMessage(const QString& text, const QString& detail) { ShowMessage(nullptr, text, detail); }

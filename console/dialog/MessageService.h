@@ -21,6 +21,8 @@ class CMessageService {
   virtual void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) {
     Show(owner, detail.isEmpty() ? text : text + QStringLiteral("\n\n") + detail);
   }
+  // A success the operator is told of ("设置成功!"): a box of its own kind.
+  virtual void ShowInformation(QWidget* owner, const QString& text) { Show(owner, text); }
   // Asks `text` with the buttons "是" and "否"; true for "是". Esc and the
   // close box answer "否". GUI thread only. A service that cannot ask
   // answers "否", so that nothing irreversible happens unasked.
@@ -34,6 +36,9 @@ CMessageService* InstallMessageService(CMessageService* service);
 // Shows a message through the installed service. From another thread it
 // blocks until the box has been dismissed on the GUI thread.
 void ShowMessage(QWidget* owner, const QString& text, const QString& detail = QString());
+
+// A success through the installed service (GUI thread only).
+void ShowInformation(QWidget* owner, const QString& text);
 
 // A question through the installed service (GUI thread only); true for "是".
 bool AskQuestion(QWidget* owner, const QString& text);

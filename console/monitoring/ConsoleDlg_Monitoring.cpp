@@ -23,6 +23,7 @@
 #include "window/Globals.h"
 #include "window/Messages.h"
 #include "monitoring/Monitor.h"
+#include "window/RefusalCause.h"
 #include "monitoring/StatusBlock.h"
 #include "window/TextNumbers.h"
 #include "exchange.h"
@@ -173,8 +174,11 @@ void CConsoleDlg::OnPollDone(bool factory, const WorkerReply& outcome) {
   // Unplugged: our descriptor and lock go at once, so the node is freed and
   // the adapter comes back under the same name.
   if (outcome.gone) ClosePort();
-  if (!outcome.accepted)
+  if (!outcome.accepted) {
+    // No box while monitoring: the failure counter tells the last cause.
+    if (QWidget* fails = GetDlgItem(IDC_FAIL_COUNT)) fails->setToolTip(LastPollCause(outcome.gone));
     ShowPollFailed(factory);
+  }
   else if (factory)
     ShowFactoryPoll(outcome.reply.data());
   else

@@ -136,9 +136,21 @@ void CPortList::Refresh() {
     m_combo.setItemData(at, Caption(device), kCaptionRole);
     m_combo.setItemData(at, false, kUnpluggedRole);
   }
-  for (int i = 0; i < m_combo.count() && i < kNamedPorts; ++i)
-    m_combo.setItemData(i, QString::fromStdString(PortPath(i + 1)), Qt::ToolTipRole);
+  for (int i = 0; i < m_combo.count() && i < kNamedPorts; ++i) MarkNamedPort(i);
   ShowSelectedPath();
+}
+
+// ComN whose device the machine lacks stays in the list (the controller's
+// papers number the ports so), greyed, and says so; a network line counts
+// as there.
+void CPortList::MarkNamedPort(int index) {
+  const QString path = QString::fromStdString(PortPath(index + 1));
+  const bool missing = !path.contains(QLatin1String("://")) && !QFileInfo::exists(path);
+  m_combo.setItemData(index, missing ? QString::fromUtf8(kTextNoSuchDevice) : path, Qt::ToolTipRole);
+  m_combo.setItemData(index,
+                      missing ? QVariant(m_combo.palette().color(QPalette::Disabled, QPalette::Text))
+                              : QVariant(),
+                      Qt::ForegroundRole);
 }
 
 void CPortList::AddEntry(const SerialDevice& device, const QString& openPath) {

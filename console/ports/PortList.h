@@ -59,6 +59,7 @@ class CPortList : public QObject {
  private:
   void Watch();
   void ShowSelectedPath();
+  void MarkNamedPort(int index);
   void AddEntry(const SerialDevice& device, const QString& openPath);
   int FindEntry(const QString& openPath) const;
 

@@ -60,7 +60,8 @@ void CConsoleDlg::SetSearchTurnaround(uint32_t ms) { m_pSearch->SetTurnaround(ms
 // A search that has ended (found, not found, stopped, port failed) takes
 // its line away.
 void CConsoleDlg::ShowSearchProgress() {
-  const CSearchPlan::Progress progress = m_pSearch->Progress();
+  CSearchPlan::Progress progress = m_pSearch->Progress();
+  if (m_nShownProbe > 0) progress.number = m_nShownProbe;
   if (progress.finished)
     m_pSearchProgress->clear();
   else if (progress.started)

@@ -48,6 +48,7 @@ void CConsoleDlg::StartSearch() {
     SetDlgItemText(IDC_SEARCH_RESULT,
                    QString::asprintf("正在搜索波特率%d", baud) + QString::fromUtf8(kOneRateNote));
   SetDlgItemText(IDC_SEARCH, QString::fromUtf8(kCaptionSearching));
+  m_nShownProbe = 0;
   ShowSearchProgress();
 }
 
@@ -73,6 +74,9 @@ void CConsoleDlg::OnSearchProgress(int baud, int address) {
   SetDlgItemText(IDC_SEARCH_RESULT,
                  QString::asprintf("正在搜索波特率%d地址%d", baud, address) +
                      (m_pSearch->OneRate() ? QString::fromUtf8(kOneRateNote) : QString()));
+  // The counter counts the probe whose address the line shows.
+  m_nShownProbe = m_pSearch->ProbeNumber(baud, address);
+  ShowSearchProgress();
   if (GetDlgItemText(IDC_SEARCH) == QString::fromUtf8(kCaptionIdle))
     SetDlgItemText(IDC_SEARCH_RESULT, QStringLiteral("已经停止搜索参数"));
 }
@@ -85,7 +89,7 @@ void CConsoleDlg::OnSearchNotFound() {
 
 void CConsoleDlg::OnSearchFound(int baud, int address) {
   SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address));
-  WindowMessage(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
+  WindowInformation(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
   SetDlgItemText(IDC_ADDRESS, QString::number(address));
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));

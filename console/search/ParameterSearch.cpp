@@ -73,7 +73,40 @@ bool CParameterSearch::Wanted(unsigned generation) const {
 
 // --- The worker ------------------------------------------------------------------------
 
+namespace {
+
+// The worker's handle. A remote line keeps its one connection across the
+// probes and takes each rate on it (a connection per probe would leave the
+// server hundreds of sockets to close); a device is opened afresh for
+// each probe.
+class ProbePort {
+ public:
+  explicit ProbePort(int portNumber) : m_nPort(portNumber) {}
+  ~ProbePort() { CloseDevice(m_port); }
+  ProbePort(const ProbePort&) = delete;
+  ProbePort& operator=(const ProbePort&) = delete;
+  HPORT At(int baud) {
+    const bool kept = m_port != nullptr && IsRemotePath(PortDevice(m_port));
+    if (kept && (PortBaud(m_port) == baud || SetPortBaud(m_port, baud))) return m_port;
+    CloseDevice(m_port);
+    m_port = OpenDevice(PortPath(m_nPort), baud);
+    return m_port;
+  }
+  void ProbeOver() {
+    if (m_port == nullptr || IsRemotePath(PortDevice(m_port))) return;
+    CloseDevice(m_port);
+    m_port = nullptr;
+  }
+
+ private:
+  const int m_nPort;
+  HPORT m_port = nullptr;
+};
+
+}  // namespace
+
 void CParameterSearch::Run(const Job& job) {
+  ProbePort probePort(job.port);
   for (int address = kSearchFirstAddress; address <= kSearchLastAddress; ++address) {
     for (size_t i = 0; i < kSearchRateCount; ++i) {
       if (!job.ticked[i]) continue;
@@ -81,7 +114,7 @@ void CParameterSearch::Run(const Job& job) {
       const int baud = kSearchRates[i];
       job.plan->ProbeStarted(baud, address);
       emit Reported(job.generation, kProgress, baud, address);
-      HPORT port = OpenDevice(PortPath(job.port), baud);
+      HPORT port = probePort.At(baud);
       if (!port) {
         // The window keeps its searching look until the operator presses
         // "停止搜索".
@@ -91,7 +124,7 @@ void CParameterSearch::Run(const Job& job) {
         return;
       }
       const bool found = ProbeAddress(port, address, *job.plan);
-      CloseDevice(port);
+      probePort.ProbeOver();
       job.plan->ProbeEnded();
       if (found) {
         emit Reported(job.generation, kFound, baud, address);

@@ -56,6 +56,9 @@ class CParameterSearch : public QObject {
   bool WasQuick() const { return m_plan && m_plan->Quick(); }
   // The latest search's progress; finished when none has started.
   CSearchPlan::Progress Progress() const;
+  // The number (from 1) of the latest search's probe at `baud` and
+  // `address`; 0 when it makes none there.
+  int ProbeNumber(int baud, int address) const { return m_plan ? m_plan->NumberOf(baud, address) : 0; }
 
   // One probe on an open port at the plan's waits: does a controller answer
   // as `address`?

@@ -117,6 +117,18 @@ CSearchPlan::Progress CSearchPlan::Now() const {
   return p;
 }
 
+int CSearchPlan::NumberOf(int baud, int address) const {
+  const int rate = RateIndex(baud);
+  if (rate < 0 || !m_settings.ticked[static_cast<size_t>(rate)] || address < 1) return 0;
+  int ticked = 0, before = 0;
+  for (size_t i = 0; i < kSearchRateCount; ++i) {
+    if (!m_settings.ticked[i]) continue;
+    ++ticked;
+    if (static_cast<int>(i) < rate) ++before;
+  }
+  return (address - 1) * ticked + before + 1;
+}
+
 QString TimeLeftText(int64_t ms) {
   const int64_t seconds = (std::max<int64_t>(ms, 0) + 999) / 1000;
   if (seconds < 60) return QString::asprintf("%lld 秒", static_cast<long long>(seconds));

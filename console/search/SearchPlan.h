@@ -76,6 +76,9 @@ class CSearchPlan {
   void Finished();
 
   Progress Now() const;
+  // The number (from 1) of the probe at `baud` and `address` in the order
+  // the search makes them; 0 for a rate it does not try.
+  int NumberOf(int baud, int address) const;
 
  private:
   static int RateIndex(int baud);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "traffic/TrafficLog.h"
+#include "window/RefusalCause.h"
 #include "port_lock.h"
 
 namespace {
@@ -26,6 +27,7 @@ void WriteToStderr(const std::string& line) {
 // The one hook of the console: the traffic log, then the trace line.
 void RecordExchange(const TraceRecord& record) {
   CTrafficLog::Process().Record(record);
+  NoteExchange(record);  // a refusal's box says why
   std::lock_guard<std::mutex> lock(g_sinkMutex);
   if (g_sink) g_sink(FormatTraceRecord(record));
 }
@@ -93,6 +95,11 @@ std::string FormatHex(const std::vector<uint8_t>& bytes) {
 }
 
 std::string FormatTraceRecord(const TraceRecord& record) {
+  // A request the line never took (a remote line whose connection is
+  // down) was never on the wire: written as sent, it would pass for a
+  // silent controller.
+  if (!record.sent)
+    return FormatTraceTime(record.when) + ' ' + record.device + " not sent (connection down)";
   char counts[96];
   std::snprintf(counts, sizeof counts, " waited %u/%zu read %zu %s %.1f ms", record.waited,
                 record.expected, record.reply.size(), record.accepted ? "accepted" : "rejected",

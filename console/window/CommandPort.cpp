@@ -4,13 +4,16 @@
 #include "dialog/MessageService.h"
 #include "window/Messages.h"
 #include "ports/PortRefusal.h"
+#include "window/RefusalCause.h"
 
-CCommandPort::CCommandPort(CConsoleDlg& dlg) {
+CCommandPort::CCommandPort(CConsoleDlg& dlg) : m_dlg(dlg) {
+  ForgetLastExchange();
   const CConsoleDlg::Connection connection = dlg.ReadConnection();
   if (!connection.address) {
     // Address 0 is the broadcast: every controller on the line would take a
     // write and none would answer. Above 255 it would reach another station.
-    dlg.WindowMessage(QString::fromUtf8(kTextBadStationAddress));
+    dlg.WindowMessage(QString::fromUtf8(kTextBadStationAddress),
+                      QString::fromUtf8(kTextStationAddressRange));
     return;
   }
   m_address = *connection.address;
@@ -27,7 +30,13 @@ CCommandPort::CCommandPort(CConsoleDlg& dlg) {
 
 bool CCommandPort::Exchange(const Frame& request, uint8_t* reply, size_t replyLen,
                             uint32_t timeoutMs, uint32_t pauseMs) const {
+  ForgetLastExchange();
   return m_transaction && m_transaction->Exchange(request, reply, replyLen, timeoutMs, pauseMs);
+}
+
+void CCommandPort::ShowRefusal(const char* text) const {
+  ShowMessage(&m_dlg, QString::fromUtf8(text),
+              LastRefusalCause(m_transaction ? m_transaction->Port() : nullptr));
 }
 
 HPORT CCommandPort::Keep() {

@@ -35,11 +35,16 @@ class CCommandPort {
   bool Exchange(const Frame& request, uint8_t* reply, size_t replyLen,
                 uint32_t timeoutMs = kCommandTimeoutMs, uint32_t pauseMs = 0) const;
 
+  // Shows `text` (the command's refusal, "读取失败!") in a box of the window,
+  // with why the last exchange was refused as its informative text.
+  void ShowRefusal(const char* text) const;
+
   // Leaves the port open in PortHandle after this object is gone; for the
   // activities that hold it across events (monitoring, auto-calibration).
   HPORT Keep();
 
  private:
+  CConsoleDlg& m_dlg;
   uint8_t m_address = 0;
   std::optional<Transaction> m_transaction;
 };

@@ -5,8 +5,11 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QWindow>
+
+#include <algorithm>
 
 #include "dialogs/AboutDlg.h"
 #include "window/CommandPort.h"
@@ -18,6 +21,7 @@
 #include "ports/PortRefusal.h"
 #include "ports/Rs485Item.h"
 #include "search/ParameterSearch.h"
+#include "window/TabOrder.h"
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
 #include "traffic/Trace.h"
@@ -71,6 +75,9 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
       m_hIcon(QStringLiteral(":/icons/qd7420.png")),
       m_ui(std::make_unique<Ui::ConsoleDlg>()) {
   m_ui->setupUi(this);
+  // The rows' own room first, then only as much wider a unit as the values
+  // still need: the factory layout then fits a 1280-pixel screen.
+  GiveRowRoomToValueFields(*this);
   WidenDialogUnits(*this, ValueFieldScale(*this));
   // A drop-down list starts without a selection until the program sets one;
   // Qt selects a combo's first entry as the form fills it.
@@ -87,6 +94,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   connect(m_pSearch, &CParameterSearch::Found, this, &CConsoleDlg::OnSearchFound);
   connect(m_pSearch, &CParameterSearch::NotFound, this, &CConsoleDlg::OnSearchNotFound);
   connect(m_pSearch, &CParameterSearch::PortRefused, this, &ShowPortRefusal);
+  SetVisualTabOrder(*this);
   SetUpSearchMenu();
 }
 
@@ -153,7 +161,8 @@ void CConsoleDlg::SetDefaultSelections() {
   SetDlgItemText(IDC_ADDRESS, QStringLiteral("1"));
   SetComboSel(IDC_NEW_BAUD, 3);
   SetDlgItemText(IDC_NEW_ADDRESS, QStringLiteral("1"));
-  m_nBuzzer = 0;
+  // The buzzer stays unknown (neither radio) until the controller's setting
+  // is read: a choice shown that nobody knows would be taken for a fact.
   m_nAutoResistivity = 0;
   UpdateData(false);
 }
@@ -167,10 +176,13 @@ void CConsoleDlg::SetUpAlarmList() {
   };
   static const Column kColumns[] = {{"编号", 70}, {"时间", 150}, {"告警类型", 150}, {"告警长度", 150}};
   list->setColumnCount(static_cast<int>(std::size(kColumns)));
-  list->header()->setStretchLastSection(false);
+  // The last column takes the rest of the list, so the header runs to its end.
+  list->header()->setStretchLastSection(true);
   // One line a row: the view then lays out thousands of rows without
   // measuring each one.
   list->setUniformRowHeights(true);
+  // An empty list has no current row to draw focused: its frame shows it.
+  list->setStyleSheet(QStringLiteral("QTreeWidget:focus { border: 1px solid palette(highlight); }"));
   QTreeWidgetItem* header = list->headerItem();
   for (int i = 0; i < list->columnCount(); ++i) {
     header->setText(i, QString::fromUtf8(kColumns[i].title));
@@ -226,6 +238,46 @@ void CConsoleDlg::SetLayout(bool wide) {
                m_rcFull.height() - frame.top() - frame.bottom());
   // Cut off is not enough for the keyboard: a hidden panel takes no Tab.
   if (auto* panel = findChild<QWidget*>(QStringLiteral("calibrationPanel"))) panel->setVisible(wide);
+  FitAlarmList();
+  KeepOnScreen(wide);
+}
+
+QPoint CConsoleDlg::PlaceInside(const QRect& frame, const QRect& available) {
+  QPoint at = frame.topLeft();
+  if (frame.right() > available.right()) at.rx() -= frame.right() - available.right();
+  if (frame.bottom() > available.bottom()) at.ry() -= frame.bottom() - available.bottom();
+  at.rx() = std::max(at.x(), available.left());
+  at.ry() = std::max(at.y(), available.top());
+  return at;
+}
+
+// A window widened where it stood would hang off the screen's right edge;
+// it moves in, and back where it was once it narrows again.
+void CConsoleDlg::KeepOnScreen(bool wide) {
+  if (!isVisible() || !screen()) return;
+  const QRect frame(frameGeometry().topLeft(), QSize(wide ? m_rcFull.width()
+                                                          : NarrowWidth(m_rcFull.width()),
+                                                     m_rcFull.height()));
+  if (!wide) {
+    if (m_ptBeforeWiden && frame.topLeft() == m_ptWidened) move(*m_ptBeforeWiden);
+    m_ptBeforeWiden.reset();
+    return;
+  }
+  const QPoint inside = PlaceInside(frame, screen()->availableGeometry());
+  if (inside == frame.topLeft()) return;
+  if (!m_ptBeforeWiden) m_ptBeforeWiden = frame.topLeft();
+  m_ptWidened = inside;
+  move(inside);
+}
+
+// The list keeps the window's left margin on its right too, up to the
+// narrow layout's edge.
+void CConsoleDlg::FitAlarmList() {
+  QWidget* list = GetDlgItem(IDC_ALARM_LIST);
+  if (!list || m_rcFull.isNull()) return;
+  const QMargins frame = FrameMargins();
+  const int client = NarrowWidth(m_rcFull.width()) - frame.left() - frame.right();
+  if (client - 2 * list->x() > 0) list->resize(client - 2 * list->x(), list->height());
 }
 
 // The frame is known only once the window is on screen; the full rectangle

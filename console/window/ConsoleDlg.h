@@ -69,6 +69,10 @@ class CConsoleDlg : public CDialog {
   void SetLayout(bool wide);
   bool IsWide() const { return m_bWide; }
   static int NarrowWidth(int fullWidth);
+  // The top-left corner that keeps `frame` inside `available` (a screen's
+  // available geometry), moving it as little as it can; the left and top
+  // edges win when it is larger.
+  static QPoint PlaceInside(const QRect& frame, const QRect& available);
 
   // The full frame rectangle taken at start-up, before narrowing.
   QRect FullRect() const { return m_rcFull; }
@@ -107,6 +111,9 @@ class CConsoleDlg : public CDialog {
   // The traffic window, null until first opened ("通讯记录", Ctrl+T).
   CTrafficDlg* TrafficWindow() const;
   void OnShowTraffic();
+  // Where (frame rectangle) the traffic window of frame `size` opens beside
+  // the main window's frame `main` on the screen's `available` area.
+  static QRect PlaceTraffic(const QRect& main, const QSize& size, const QRect& available);
 
  protected:
   bool OnInitDialog() override;
@@ -134,6 +141,7 @@ class CConsoleDlg : public CDialog {
   void SetUpSearchMenu();
   void ShowSearchProgress();
   QString SearchNotFoundText() const;
+  int m_nShownProbe = 0;  // the number of the probe whose address 1055 shows
   QMenu* m_pSearchMenu = nullptr;
   QAction* m_pQuickSearchAction = nullptr;
   QLabel* m_pSearchProgress = nullptr;
@@ -186,12 +194,18 @@ class CConsoleDlg : public CDialog {
   // again when it ends.
   void StartLogProgress(int total);
   void ShowLogProgress();
-  void EndLogProgress();
+  // `stopped`: by the operator; a list that holds fewer rows than the
+  // controller's count then says so, and so do its export and copy.
+  void EndLogProgress(bool stopped);
+  // "已导出 816 条，…" of a list holding part of the log; empty otherwise.
+  QString PartialLogNote(const char* format, int rows) const;
   QMenu* m_pLogMenu = nullptr;
   QAction* m_pStopLogRead = nullptr;
   int m_nLogSortColumn = -1;  // none: the rows as read
   Qt::SortOrder m_logSortOrder = Qt::AscendingOrder;
   int m_nLogReadTotal = -1;   // the count of the paged read under way
+  int m_nLogPartialOf = -1;   // the controller's count, while the list holds fewer rows
+  bool m_bLogReadStopped = false;  // that part is what a stopped read left
   QMetaObject::Connection m_logProgress;
 
   // --- Device administration (ConsoleDlg_Admin.cpp) ---
@@ -261,6 +275,12 @@ class CConsoleDlg : public CDialog {
   CPortList* m_pPortList = nullptr;  // list 1001 and the machine's devices
   QPointer<CTrafficDlg> m_pTrafficDlg;
   bool m_bWide = true;
+  // Where the narrow window stood before widening moved it on screen, and
+  // where the move put it; it goes back on narrowing unless moved since.
+  std::optional<QPoint> m_ptBeforeWiden;
+  QPoint m_ptWidened;
+  void KeepOnScreen(bool wide);
+  void FitAlarmList();
   QMargins m_rcFullMargins;  // the frame margins m_rcFull was taken with
   QElapsedTimer m_startupDone;
   qint64 m_nShownAfterStartupMs = -1;

@@ -84,7 +84,7 @@ void CConsoleDlg::OnWorkModeChange() {
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), REG_WORK_MODE, mode), reply,
                      kWriteReplyLength)) {
-    WindowMessage(QString::fromUtf8(kTextModeSetFailed));
+    port.ShowRefusal(kTextModeSetFailed);
     return ReturnToConfirmedMode();
   }
   m_nConfirmedMode = position;
@@ -131,7 +131,8 @@ void CConsoleDlg::OnChangeAddressBaud() {
   // A controller told address 0 or baud rate 0 could never be reached
   // again, by this console or by the search.
   const std::optional<uint8_t> address = StationAddress(addressText);
-  if (!address) return WindowMessage(QString::fromUtf8(kTextBadStationAddress));
+  if (!address) return WindowMessage(QString::fromUtf8(kTextBadStationAddress),
+                         QString::fromUtf8(kTextNewAddressRange));
   const int baud = AtoiText(baudText);
   if (baud <= 0) return WindowMessage(QString::fromUtf8(kTextNoBaudRate));
 
@@ -142,7 +143,7 @@ void CConsoleDlg::OnChangeAddressBaud() {
   if (!port.Exchange(BuildWriteMultipleRequest(port.Address(), REG_STATION_ADDRESS,
                                                kAddressBaudRegisters, data),
                      reply, kWriteReplyLength))
-    return WindowMessage(QString::fromUtf8(kTextChangeFailed));
+    return port.ShowRefusal(kTextChangeFailed);
   // The controller answers at its new settings only: the top row follows,
   // so that the next command reaches it.
   SetDlgItemText(IDC_ADDRESS, QString::number(*address));
@@ -187,7 +188,7 @@ void CConsoleDlg::OnSetSystemTime() {
   QString fields[6];
   for (int i = 0; i < 6; ++i) fields[i] = QString::number(values[i]);
   if (!WriteDeviceClock(port, REG_CLOCK, fields))
-    return WindowMessage(QString::fromUtf8(kTextClockSetFailed));
+    return port.ShowRefusal(kTextClockSetFailed);
   for (int i = 0; i < 6; ++i) SetDlgItemText(kClockRow[i], fields[i]);
 }
 
@@ -197,7 +198,7 @@ void CConsoleDlg::OnReadClock() {
   uint8_t reply[kClockReplyLength];
   if (!port.Exchange(BuildReadRequest(port.Address(), REG_CLOCK_2, kClockRegisters), reply,
                      kClockReplyLength))
-    return WindowMessage(QString::fromUtf8(kTextReadFailed));
+    return port.ShowRefusal(kTextReadFailed);
   ShowBcdClock(kClockEdits, DecodeBcdClock(reply + 3));
 }
 
@@ -207,7 +208,7 @@ void CConsoleDlg::OnWriteClock() {
   CCommandPort port(*this);
   if (!port) return;
   if (!WriteDeviceClock(port, REG_CLOCK_2, fields))
-    WindowMessage(QString::fromUtf8(kTextClockSetFailed));
+    port.ShowRefusal(kTextClockSetFailed);
 }
 
 // --- Radios that write their choice ------------------------------------------------------
@@ -245,7 +246,7 @@ void CConsoleDlg::WriteRadio(const RadioWrite& row) {
   if (port && port.Exchange(BuildWriteRequest(port.Address(), row.reg, row.value), reply,
                             kWriteReplyLength))
     return;
-  if (port) WindowMessage(QString::fromUtf8(row.failure));
+  if (port) port.ShowRefusal(row.failure);
   member = previous;
   UpdateData(false);
 }

@@ -14,6 +14,8 @@
 
 #include "window/CommandPort.h"
 #include "window/CommandRows.h"
+#include "dialog/MessageService.h"
+#include "window/RefusalCause.h"
 #include "dialogs/ConfirmDlg.h"
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
@@ -53,9 +55,13 @@ bool CloseResistivityCalibration(CDialog& countdown) {
   else if (!Exchange(PortHandle, BuildWriteRequest(address, REG_RESISTIVITY_AUTOCAL, 0), reply,
                      kWriteReplyLength, kCommandTimeoutMs))
     text = kTextAutoCalibrationOffFailed;
-  countdown.WindowMessage(QString::fromUtf8(text));
+  const bool succeeded = text == kTextCalibrationSucceeded;
+  if (succeeded)
+    countdown.WindowInformation(QString::fromUtf8(text));
+  else
+    ShowMessage(&countdown, QString::fromUtf8(text), LastRefusalCause(PortHandle));
   ClosePort();
-  return text == kTextCalibrationSucceeded;
+  return succeeded;
 }
 
 }  // namespace
@@ -66,7 +72,10 @@ void CConsoleDlg::OnAutoCalibrateVoltage() {
   uint8_t reply[kWriteReplyLength];
   const bool started = port.Exchange(BuildWriteRequest(port.Address(), REG_VOLTAGE_AUTOCAL, 1),
                                      reply, kWriteReplyLength);
-  WindowMessage(QString::fromUtf8(started ? kTextStartSucceeded : kTextStartFailed));
+  if (started)
+    WindowInformation(QString::fromUtf8(kTextStartSucceeded));
+  else
+    port.ShowRefusal(kTextStartFailed);
 }
 
 void CConsoleDlg::StopResistivityCalibration(const RadioWrite& row) {
@@ -76,7 +85,7 @@ void CConsoleDlg::StopResistivityCalibration(const RadioWrite& row) {
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), row.reg, row.value), reply,
                      kWriteReplyLength)) {
-    WindowMessage(QString::fromUtf8(row.failure));
+    port.ShowRefusal(row.failure);
     // Still on as far as anyone knows; the radios show it at the next copy
     // of the members to the screen.
     m_nAutoResistivity = 1;
@@ -93,7 +102,8 @@ void CConsoleDlg::StartResistivityCalibration(const RadioWrite& row) {
   }
   const std::optional<int> length = CalibrationLength(GetDlgItemText(IDC_LINE_LENGTH));
   if (!length) {
-    WindowMessage(QString::fromUtf8(kTextBadLineLength));
+    WindowMessage(QString::fromUtf8(kTextBadLineLength),
+                  QString::fromUtf8(kTextCalibrationLengthRange));
     m_nAutoResistivity = 0;
     UpdateData(false);
     return;
@@ -103,7 +113,7 @@ void CConsoleDlg::StartResistivityCalibration(const RadioWrite& row) {
   uint8_t reply[kWriteReplyLength];
   if (!port.Exchange(BuildWriteRequest(port.Address(), row.reg, row.value), reply,
                       kWriteReplyLength)) {
-    WindowMessage(QString::fromUtf8(row.failure));
+    port.ShowRefusal(row.failure);
     m_nAutoResistivity = 0;  // the screen is left as it is
     return;
   }

@@ -97,7 +97,7 @@ void ReadParameter(CConsoleDlg& dlg, const ParameterRow& row) {
   uint8_t reply[kPair];
   if (!port.Exchange(BuildReadRequest(port.Address(), row.reg, row.count), reply,
                      row.replyLength)) {
-    dlg.WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   if (row.kind == ParameterKind::Index)
@@ -114,7 +114,9 @@ void SetParameter(CConsoleDlg& dlg, const ParameterRow& row) {
   switch (row.kind) {
     case ParameterKind::Float: {
       const std::optional<float> value = FloatValue(dlg.GetDlgItemText(row.field));
-      if (!value) return dlg.WindowMessage(QString::fromUtf8(kTextBadNumber));
+      if (!value)
+        return dlg.WindowMessage(QString::fromUtf8(kTextBadNumber),
+                                 QString::fromUtf8(kTextFloatRange));
       uint8_t data[4];
       PutFloat(data, *value);
       request = BuildWriteMultipleRequest(port.Address(), row.reg, row.count, data);
@@ -122,7 +124,9 @@ void SetParameter(CConsoleDlg& dlg, const ParameterRow& row) {
     }
     case ParameterKind::Hundredths: {
       const std::optional<uint16_t> value = HundredthsValue(dlg.GetDlgItemText(row.field));
-      if (!value) return dlg.WindowMessage(QString::fromUtf8(kTextBadLineLength));
+      if (!value)
+        return dlg.WindowMessage(QString::fromUtf8(kTextBadLineLength),
+                                 QString::fromUtf8(kTextLineLengthRange));
       request = BuildWriteRequest(port.Address(), row.reg, *value);
       break;
     }
@@ -136,10 +140,10 @@ void SetParameter(CConsoleDlg& dlg, const ParameterRow& row) {
   }
   uint8_t reply[kEcho];
   if (!port.Exchange(request, reply, row.replyLength, kCommandTimeoutMs, row.pauseMs)) {
-    dlg.WindowMessage(QString::fromUtf8(kTextSetFailed));
+    port.ShowRefusal(kTextSetFailed);
     return;
   }
-  if (row.success) dlg.WindowMessage(QString::fromUtf8(row.success));
+  if (row.success) dlg.WindowInformation(QString::fromUtf8(row.success));
 }
 
 }  // namespace
@@ -172,7 +176,7 @@ void CConsoleDlg::OnReadA1Coefficients() {
   if (!port.Exchange(BuildReadRequest(port.Address(), kA1CoefficientBlock.first,
                                       kA1CoefficientBlock.count),
                      block, kA1CoefficientBlock.replyLength)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   static const int kBlockFields[] = {IDC_A1_COEFFICIENT4, IDC_A1_COEFFICIENT3,
@@ -184,7 +188,7 @@ void CConsoleDlg::OnReadA1Coefficients() {
   uint8_t reply[kPair];
   if (!port.Exchange(BuildReadRequest(port.Address(), REG_A1_COEFF_1, 2), reply, kPair,
                      kCommandTimeoutMs, kBetweenMs)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   SetDlgItemText(IDC_A1_COEFFICIENT1, FormatParameter(ParameterKind::Float, "%f", reply + 3));
@@ -197,7 +201,7 @@ void CConsoleDlg::OnReadModeState() {
   if (!port) return;
   uint8_t reply[kWord];
   if (!port.Exchange(BuildReadRequest(port.Address(), REG_MODE_STATE, 1), reply, kWord)) {
-    WindowMessage(QString::fromUtf8(kTextReadFailed));
+    port.ShowRefusal(kTextReadFailed);
     return;
   }
   const int state = GetU16(reply + 3);

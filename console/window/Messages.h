@@ -14,6 +14,8 @@ inline constexpr char kTextHeldByProcess[] = "%1 正被进程 %3 使用。";
 inline constexpr char kTextHeldByUnknown[] = "%1 正被其他程序使用。";
 inline constexpr char kTextBadLockFile[] = "%1 被无法读出进程号的锁文件挡住（%2）：没有程序使用此串口时请删除锁文件。";
 inline constexpr char kTextOpenError[] = "无法打开 %1：%2";
+// The tooltip of a port list entry ComN whose device the machine lacks.
+inline constexpr char kTextNoSuchDevice[] = "无此设备";
 // A port list entry whose adapter has been unplugged.
 inline constexpr char kTextUnplugged[] = "(已拔出)";
 
@@ -55,6 +57,12 @@ inline constexpr char kTextBadNumber[] = "请输入正确数值";
 inline constexpr char kTextBadLineLength[] = "请输入正确线长";
 inline constexpr char kTextNoRange[] = "请选择量程";
 inline constexpr char kTextNoBaudRate[] = "请选择波特率";
+// Their informative texts: the range the field takes.
+inline constexpr char kTextStationAddressRange[] = "站号范围 1 到 255。";
+inline constexpr char kTextFloatRange[] = "数值须为有限的数，绝对值不超过 3.4E38（单精度浮点数）。";
+inline constexpr char kTextLineLengthRange[] = "线长范围 0 到 655.35 米。";
+inline constexpr char kTextCalibrationLengthRange[] = "线长范围 0.01 到 655.35 米。";
+inline constexpr char kTextNewAddressRange[] = "新地址范围 1 到 255。";
 inline constexpr char kTextWrongPassword[] = "密码错误!";  // an application box
 
 // Questions asked before a command that cannot be undone (是 / 否).

@@ -1,6 +1,7 @@
 #include "window/ValueFields.h"
 
 #include <QFontMetricsF>
+#include <QAbstractButton>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
+#include <cstdlib>
+#include <vector>
 
 #include "resource.h"
 
@@ -35,6 +39,9 @@ constexpr ValueField kValueFields[] = {
 };
 
 constexpr int kLineEditMargin = 2;  // QLineEdit's own, on either side
+constexpr int kRowGap = 2;     // between the controls of a row closed up
+constexpr int kAcrossGap = 6;  // before a control that stands across the row
+constexpr int kUnitAir = 2;    // beside a unit label's text
 
 // A field's width against the width its longest value needs, both in pixels.
 struct Need {
@@ -73,7 +80,69 @@ void WidenChildren(QWidget& parent, double scale) {
   }
 }
 
+// A row's controls after its value edit: the unit label and the buttons
+// that follow it, on the same line and of the same height.
+bool OnRowOf(const QWidget& w, const QWidget& edit) {
+  return std::abs(w.y() - edit.y()) <= 1 && w.height() == edit.height() && w.x() > edit.x();
+}
+
+std::vector<QWidget*> RowAfter(const QWidget& edit) {
+  std::vector<QWidget*> row;
+  for (QWidget* w : edit.parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (!w->isWindow() && OnRowOf(*w, edit)) row.push_back(w);
+  std::sort(row.begin(), row.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+  // The unit first, then buttons; the next field's caption ends the part.
+  std::vector<QWidget*> part;
+  for (QWidget* w : row) {
+    const bool unit = part.empty() && qobject_cast<QLabel*>(w);
+    if (!unit && !qobject_cast<QAbstractButton*>(w)) break;
+    part.push_back(w);
+  }
+  return part;
+}
+
+// Where the row's part may end: before a control that stands across the row
+// (taller or offset), or where its last shown control ends.
+int RowLimit(const QWidget& edit, const std::vector<QWidget*>& part) {
+  int end = edit.geometry().right();
+  for (QWidget* w : part)
+    if (!w->isHidden()) end = std::max(end, w->geometry().right());
+  int nearest = INT_MAX;
+  for (QWidget* w : edit.parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w->isHidden() || w->isWindow() || HoldsTemplateControls(*w) || w->x() <= end) continue;
+    // Another field of the row after this one: its column keeps its place.
+    if (OnRowOf(*w, edit)) return end;
+    if (w->y() <= edit.geometry().bottom() && w->geometry().bottom() >= edit.y())
+      nearest = std::min(nearest, w->x());
+  }
+  return nearest == INT_MAX ? end : std::max(end, nearest - kAcrossGap - 1);
+}
+
+void GiveRowRoom(QLineEdit& edit) {
+  const std::vector<QWidget*> part = RowAfter(edit);
+  int right = RowLimit(edit, part);
+  for (auto it = part.rbegin(); it != part.rend(); ++it) {
+    QWidget* w = *it;
+    if (w->isHidden()) continue;
+    int width = w->width();
+    if (auto* unit = qobject_cast<QLabel*>(w))
+      width = std::min(width, static_cast<int>(std::ceil(QFontMetricsF(unit->font())
+                                                              .horizontalAdvance(unit->text()))) +
+                                  unit->width() - unit->contentsRect().width() + kUnitAir);
+    w->setGeometry(right - width + 1, w->y(), width, w->height());
+    right = w->x() - kRowGap - 1;
+  }
+  // Never narrower than the template made it.
+  edit.resize(std::max(edit.width(), right - edit.x() + 1), edit.height());
+}
+
 }  // namespace
+
+void GiveRowRoomToValueFields(QWidget& dlg) {
+  for (const ValueField& field : kValueFields)
+    if (auto* edit = dlg.findChild<QLineEdit*>(QStringLiteral("id%1").arg(field.id)))
+      if (!edit->isHidden() && edit->parentWidget()) GiveRowRoom(*edit);
+}
 
 int EditTextRoom(const QLineEdit& edit) {
   QStyleOptionFrame option;

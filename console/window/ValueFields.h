@@ -19,6 +19,14 @@ int EditTextRoom(const QLineEdit& edit);
 // every value field of `dlg` to show its longest value; at least 1.
 double ValueFieldScale(const QWidget& dlg);
 
+// Gives every value edit the room its row leaves unused, before the unit is
+// widened: the unit label beside it shrinks to its text, a hidden button's
+// place is freed, and the unit and buttons after the edit close up to the
+// right, as far as the next control across their row (the calibration
+// source's auto-calibration button) or to where the row ended. The edits
+// widen into that room, so the unit need not widen as much for them.
+void GiveRowRoomToValueFields(QWidget& dlg);
+
 // Scales the x and the width of every control of the template (in group
 // boxes and the calibration panel too) and of the window by `scale`.
 void WidenDialogUnits(QWidget& dlg, double scale);

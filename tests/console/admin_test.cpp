@@ -95,7 +95,9 @@ TEST_F(AdminTest, WrongOrCancelledCodeSendsNothing) {
       EXPECT_EQ(dlg.GetComboSel(IDC_WORK_MODE), 0);
       EXPECT_EQ(EnabledStates(dlg), before);
       EXPECT_FALSE(dlg.IsWide());
-      EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));  // the members shown again
+      // The members shown again: the buzzer still unknown, neither radio.
+      EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));
+      EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_ON));
     });
     if (c.wrongCode) {
       ASSERT_EQ(m_messages.shown.size(), 1u);
@@ -281,6 +283,9 @@ TEST_F(AdminTest, UnreachableAddressOrBaudIsRefused) {
       Click(dlg, IDC_CHANGE_ADDRESS_BAUD);
       ASSERT_EQ(m_messages.shown.size(), 1u);
       EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.message));
+      if (c.baudEntry == 5) {  // a refused address names the range
+        EXPECT_EQ(m_messages.shown[0].detail, QStringLiteral("新地址范围 1 到 255。"));
+      }
       EXPECT_FALSE(m_messages.shown[0].application);
       EXPECT_TRUE(m_messages.shown[0].portOpen);
       EXPECT_EQ(PortHandle, nullptr);
@@ -420,7 +425,8 @@ TEST_F(AdminTest, RadioWithoutAPortShowsThePreviousChoice) {
   RunWindow([&](CConsoleDlg& dlg) {
     SetPortPath(1, "/dev/qd7420-no-such-port");
     Click(dlg, IDC_BUZZER_ON);
-    EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));
+    // Back to what was known before the click: nothing, neither radio.
+    EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));
     EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_ON));
   });
   ASSERT_EQ(m_messages.shown.size(), 1u);

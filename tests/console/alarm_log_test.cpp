@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "alarmlog/FileExport.h"
+#include "alarmlog/LogPages.h"
+#include "alarmlog/LogReader.h"
 #include "alarmlog/LogTable.h"
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
@@ -195,11 +197,14 @@ TEST_F(AlarmLogTest, TypesBeyondTwoLeaveTheTypeCellEmpty) {
 TEST_F(AlarmLogTest, SecondOfThreePagesRefusedKeepsTheFirst) {
   SetLog(72);
   QStringList numbers;
+  QString count;
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.InjectFault(sim::Fault::Silence, 1, 0, /*after=*/2);  // the count, the first page
     ClickAndWait(dlg, IDC_READ_LOG);
     numbers = Numbers(dlg);
+    count = dlg.GetDlgItemText(IDC_LOG_COUNT);
   });
+  EXPECT_EQ(count, QStringLiteral("72（已读 24，读取失败）"));
   EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len120, kRecords120Len120}));
   EXPECT_EQ(numbers, Numbered(1, 24));
   ASSERT_EQ(m_messages.shown.size(), 1u);
@@ -387,8 +392,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ReadCountRefused", IDC_READ_LOG, 7, 0, "读取失败!", {kReadCount}, 0, "2"},
         RefusalCase{"SingleRequestRefused", IDC_READ_LOG, 24, 1, "读取失败!", {kReadCount, kRecords0Len120}, 0, "24"},
         RefusalCase{"PageRefused", IDC_READ_LOG, 25, 2, "读取日志失败!",
-                    {kReadCount, kRecords0Len120, kRecords120Len5}, 24, "25"},
-        RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0, "48"},
+                    {kReadCount, kRecords0Len120, kRecords120Len5}, 24, "25（已读 24，读取失败）"},
+        RefusalCase{"FirstPageRefused", IDC_READ_LOG, 48, 1, "读取日志失败!", {kReadCount, kRecords0Len120}, 0,
+                    "48（已读 0，读取失败）"},
         RefusalCase{"ClearRefused", IDC_CLEAR_LOG, 7, 0, "设置失败!", {kClear}, -1, "2"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
@@ -440,6 +446,7 @@ TEST(LogCsv, QuotesOnlyWhatNeedsItAndReadsBack) {
       {"12.34m", "12.34m"},          {"水浸", "水浸"},
       {"a,b", "\"a,b\""},             {"say \"hi\"", "\"say \"\"hi\"\"\""},
       {"two\nlines", "\"two\nlines\""}, {"", ""},
+      {"carriage\rreturn", "\"carriage\rreturn\""}, {"crlf\r\nline", "\"crlf\r\nline\""},
   };
   QList<QStringList> rows{{}};
   for (const Case& c : cases) {
@@ -607,6 +614,8 @@ TEST_P(LogStop, AfterTheFirstPageKeepsItsRowsAndTheCommands) {
   QStringList before, after;
   int rows = 0;
   bool reading = true;
+  std::vector<CRecordingMessageService::Shown> reports;
+  CAnsweringFileDialog fileDialog(m_dir.filePath(QStringLiteral("part.csv")));
   RunWindow([&](CConsoleDlg& dlg) {
     before = Snapshot(dlg);
     QObject::connect(List(dlg).model(), &QAbstractItemModel::rowsInserted, &dlg, [&] {
@@ -622,15 +631,80 @@ TEST_P(LogStop, AfterTheFirstPageKeepsItsRowsAndTheCommands) {
     reading = dlg.IsReadingLog();
     after = Snapshot(dlg);
     EXPECT_TRUE(dlg.isVisible()) << "Esc stopped the read, not the window";
+    EXPECT_TRUE(m_messages.shown.empty());
+    // What the part left is exported and copied, and each says how much.
+    MenuAction(dlg, "导出日志…")->trigger();
+    List(dlg).topLevelItem(3)->setSelected(true);
+    MenuAction(dlg, "复制")->trigger();
+    reports = m_messages.shown;
   });
   EXPECT_EQ(rows, 24);
   EXPECT_FALSE(reading);
   EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{kReadCount, kRecords0Len120}));
   EXPECT_EQ(PortHandle, nullptr);
-  EXPECT_TRUE(m_messages.shown.empty());
-  // The commands back as they were; the count shows the log's size.
-  EXPECT_TRUE(after.contains(QStringLiteral("id1072 QLabel 300")));
+  // The commands back as they were; the count shows the log's size and
+  // that the read was stopped.
+  EXPECT_TRUE(after.contains(QStringLiteral("id1072 QLabel 300（已读 24，读取已停止）")));
   EXPECT_EQ(WithoutCount(after), WithoutCount(before));
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].text, QStringLiteral("已导出 24 条，控制器共有 300 条（读取已停止）。"));
+  EXPECT_TRUE(reports[0].information);
+  EXPECT_EQ(reports[1].text, QStringLiteral("已复制 1 条；列表只有控制器 300 条中的一部分（读取已停止）。"));
+  // The file holds the rows shown, the header and 24 of them.
+  EXPECT_EQ(FileBytes(fileDialog.answer).count("\r\n"), 25);
+}
+
+// The reader itself stopped, in a page's pause: it asks for no page after
+// the stop, says nothing and ends once, even while it is still there (the
+// window lets it go only later). One with no page to read ends at its start.
+TEST_F(LogReportTest, AStoppedReaderAsksForNoMorePages) {
+  SetLog(300);
+  const struct {
+    const char* when;
+    int entries;   // the log the reader is planned for
+    size_t pages;  // read before the stop
+    std::vector<Bytes> frames;
+  } cases[] = {
+      {"in the first page's pause", 300, 0, {}},
+      {"in the second page's pause", 300, 1, {kRecords0Len120}},
+      {"with no page to read", 0, 0, {}},
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.when);
+      ASSERT_NE(OpenPort(1, 9600), nullptr);  // as the command leaves it to the reader
+      m_server.ClearRequests();
+      m_messages.shown.clear();
+      int ended = 0;
+      std::vector<LogPage> pages = c.entries > 0 ? PlanLogRead(c.entries).pages : std::vector<LogPage>{};
+      CLogReader reader(dlg, List(dlg), 1, std::move(pages), {});
+      QObject::connect(&reader, &CLogReader::finished, &dlg, [&ended] { ++ended; });
+      reader.Start(PortHandle);
+      EXPECT_EQ(ended, c.entries > 0 ? 0 : 1);
+      if (c.pages > 0) {
+        ASSERT_TRUE(WaitUntil([&] { return reader.PagesRead() == c.pages; }));
+      }
+      reader.Stop();
+      EXPECT_EQ(PortHandle, nullptr);
+      QTest::qWait(200);  // longer than a page's pause
+      EXPECT_EQ(Frames(), c.frames);
+      EXPECT_EQ(reader.PagesRead(), c.pages);
+      EXPECT_EQ(ended, 1);
+      EXPECT_TRUE(m_messages.shown.empty());
+    }
+  });
+}
+
+// The operator cancels the save dialog: nothing is written, nothing said.
+TEST_F(LogReportTest, ACancelledExportWritesNothingAndSaysNothing) {
+  SetKnownLog(3);
+  CAnsweringFileDialog fileDialog;  // cancelled
+  RunWindow([&](CConsoleDlg& dlg) {
+    ClickAndWait(dlg, IDC_READ_LOG);
+    MenuAction(dlg, "导出日志…")->trigger();
+  });
+  EXPECT_EQ(fileDialog.asked, 1);
+  EXPECT_TRUE(m_messages.shown.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, LogStop,

@@ -170,6 +170,7 @@ TEST_F(AutoCalibrationTest, LengthsThatCannotBeWrittenAreRefusedBeforeAnything) 
     EXPECT_EQ(RunResistivityOn(QString::fromUtf8(typed)), QStringLiteral("关"));
     EXPECT_TRUE(Frames().empty());
     ASSERT_EQ(Messages(), (std::vector<QString>{QStringLiteral("请输入正确线长")}));
+    EXPECT_EQ(m_messages.shown[0].detail, QStringLiteral("线长范围 0.01 到 655.35 米。"));
     EXPECT_TRUE(m_messages.shown[0].portOpen);
     EXPECT_EQ(PortHandle, nullptr);
   }

@@ -15,6 +15,10 @@
 #include "recording_message_service.h"
 
 class ConsoleWindowTest : public ::testing::Test {
+ public:
+  // Every window test's simulated line echoes each request (--line-echo).
+  static inline bool s_bLineEcho = false;
+
  protected:
   void SetUp() override;
   void TearDown() override;

@@ -10,6 +10,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -27,7 +29,9 @@
 #include <vector>
 
 #include "dialog/Dialog.h"
+#include "dialog/MessageBoxShape.h"
 #include "dialog/MessageMap.h"
+#include "window/Messages.h"
 #include "recording_message_service.h"
 #include "warning_collector.h"
 #include "resource.h"
@@ -515,6 +519,64 @@ TEST(DialogLayer, MessagesFromAWorkerAreShownOnTheGuiThread) {
   EXPECT_TRUE(messages.shown[0].onGuiThread);
   EXPECT_EQ(messages.shown[1].text, QStringLiteral("读取失败!"));
   EXPECT_FALSE(messages.shown[1].application);
+}
+
+bool IsCjkLetter(QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; }
+
+// Every box the console shows, measured with its font once shaped and on
+// screen: as wide as 24 em at least (the caption whole), each line on one
+// line of its label, and a line broken only at punctuation, never inside a
+// run of CJK letters, unless it is longer than the widest box.
+TEST(DialogLayer, MessageBoxesAreWideEnoughForTheirLines) {
+  struct Box {
+    const char* text;
+    const char* detail;
+  };
+  const Box boxes[] = {
+      {kTextReadFailed, "控制器在 1.0 秒内没有应答：请检查地址、波特率和接线，或用“搜索参数”找到它。"},
+      {kTextSetFailed, "控制器拒绝了请求（异常码 02：非法数据地址）。"},
+      {kTextReadFailed, "应答过长：收到 9 字节，应为 7 字节（线路上可能还有其他设备在发送）。"},
+      {kTextPortMissing, "设备 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 不存在：请检查连接。"},
+      {kTextPortMissing, "没有权限打开 /dev/ttyUSB0：请将用户加入 dialout 组（sudo usermod -aG dialout $USER），然后重新登录。"},
+      {kTextBadLineLength, kTextLineLengthRange},
+      {kTextBadNumber, kTextFloatRange},
+      {kTextBadStationAddress, kTextStationAddressRange},
+      {kTextSearchNotFound, ""},
+      {kTextSetSucceeded, ""},
+      {kTextClearLogQuestion, ""},
+      {"已导出 816 条，控制器共有 3000 条（读取已停止）。", ""},
+      {"请检查连接", ""},
+  };
+  for (const Box& b : boxes) {
+    SCOPED_TRACE(b.text);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("QD7420"), QString::fromUtf8(b.text),
+                    QMessageBox::Ok);
+    box.setInformativeText(QString::fromUtf8(b.detail));
+    ShapeMessageBox(box);
+    box.show();
+    QCoreApplication::processEvents();
+    const QFontMetricsF metrics(box.font());
+    const double em = BoxEm(metrics);
+    EXPECT_GE(box.width(), kBoxMinimumEm * em);
+    EXPECT_GE(box.width(), metrics.horizontalAdvance(box.windowTitle()) + 6 * em);
+    for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+      const auto* label = box.findChild<QLabel*>(QString::fromLatin1(name));
+      if (!label || label->text().isEmpty()) continue;
+      const bool main = QLatin1String(name) == QLatin1String("qt_msgbox_label");
+      const QString original = QString::fromUtf8(main ? b.text : b.detail);
+      const QString shown = label->text();
+      // The same text, only broken into lines.
+      EXPECT_EQ(QString(shown).remove(QRegularExpression(QStringLiteral("\\s"))),
+                QString(original).remove(QRegularExpression(QStringLiteral("\\s"))));
+      for (const QString& line : shown.split(QLatin1Char('\n'))) {
+        if (metrics.horizontalAdvance(line) > kBoxMaximumEm * em) continue;
+        EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width()) << qPrintable(line);
+      }
+      for (int i = shown.indexOf(QLatin1Char('\n')); i > 0 && i + 1 < shown.size();
+           i = shown.indexOf(QLatin1Char('\n'), i + 1))
+        EXPECT_FALSE(IsCjkLetter(shown.at(i - 1)) && IsCjkLetter(shown.at(i + 1))) << qPrintable(shown);
+    }
+  }
 }
 
 }  // namespace

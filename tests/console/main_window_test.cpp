@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTest>
@@ -117,6 +118,9 @@ TEST_F(ConsoleWindowTest, NarrowAtStartWideRestoresTheFullWidth) {
     EXPECT_EQ(full.height() - frame.top() - frame.bottom(), 629);
     // Frame widths, wide and narrow: 360/537 of the whole frame, cut.
     const std::pair<int, int> widths = {full.width(), CConsoleDlg::NarrowWidth(full.width())};
+    // Where the wide window fits the screen, so that widening need not
+    // move it (FactoryLayoutFitsALaptopScreenAndMovesInToWiden moves it).
+    dlg.move(0, dlg.y());
     const QPoint position = dlg.frameGeometry().topLeft();
     struct Step {
       bool apply, wide;
@@ -133,6 +137,129 @@ TEST_F(ConsoleWindowTest, NarrowAtStartWideRestoresTheFullWidth) {
       if (!step.wide) {
         EXPECT_GE(Panel(dlg)->x(), dlg.width());  // wholly cut off
       }
+    }
+  });
+}
+
+TEST(ConsoleLayout, WideFrameMovesInsideTheAvailableScreen) {
+  const QRect screen(0, 0, 1280, 770);  // a taskbar below
+  struct Case {
+    QRect frame;
+    QPoint at;
+  };
+  const Case cases[] = {
+      {{0, 0, 1140, 660}, {0, 0}},          // fits where it is
+      {{400, 30, 1140, 660}, {140, 30}},    // hangs off the right: in by 260
+      {{200, 300, 1140, 660}, {140, 110}},  // and off the bottom
+      {{-50, -20, 1140, 660}, {0, 0}},      // above and left of the screen
+      {{100, 0, 1400, 900}, {0, 0}},        // larger: the left and top edges show
+  };
+  for (const Case& c : cases) EXPECT_EQ(CConsoleDlg::PlaceInside(c.frame, screen), c.at) << c.frame.x();
+  // A screen that does not start at 0 (the second of two).
+  EXPECT_EQ(CConsoleDlg::PlaceInside({2000, 10, 1140, 660}, {1280, 0, 1366, 738}), QPoint(1506, 10));
+}
+
+TEST(ConsoleLayout, TrafficWindowOpensBesideOrBelowWhereThereIsRoom) {
+  const QSize traffic(1062, 450);
+  struct Case {
+    const char* name;
+    QRect main;
+    QRect screen;
+    QRect placed;
+  };
+  const Case cases[] = {
+      {"right, whole", {0, 0, 765, 650}, {0, 0, 1920, 1050}, {765, 0, 1062, 450}},
+      {"right, narrowed to the room", {100, 400, 765, 650}, {0, 0, 1600, 1050}, {865, 400, 735, 450}},
+      {"below, as low as the room", {0, 0, 765, 650}, {0, 0, 1280, 1024}, {0, 650, 1062, 374}},
+      {"left", {1000, 300, 500, 500}, {0, 0, 1600, 800}, {0, 300, 1000, 450}},
+      {"no room: at the screen's foot", {224, 10, 1142, 650}, {0, 0, 1366, 768}, {224, 318, 1062, 450}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CConsoleDlg::PlaceTraffic(c.main, traffic, c.screen), c.placed) << c.name;
+}
+
+// The factory layout on a laptop's screen, the suite's virtual screen of
+// 1280 x 800 (2560 x 1600 at scale 2): the wide window and every control
+// shown in it on the screen; a window that widens near the right edge moves
+// in, and back once it narrows, unless it was moved meanwhile.
+TEST_F(ConsoleWindowTest, FactoryLayoutFitsALaptopScreenAndMovesInToWiden) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    const QRect screen = dlg.screen()->availableGeometry();
+    ASSERT_EQ(screen.size(), QSize(1280, 800));
+    dlg.SetLayout(true);
+    EXPECT_LE(dlg.FullRect().width(), 1280);
+    EXPECT_TRUE(screen.contains(dlg.frameGeometry()));
+    for (QWidget* w : dlg.findChildren<QWidget*>()) {
+      if (!w->isVisible() || w->window() != &dlg) continue;
+      SCOPED_TRACE(w->objectName().toStdString());
+      EXPECT_TRUE(screen.contains(QRect(w->mapToGlobal(QPoint(0, 0)), w->size())));
+    }
+    const int wide = dlg.FullRect().width();
+    struct Step {
+      int narrowX;   // where the narrow window stands
+      int movedTo;   // -1: left alone while wide; else the operator moves it there
+      int wideX;     // where it stands once widened
+      int backX;     // and once narrowed again
+    };
+    const Step steps[] = {
+        {0, -1, 0, 0},
+        {600, -1, 1280 - wide, 600},
+        {1280 - wide, -1, 1280 - wide, 1280 - wide},
+        {700, 50, 1280 - wide, 50},
+    };
+    for (const Step& s : steps) {
+      SCOPED_TRACE(s.narrowX);
+      dlg.SetLayout(false);
+      dlg.move(s.narrowX, 40);
+      dlg.SetLayout(true);
+      EXPECT_EQ(dlg.frameGeometry().topLeft(), QPoint(s.wideX, 40));
+      if (s.movedTo >= 0) dlg.move(s.movedTo, 40);
+      dlg.SetLayout(false);
+      EXPECT_EQ(dlg.frameGeometry().topLeft(), QPoint(s.backX, 40));
+    }
+  });
+}
+
+// Tab goes through the window as it reads: the top row, the search and the
+// address change, the cable, the status and buzzer (one stop for its two
+// radios, the arrow keys move between them), the clock, the log.
+TEST_F(ConsoleWindowTest, TabFollowsTheWindowsVisualOrder) {
+  const std::vector<int> expected = {
+      IDC_PORT, IDC_BAUD, IDC_ADDRESS, IDC_WORK_MODE, IDC_SEARCH_1200, IDC_SEARCH_2400,
+      IDC_SEARCH_4800, IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400, IDC_SEARCH,
+      IDC_NEW_ADDRESS, IDC_NEW_BAUD, IDC_CHANGE_ADDRESS_BAUD, IDC_LINE_LENGTH,
+      IDC_READ_LINE_LENGTH, IDC_SET_LINE_LENGTH, IDC_RESISTIVITY, IDC_READ_RESISTIVITY,
+      IDC_SET_RESISTIVITY, IDC_A0_RESISTANCE, IDC_READ_A0_RESISTANCE, IDC_START_DETECTION,
+      IDC_BUZZER_OFF, IDC_SET_SYSTEM_TIME, IDC_ALARM_LIST, IDC_READ_LOG_COUNT,
+      IDC_READ_LOG, IDC_CLEAR_LOG, IDC_PORT,
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    dlg.GetDlgItem(IDC_CLEAR_LOG)->setFocus(Qt::TabFocusReason);
+    std::vector<int> chain;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      QTest::keyClick(dlg.focusWidget(), Qt::Key_Tab);
+      QWidget* focus = dlg.focusWidget();
+      // The combo's own inner widgets stand for the combo.
+      while (focus && !focus->objectName().startsWith(QLatin1String("id"))) focus = focus->parentWidget();
+      chain.push_back(focus ? focus->objectName().mid(2).toInt() : 0);
+    }
+    EXPECT_EQ(chain, expected);
+  });
+}
+
+TEST_F(ConsoleWindowTest, AlarmListKeepsItsMarginsAndItsHeaderFillsIt) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    auto* list = qobject_cast<QTreeWidget*>(dlg.GetDlgItem(IDC_ALARM_LIST));
+    ASSERT_NE(list, nullptr);
+    for (bool wide : {false, true}) {
+      dlg.SetLayout(wide);
+      const int narrow = CConsoleDlg::NarrowWidth(dlg.FullRect().width()) -
+                         (dlg.frameGeometry().width() - dlg.width());
+      EXPECT_EQ(narrow - list->geometry().right() - 1, list->x()) << "right margin as the left";
+      EXPECT_TRUE(list->header()->stretchLastSection());
+      EXPECT_EQ(list->header()->length(), list->viewport()->width());
     }
   });
 }
@@ -177,7 +304,8 @@ TEST_F(ConsoleWindowTest, ControlStatesAfterStartup) {
       {IDC_WORK_MODE, "测量模式"}, {IDC_PORT, "Com1"}, {IDC_BAUD, "9600"},
       {IDC_ADDRESS, "1"},         {IDC_NEW_BAUD, "9600"}, {IDC_NEW_ADDRESS, "1"},
   };
-  const std::set<int> checked = {IDC_SEARCH_9600, IDC_BUZZER_OFF, IDC_AUTORES_OFF};
+  // The buzzer's radios show neither choice until the controller's is read.
+  const std::set<int> checked = {IDC_SEARCH_9600, IDC_AUTORES_OFF};
   RunWindow([&](CConsoleDlg& dlg) {
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("QD-7420A_ver.1.1"));
     EXPECT_FALSE(dlg.windowIcon().isNull());
@@ -214,25 +342,45 @@ TEST_F(ConsoleWindowTest, AlarmListColumns) {
     ASSERT_EQ(list->columnCount(), 4);
     for (int i = 0; i < 4; ++i) {
       EXPECT_EQ(list->headerItem()->text(i), titles[i]);
-      EXPECT_EQ(list->columnWidth(i), widths[i]);
+      // The last column takes the rest of the list.
+      if (i + 1 < 4)
+        EXPECT_EQ(list->columnWidth(i), widths[i]);
+      else
+        EXPECT_GE(list->columnWidth(i), widths[i]);
       EXPECT_EQ(list->headerItem()->textAlignment(i) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     }
   });
 }
 
 TEST_F(ConsoleWindowTest, PortEntriesShowTheirDevice) {
+  SetPortPath(2, "/dev/qd7420-no-such-port");
+  SetPortPath(3, "/dev/null");
   RunWindow([&](CConsoleDlg& dlg) {
     auto* ports = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_PORT));
     ASSERT_NE(ports, nullptr);
     ASSERT_EQ(ports->count(), 9);
-    EXPECT_EQ(ports->itemText(0), QStringLiteral("Com1"));
-    EXPECT_EQ(ports->itemData(0, Qt::ToolTipRole).toString(),
-              QString::fromStdString(m_server.DevicePath()));
-    EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS1"));
+    // Each entry names its device; one the machine lacks is greyed and says
+    // so, its caption as ever.
+    struct Entry {
+      int index;
+      QString caption, tooltip;
+      bool greyed;
+    };
+    const Entry entries[] = {
+        {0, QStringLiteral("Com1"), QString::fromStdString(m_server.DevicePath()), false},
+        {1, QStringLiteral("Com2"), QStringLiteral("无此设备"), true},
+        {2, QStringLiteral("Com3"), QStringLiteral("/dev/null"), false},
+    };
+    for (const Entry& e : entries) {
+      SCOPED_TRACE(e.index);
+      EXPECT_EQ(ports->itemText(e.index), e.caption);
+      EXPECT_EQ(ports->itemData(e.index, Qt::ToolTipRole).toString(), e.tooltip);
+      EXPECT_EQ(ports->itemData(e.index, Qt::ForegroundRole).isValid(), e.greyed);
+    }
     // The closed list names the chosen entry's device.
     EXPECT_EQ(ports->toolTip(), QString::fromStdString(m_server.DevicePath()));
     ports->setCurrentIndex(2);
-    EXPECT_EQ(ports->toolTip(), QStringLiteral("/dev/ttyS2"));
+    EXPECT_EQ(ports->toolTip(), QStringLiteral("/dev/null"));
   });
 }
 

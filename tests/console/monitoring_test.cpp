@@ -197,7 +197,9 @@ TEST_F(MonitoringTest, MeasurementDisplayShowsLogBuzzerAndClock) {
   // 0 is on ("开"), 1 off ("关"); any other value leaves the radios.
   const Step steps[] = {{0, IDC_BUZZER_ON}, {7, IDC_BUZZER_ON}, {1, IDC_BUZZER_OFF}};
   RunWindow([&](CConsoleDlg& dlg) {
-    EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));
+    // Unknown until the first poll reads it.
+    EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_OFF));
+    EXPECT_FALSE(dlg.IsDlgButtonChecked(IDC_BUZZER_ON));
     Click(dlg, IDC_START_DETECTION);
     for (const Step& step : steps) {
       SCOPED_TRACE(step.buzzer);
@@ -506,14 +508,17 @@ TEST_F(MonitoringTest, AFailedPollShowsNoReplyUntilTheNextGoodOne) {
     sim::Fault fault;  // None: the address edit holds one no controller answers to
     bool wholeReply;   // the refused reply came at its full length
     ReplyFault why;
+    const char* cause;  // the start of the failure counter's tooltip; null: not looked at
   };
   const Case cases[] = {
-      {"Silence", false, sim::Fault::Silence, false, ReplyFault::Length},
-      {"BadCrc", false, sim::Fault::BadCrc, true, ReplyFault::Check},
-      {"OtherStation", false, sim::Fault::OtherStation, true, ReplyFault::Station},
-      {"RefusedAddress", false, sim::Fault::None, false, ReplyFault::None},
-      {"FactorySilence", true, sim::Fault::Silence, false, ReplyFault::Length},
-      {"FactoryOtherStation", true, sim::Fault::OtherStation, true, ReplyFault::Station},
+      {"Silence", false, sim::Fault::Silence, false, ReplyFault::Length, "控制器在 1."},
+      {"BadCrc", false, sim::Fault::BadCrc, true, ReplyFault::Check, "应答校验错"},
+      {"OtherStation", false, sim::Fault::OtherStation, true, ReplyFault::Station,
+       "应答来自站号 2，不是 1。"},
+      {"RefusedAddress", false, sim::Fault::None, false, ReplyFault::None, nullptr},
+      {"FactorySilence", true, sim::Fault::Silence, false, ReplyFault::Length, "控制器在 1."},
+      {"FactoryOtherStation", true, sim::Fault::OtherStation, true, ReplyFault::Station,
+       "应答来自站号 2，不是 1。"},
   };
   m_server.Device().SetScenario(sim::Scenario::Leak, 123.45);
   m_server.Device().SetFloatRegister(REG_A0_VOLTAGE, 1.5f);
@@ -533,6 +538,7 @@ TEST_F(MonitoringTest, AFailedPollShowsNoReplyUntilTheNextGoodOne) {
       ASSERT_TRUE(NextPoll());
       EXPECT_EQ(shown(c.factory), good);
 
+      m_messages.shown.clear();
       TraceLog trace;
       if (c.fault != sim::Fault::None)
         m_server.InjectFault(c.fault, 1);
@@ -542,6 +548,12 @@ TEST_F(MonitoringTest, AFailedPollShowsNoReplyUntilTheNextGoodOne) {
       EXPECT_EQ(g_nFailCount, 1);
       EXPECT_EQ(Text(dlg, IDC_FAIL_COUNT), QStringLiteral("1"));
       EXPECT_EQ(shown(c.factory), noReply.mid(0, c.factory ? 3 : 2));
+      // No box while monitoring; the failure counter tells why.
+      EXPECT_TRUE(m_messages.shown.empty());
+      if (c.cause) {
+        const QString tip = dlg.GetDlgItem(IDC_FAIL_COUNT)->toolTip();
+        EXPECT_TRUE(tip.startsWith(QString::fromUtf8(c.cause))) << qPrintable(tip);
+      }
       const std::vector<TraceRecord> refused = trace.Refused();
       if (c.fault == sim::Fault::None) {
         EXPECT_TRUE(refused.empty()) << "nothing is sent to a refused address";
@@ -673,7 +685,30 @@ TEST_F(MonitoringTest, TheMonitorHandsBackEachPollOnceAndKeepsATickForItsEnd) {
 class TickableDlg : public CConsoleDlg {
  public:
   void Tick() { OnTimer(1); }
+  void OnlyHandTicks() { KillTimer(1); }
 };
+
+// A tick that came while a poll waited is the stopped run's: stop and start
+// again, and the new run polls once for its one tick, not twice.
+TEST_F(MonitoringTest, AStopForgetsTheTickThatWaitedForThePoll) {
+  TickableDlg window;
+  RunWindow(window, [&](CConsoleDlg& dlg) {
+    StartWithAPollWaiting(dlg);
+    window.Tick();  // held for the poll under way
+    Click(dlg, IDC_START_DETECTION);
+    m_server.ClearFaults();
+    m_server.ClearRequests();
+    Click(dlg, IDC_START_DETECTION);
+    window.OnlyHandTicks();
+    window.Tick();
+    ASSERT_TRUE(WaitForPolls(1));
+    // A poll the old tick started would be on the line within its pause.
+    EXPECT_FALSE(WaitUntil([&] { return Frames().size() > 1; }, 500));
+    EXPECT_EQ(Frames(), std::vector<Bytes>{kMeasurementPoll});
+    EXPECT_EQ(g_nSuccessCount, 1);
+    Click(dlg, IDC_START_DETECTION);
+  });
+}
 
 // One poll at a time: ticks while a poll is under way put nothing more on
 // the line; when it is over, the next poll starts at once, one only.

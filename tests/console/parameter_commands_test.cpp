@@ -375,6 +375,7 @@ TEST_F(ParameterCommandTest, StationAddressMustBeOneTo255) {
       } else {
         EXPECT_TRUE(frames.empty());
         EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("不能为空，地址范围在1--255"));
+        EXPECT_EQ(m_messages.shown[0].detail, QStringLiteral("站号范围 1 到 255。"));
         EXPECT_FALSE(m_messages.shown[0].application);
         EXPECT_FALSE(m_messages.shown[0].portOpen);  // nothing opened
       }
@@ -390,18 +391,22 @@ TEST_F(ParameterCommandTest, UnsafeValuesAreRefusedWithNothingSent) {
     int field;      // an edit, or the range list
     const char* typed;  // for the list: the selected position as text
     const char* text;
+    const char* range;  // the informative text: the range the field takes
   };
+  const char* const kFloatRange = "数值须为有限的数，绝对值不超过 3.4E38（单精度浮点数）。";
+  const char* const kLengthRange = "线长范围 0 到 655.35 米。";
   const Case cases[] = {
-      {"float empty", IDC_SET_RESISTIVITY, IDC_RESISTIVITY, "", "请输入正确数值"},
-      {"float letters", IDC_SET_A0_RESISTANCE, IDC_A0_RESISTANCE, "abc", "请输入正确数值"},
-      {"float nan", IDC_SET_A1_CAL_VOLTAGE1, IDC_A1_CAL_VOLTAGE1, "nan", "请输入正确数值"},
-      {"float inf", IDC_SET_A1_CAL_VOLTAGE2, IDC_A1_CAL_VOLTAGE2, "inf", "请输入正确数值"},
-      {"float beyond single", IDC_SET_A2_CAL_VOLTAGE1, IDC_A2_CAL_VOLTAGE1, "1e39", "请输入正确数值"},
-      {"length empty", IDC_SET_LINE_LENGTH, IDC_LINE_LENGTH, "", "请输入正确线长"},
-      {"length beyond 655.35", IDC_SET_LINE_LENGTH, IDC_LINE_LENGTH, "700", "请输入正确线长"},
-      {"length negative", IDC_SET_LINE_LENGTH, IDC_LINE_LENGTH, "-1.5", "请输入正确线长"},
-      {"range none", IDC_SET_A1_RANGE, IDC_A1_RANGE, "-1", "请选择量程"},
-      {"range empty entry", IDC_SET_A1_RANGE, IDC_A1_RANGE, "4", "请选择量程"},
+      {"float empty", IDC_SET_RESISTIVITY, IDC_RESISTIVITY, "", "请输入正确数值", kFloatRange},
+      {"float letters", IDC_SET_A0_RESISTANCE, IDC_A0_RESISTANCE, "abc", "请输入正确数值", kFloatRange},
+      {"float nan", IDC_SET_A1_CAL_VOLTAGE1, IDC_A1_CAL_VOLTAGE1, "nan", "请输入正确数值", kFloatRange},
+      {"float inf", IDC_SET_A1_CAL_VOLTAGE2, IDC_A1_CAL_VOLTAGE2, "inf", "请输入正确数值", kFloatRange},
+      {"float beyond single", IDC_SET_A2_CAL_VOLTAGE1, IDC_A2_CAL_VOLTAGE1, "1e39", "请输入正确数值",
+       kFloatRange},
+      {"length empty", IDC_SET_LINE_LENGTH, IDC_LINE_LENGTH, "", "请输入正确线长", kLengthRange},
+      {"length beyond 655.35", IDC_SET_LINE_LENGTH, IDC_LINE_LENGTH, "700", "请输入正确线长", kLengthRange},
+      {"length negative", IDC_SET_LINE_LENGTH, IDC_LINE_LENGTH, "-1.5", "请输入正确线长", kLengthRange},
+      {"range none", IDC_SET_A1_RANGE, IDC_A1_RANGE, "-1", "请选择量程", ""},
+      {"range empty entry", IDC_SET_A1_RANGE, IDC_A1_RANGE, "4", "请选择量程", ""},
   };
   Run([&](CConsoleDlg& dlg) {
     for (const Case& c : cases) {
@@ -414,6 +419,7 @@ TEST_F(ParameterCommandTest, UnsafeValuesAreRefusedWithNothingSent) {
       Click(dlg, c.button);
       ASSERT_EQ(m_messages.shown.size(), 1u);
       EXPECT_EQ(m_messages.shown[0].text, QString::fromUtf8(c.text));
+      EXPECT_EQ(m_messages.shown[0].detail, QString::fromUtf8(c.range));
       EXPECT_FALSE(m_messages.shown[0].application);
       EXPECT_EQ(PortHandle, nullptr);
     }

@@ -17,6 +17,11 @@ void CRecordingMessageService::ShowDetailed(QWidget* owner, const QString& text,
                    PortHandle != nullptr, detail});
 }
 
+void CRecordingMessageService::ShowInformation(QWidget* owner, const QString& text) {
+  Show(owner, text);
+  shown.back().information = true;
+}
+
 bool CRecordingMessageService::Ask(QWidget* owner, const QString& text) {
   Show(owner, text);
   shown.back().question = true;

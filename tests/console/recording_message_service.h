@@ -20,6 +20,7 @@ class CRecordingMessageService : public CMessageService {
     bool portOpen;  // PortHandle held a port while the box was up
     QString detail;  // the informative text under the main one
     bool question = false;  // asked with "是" / "否"
+    bool information = false;  // a success, in a box of its own kind
   };
 
   CRecordingMessageService();  // installs itself
@@ -30,6 +31,7 @@ class CRecordingMessageService : public CMessageService {
   void Watch(const QWidget* window) { m_window = window; }
   void Show(QWidget* owner, const QString& text) override { ShowDetailed(owner, text, {}); }
   void ShowDetailed(QWidget* owner, const QString& text, const QString& detail) override;
+  void ShowInformation(QWidget* owner, const QString& text) override;
   // Recorded like a message; answered with `answer`.
   bool Ask(QWidget* owner, const QString& text) override;
 

@@ -327,6 +327,10 @@ TEST_F(SearchTest, StartRightAfterStopRunsOneWorkerAtATime) {
     Press(dlg);
     Press(dlg);
     EXPECT_EQ(Caption(dlg), QStringLiteral("停止搜索"));
+    // The old worker's last probe reports to a search that is no more: the
+    // new one's status line is its own until its own first probe ends.
+    ASSERT_TRUE(WaitUntil([&] { return m_server.Requests().size() >= 2; }));
+    EXPECT_EQ(Status(dlg), QStringLiteral("搜索结果"));
     // The old worker reports its probe to the window: keep the window going.
     ASSERT_TRUE(WaitUntil([&] { return m_server.Requests().size() >= 3; }));
     Press(dlg);  // stop for good
@@ -475,6 +479,8 @@ TEST(SearchProbeAnswer, OnlyTheProbedStationsReadOrItsExceptionCounts) {
   Bytes badCheck = read;
   badCheck.back() ^= 0xFF;
   const Bytes exception = frame({0x11, 0x83, 0x02});
+  Bytes exceptionBadCheck = exception;
+  exceptionBadCheck.back() ^= 0xFF;
   const struct {
     const char* what;
     int address;
@@ -486,6 +492,8 @@ TEST(SearchProbeAnswer, OnlyTheProbedStationsReadOrItsExceptionCounts) {
       {"another station's read", 0x12, read, 7, false},
       {"the probed station's exception", 0x11, exception, 5, true},
       {"another station's exception", 0x10, exception, 5, false},
+      {"an exception with a bad check", 0x11, exceptionBadCheck, 5, false},
+      {"an exception with more bytes queued", 0x11, exception, 7, false},
       {"a bad check", 0x11, badCheck, 7, false},
       {"more bytes queued than the reply", 0x11, read, 9, false},
       {"a write's echo", 0x11, frame({0x11, 0x06, 0x1F, 0xF8, 0x00}), 7, false},
@@ -518,10 +526,74 @@ TEST_F(SearchTest, AQuickProbeWaitsTheWireTimeAndTheBudget) {
   }
 }
 
+// The estimate before any probe is measured: each probe still to come at
+// its rate's wait, and the one under way at its own (less the little it
+// has had). At each rate boundary of the address-outer order the probes
+// left per rate are known exactly.
+TEST_F(SearchTest, TheTimeLeftCountsEveryProbeToComeOnce) {
+  const struct {
+    const char* what;
+    std::vector<int> ticked;
+    int baud, address;                    // the probe under way
+    std::vector<std::pair<int, int>> left;  // rate, probes after the one under way
+  } cases[] = {
+      {"one rate, the first probe", {9600}, 9600, 1, {{9600, 254}}},
+      {"the first rate of an address", {1200, 9600}, 1200, 1, {{1200, 254}, {9600, 255}}},
+      {"the last rate of an address", {1200, 9600}, 9600, 1, {{1200, 254}, {9600, 254}}},
+      {"the middle rate", {1200, 9600, 38400}, 9600, 100, {{1200, 155}, {9600, 155}, {38400, 156}}},
+      {"the last address, first rate", {1200, 38400}, 1200, 255, {{38400, 1}}},
+      {"the very last probe", {1200, 38400}, 38400, 255, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CSearchPlan::Settings settings;
+    for (const int baud : c.ticked)
+      settings.ticked[std::find(std::begin(kSearchRates), std::end(kSearchRates), baud) -
+                      std::begin(kSearchRates)] = true;
+    CSearchPlan plan(settings);
+    int64_t expected = plan.WaitMs(c.baud);
+    for (const auto& [baud, probes] : c.left) expected += int64_t{probes} * plan.WaitMs(baud);
+    const auto before = std::chrono::steady_clock::now();
+    plan.ProbeStarted(c.baud, c.address);
+    const CSearchPlan::Progress progress = plan.Now();
+    const auto had = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - before).count() + 1;
+    EXPECT_LE(progress.leftMs, expected);
+    EXPECT_GE(progress.leftMs, expected - had);
+  }
+}
+
+TEST_F(SearchTest, TheProgressTextRoundsTheTimeLeftUp) {
+  const struct {
+    int64_t leftMs;
+    const char* text;
+  } cases[] = {
+      {-1, "第 7/255 次"},          {0, "第 7/255 次，约剩 0 秒"},
+      {1, "第 7/255 次，约剩 1 秒"},   {59000, "第 7/255 次，约剩 59 秒"},
+      {59001, "第 7/255 次，约剩 1 分 0 秒"}, {130000, "第 7/255 次，约剩 2 分 10 秒"},
+  };
+  for (const auto& c : cases) {
+    CSearchPlan::Progress progress;
+    progress.number = 7;
+    progress.total = 255;
+    progress.leftMs = c.leftMs;
+    EXPECT_EQ(SearchProgressText(progress), QString::fromUtf8(c.text)) << c.leftMs;
+  }
+}
+
 // Two rates, 510 probes; stopped after some. Counts and the time left are
 // in the group while it runs, the estimate shrinks, and the line goes with
 // the search. The status line keeps its own text.
 TEST_F(SearchTest, TheProgressLineCountsProbesAndTheTimeLeft) {
+  // The probes' numbers: address outer, the ticked rates inner.
+  CSearchPlan::Settings two;
+  two.ticked[3] = two.ticked[5] = true;  // 9600 and 38400
+  const CSearchPlan plan(two);
+  const struct {
+    int baud, address, number;
+  } numbers[] = {{9600, 1, 1}, {38400, 1, 2}, {9600, 2, 3}, {38400, 255, 510}, {1200, 5, 0}};
+  for (const auto& n : numbers) EXPECT_EQ(plan.NumberOf(n.baud, n.address), n.number) << n.baud;
+
   MoveController(250, 9600);
   RunWindow([&](CConsoleDlg& dlg) {
     dlg.SetQuickSearch(true);
@@ -542,6 +614,12 @@ TEST_F(SearchTest, TheProgressLineCountsProbesAndTheTimeLeft) {
     EXPECT_GE(later.leftSeconds, 0);
     EXPECT_LT(later.leftSeconds, early.leftSeconds);
     EXPECT_TRUE(Status(dlg).startsWith(QStringLiteral("正在搜索波特率"))) << Status(dlg).toStdString();
+    // The counter is the number of the probe whose address the line shows.
+    const QRegularExpressionMatch shown =
+        QRegularExpression(QStringLiteral("正在搜索波特率(\\d+)地址(\\d+)")).match(Status(dlg));
+    ASSERT_TRUE(shown.hasMatch());
+    EXPECT_EQ(ParseProgress(dlg.SearchProgressLine()).number,
+              plan.NumberOf(shown.captured(1).toInt(), shown.captured(2).toInt()));
     Press(dlg);
     ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
   });
@@ -571,7 +649,11 @@ TEST_F(SearchTest, OverARemoteLine) {
     MoveController(c.address, c.baud);
     auto server = std::make_unique<Ser2Net>(m_server.DevicePath());
     ASSERT_TRUE(server->Start());
-    SetPortPath(2, c.rfc2217 ? server->Rfc2217Path() : server->RawPath());
+    // Through a proxy that counts the search's connections: one for the
+    // whole search, whatever the rates.
+    MisbehavingServer proxy(MisbehavingServer::Mode::Trickle,
+                            c.rfc2217 ? server->Rfc2217Port() : server->RawPort());
+    SetPortPath(2, proxy.Path(c.rfc2217 ? "rfc2217" : "tcp"));
     bool noted = false;
     RunWindow([&](CConsoleDlg& dlg) {
       dlg.SetComboSel(IDC_PORT, 1);
@@ -586,6 +668,7 @@ TEST_F(SearchTest, OverARemoteLine) {
     });
     EXPECT_EQ(Probes(), c.probes);
     EXPECT_EQ(noted, !c.rfc2217);
+    EXPECT_EQ(proxy.Accepted(), 1);
     // Back to where the next case starts: station 1 at 9600, on the pty
     // that ser2net no longer holds.
     server.reset();

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include "app/SignalEnd.h"
 
 extern char** environ;
 
@@ -47,10 +50,19 @@ bool SignalPending(pid_t pid, int signo) {
   return false;
 }
 
+// Whether process `pid` waits in the system call `number` now.
+bool InSystemCall(pid_t pid, long number) {
+  std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+  long current = -1;
+  return syscall >> current && current == number;
+}
+
 // console_child on the slave side of a pty, its terminal.
 class ConsoleChild {
  public:
-  ConsoleChild(const std::string& folder, const std::vector<std::string>& args) {
+  // `ignored`: a signal the parent leaves ignored across the exec, as nohup
+  // does for SIGHUP (0: none).
+  ConsoleChild(const std::string& folder, const std::vector<std::string>& args, int ignored = 0) {
     std::vector<std::string> argv{CONSOLE_CHILD_BINARY, folder};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -64,6 +76,9 @@ class ConsoleChild {
     cenv.push_back(nullptr);
     pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
+      // What the test runner ignores (run under nohup, say) is not the
+      // console's to inherit: only the case's own signal is ignored.
+      for (const int signo : {SIGINT, SIGTERM, SIGHUP}) signal(signo, signo == ignored ? SIG_IGN : SIG_DFL);
       execve(cargv[0], cargv.data(), cenv.data());
       _exit(127);
     }
@@ -134,6 +149,9 @@ struct EndCase {
   std::vector<std::string> args;  // activity, then the console's options
   int signo;
   bool typed;  // Ctrl+C at the terminal rather than kill()
+  // Ignored from the start (nohup's SIGHUP): sent first, it must not end
+  // the console nor reach its handler; the signal above then ends it.
+  int ignored = 0;
 };
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
@@ -167,10 +185,15 @@ constexpr int kStartBoundMs = 60000;
 
 TEST_P(SignalEndTest, EndsAsTheWindowsCloseAndLeavesNoLock) {
   const EndCase& c = GetParam();
-  ConsoleChild child(folder_, c.args);
+  ConsoleChild child(folder_, c.args, c.ignored);
   ASSERT_GT(child.Pid(), 0);
   ASSERT_TRUE(child.WaitFor("ready", kStartBoundMs)) << child.Output();
   ASSERT_FALSE(LockFiles(folder_).empty()) << "the activity held no lock";
+  if (c.ignored) {
+    child.Signal(c.ignored);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kEndBoundMs);
+    while (SignalPending(child.Pid(), c.ignored) && Clock::now() < deadline) usleep(10000);
+  }
   const auto sent = Clock::now();
   Send(child, c);
   const int code = child.WaitForExit(kEndBoundMs);
@@ -179,6 +202,11 @@ TEST_P(SignalEndTest, EndsAsTheWindowsCloseAndLeavesNoLock) {
   RecordProperty("end_ms", static_cast<int>(ms));
   EXPECT_EQ(code, 0) << child.Output();
   EXPECT_EQ(LockFiles(folder_), std::vector<std::string>{}) << "a lock file was left behind";
+  // The trace (--trace) names every signal the handler saw.
+  if (c.ignored) {
+    EXPECT_EQ(child.Output().find(std::string(sigabbrev_np(c.ignored)) + " received"), std::string::npos)
+        << child.Output();
+  }
 }
 
 const std::vector<std::string> kMonitoring{"monitoring", "--simulate"};
@@ -187,6 +215,7 @@ const std::vector<std::string> kSearch{"search", "--simulate", "--sim-address", 
 const std::vector<std::string> kLogRead{"log", "--simulate", "--sim-log", "2000"};
 // Monitoring with a message box over the window: the box closes first.
 const std::vector<std::string> kBoxOver{"box", "--simulate"};
+const std::vector<std::string> kTracedMonitoring{"monitoring", "--simulate", "--trace"};
 
 INSTANTIATE_TEST_SUITE_P(
     Activities, SignalEndTest,
@@ -199,8 +228,36 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"LogReadTerm", kLogRead, SIGTERM, false},
                       EndCase{"LogReadCtrlC", kLogRead, SIGINT, true},
                       EndCase{"LogReadHangUp", kLogRead, SIGHUP, false},
-                      EndCase{"BoxOverMonitoringTerm", kBoxOver, SIGTERM, false}),
+                      EndCase{"BoxOverMonitoringTerm", kBoxOver, SIGTERM, false},
+                      EndCase{"HangUpIgnoredByTheParentThenTerm", kTracedMonitoring, SIGTERM, false, SIGHUP}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A signal that comes while the program waits in a system call (a read of
+// the line, of a pipe) does not make the call fail: once the handler has
+// noted the signal the call goes on and gets what it waited for.
+TEST_F(SignalEndTest, ACaughtSignalDoesNotFailTheCallItInterrupts) {
+  int data[2];
+  ASSERT_EQ(pipe(data), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!CSignalEnd::CatchSignals()) _exit(3);
+    char byte = 0;
+    const ssize_t n = read(data[0], &byte, 1);
+    _exit(n == 1 ? 0 : errno == EINTR ? 1 : 2);
+  }
+  ASSERT_GT(child, 0);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kEndBoundMs);
+  while (!InSystemCall(child, SYS_read) && Clock::now() < deadline) usleep(1000);
+  kill(child, SIGTERM);
+  while (SignalPending(child, SIGTERM) && Clock::now() < deadline) usleep(1000);
+  EXPECT_EQ(write(data[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the read failed with EINTR";
+  close(data[0]);
+  close(data[1]);
+}
 
 class SecondSignalTest : public SignalEndTest {};
 

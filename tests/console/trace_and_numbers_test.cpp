@@ -3,6 +3,11 @@
 // reading of typed numbers.
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -32,6 +37,7 @@
 #include "dialog/Dialog.h"
 #include "ports/PortRefusal.h"
 #include "window/CommandRows.h"
+#include "window/RefusalCause.h"
 #include "window/TextNumbers.h"
 #include "traffic/Trace.h"
 #include "open_failure.h"
@@ -180,9 +186,12 @@ TEST(Trace, OneLinePerExchange) {
        "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F rx - waited 0/8 read 0 rejected 0.5 ms "
        "(called off)"},
       {{LocalTime(0, 0, 0, 0), "/dev/ttyS0", request, request, 8, 8, true, 1.0, ReplyFault::None, false,
-        9600, ExchangeOutcome::Accepted, 0, true},
+        true, 9600, ExchangeOutcome::Accepted, 0, true},
        "00:00:00.000 /dev/ttyS0 tx 01 06 1F F9 00 00 5E 2F echo dropped rx 01 06 1F F9 00 00 5E 2F "
        "waited 8/8 read 8 accepted 1.0 ms"},
+      {{LocalTime(0, 0, 0, 0), "tcp://controller.lan:4001", request, {}, 8, 0, false, 0.1,
+        ReplyFault::Length, false, false},
+       "00:00:00.000 tcp://controller.lan:4001 not sent (connection down)"},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatTraceRecord(c.record), c.line);
 }
@@ -272,8 +281,14 @@ TEST(PortRefusal, HeldByAnotherProgramNamesItAndItsProcess) {
   EXPECT_NE(lines[0].find("open in process " + pid + " (sleep)"), std::string::npos) << lines[0];
 }
 
+// The advice is to join the device's group, never to become its owner: as
+// root the device is given an owner (daemon, 1) and a group (bin, 2) of
+// other numbers and names, so that the one cannot pass for the other.
 TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
   Pty pty;
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(pty.Path().c_str(), 1, 2), 0);
+  }
   ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
   bool dropped = false;
   const auto [cause, detail] = OpenWithoutRoot(pty.Path(), dropped);
@@ -281,6 +296,18 @@ TEST(PortRefusal, WithoutPermissionNamesTheDevicesGroup) {
   ASSERT_EQ(cause, OpenCause::NoPermission);
   const std::string group = GroupName(pty.Path());
   EXPECT_EQ(detail, group);
+  struct stat st {};
+  ASSERT_EQ(stat(pty.Path().c_str(), &st), 0);
+  if (st.st_uid != st.st_gid) {
+    const passwd* owner = getpwuid(st.st_uid);
+    const struct group* named = getgrgid(st.st_uid);  // the group of the owner's number
+    if (owner) {
+      EXPECT_NE(detail, owner->pw_name) << "the owner's user";
+    }
+    if (named) {
+      EXPECT_NE(detail, named->gr_name) << "the owner's number as a group";
+    }
+  }
   OpenFailure failure{cause, pty.Path(), detail, 0, ""};
   EXPECT_EQ(PortRefusalText(failure).toStdString(),
             "没有权限打开 " + pty.Path() + "：请将用户加入 " + group + " 组（sudo usermod -aG " +
@@ -318,6 +345,8 @@ struct OutcomeCase {
   sim::Fault fault;
   const char* outcome;
   const char* reply;  // a regular expression of the reply's hex
+  bool timed;         // a reply came: the exchange has a round trip
+  const char* cause;  // a regular expression of the refusal box's informative text
   bool echo = false;  // the line echoes every request (an echoing adapter)
 };
 
@@ -330,6 +359,7 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
   QStringList cells;
   QString counters;
   size_t logged = 0;
+  TrafficCounters numbers;
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.InjectFault(c.fault);
     m_server.SetEcho(c.echo);
@@ -339,6 +369,7 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
     cells = traffic.Model().RowCells(2);
     counters = traffic.CountersText();
     logged = CTrafficLog::Process().Size();
+    numbers = CTrafficLog::Process().Counters();
   });
   ASSERT_EQ(cells.size(), CTrafficModel::kColumns);
   EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")).match(cells[0]).hasMatch()) << qPrintable(cells[0]);
@@ -358,26 +389,86 @@ TEST_P(TrafficOutcome, LineOfAnExchangeWithTheFault) {
   }
   EXPECT_TRUE(counters.contains(QStringLiteral(" %1 1 ").arg(outcome)) || outcome == QStringLiteral("正常"))
       << qPrintable(counters);
+  // Only an exchange that brought a reply has a round trip to count.
+  EXPECT_EQ(numbers.timed, c.timed ? 3u : 2u);
   // The trace printed the same exchanges.
   EXPECT_EQ(m_traced.size(), logged);
   EXPECT_EQ(counters.contains(QStringLiteral("回显 0")), !c.echo) << qPrintable(counters);
   ASSERT_FALSE(m_traced.empty());
   EXPECT_EQ(m_traced.back().find(" echo dropped rx ") != std::string::npos, c.echo) << m_traced.back();
+  // The refusal's box keeps its text and says why underneath.
+  if (c.fault == sim::Fault::None) {
+    EXPECT_TRUE(m_messages.shown.empty());
+  } else {
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text, QStringLiteral("读取失败!"));
+    EXPECT_TRUE(QRegularExpression(QString::fromUtf8(c.cause)).match(m_messages.shown[0].detail).hasMatch())
+        << qPrintable(m_messages.shown[0].detail);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, TrafficOutcome,
     ::testing::Values(
-        OutcomeCase{"Accepted", sim::Fault::None, "正常", "^01 03 02 [0-9A-F ]{11}$"},
-        OutcomeCase{"NoReply", sim::Fault::Silence, "无应答", "^-$"},
-        OutcomeCase{"BadCheck", sim::Fault::BadCrc, "校验错", "^01 03 02 [0-9A-F ]{11}$"},
-        OutcomeCase{"Short", sim::Fault::ShortReply, "长度错", "^01 03 02 [0-9A-F]{2} [0-9A-F]{2}$"},
-        OutcomeCase{"Long", sim::Fault::ExtraBytes, "长度错", "^01 03 02 [0-9A-F ]{11}$"},
-        OutcomeCase{"Exception", sim::Fault::Exception, "异常 4", "^01 83 04 [0-9A-F]{2} [0-9A-F]{2}$"},
-        OutcomeCase{"OtherStation", sim::Fault::OtherStation, "其他站号", "^02 03 02 [0-9A-F ]{11}$"},
+        OutcomeCase{"Accepted", sim::Fault::None, "正常", "^01 03 02 [0-9A-F ]{11}$", true, ""},
+        OutcomeCase{"NoReply", sim::Fault::Silence, "无应答", "^-$", false,
+                    "^控制器在 1\\.[0-9] 秒内没有应答：请检查地址、波特率和接线，或用“搜索参数”找到它。$"},
+        OutcomeCase{"BadCheck", sim::Fault::BadCrc, "校验错", "^01 03 02 [0-9A-F ]{11}$", true,
+                    "^应答校验错：线路有干扰，或波特率不对。$"},
+        OutcomeCase{"Short", sim::Fault::ShortReply, "长度错", "^01 03 02 [0-9A-F]{2} [0-9A-F]{2}$", true,
+                    "^应答不完整：只收到 5 字节，应为 7 字节"},
+        OutcomeCase{"Long", sim::Fault::ExtraBytes, "长度错", "^01 03 02 [0-9A-F ]{11}$", true,
+                    "^应答过长：收到 9 字节，应为 7 字节"},
+        OutcomeCase{"Exception", sim::Fault::Exception, "异常 4", "^01 83 04 [0-9A-F]{2} [0-9A-F]{2}$", true,
+                    "^控制器拒绝了请求（异常码 04：从站设备故障）。$"},
+        OutcomeCase{"OtherStation", sim::Fault::OtherStation, "其他站号", "^02 03 02 [0-9A-F ]{11}$", true,
+                    "^应答来自站号 2，不是 1。$"},
         // The adapter's echo is dropped: the reply alone, marked, and counted.
-        OutcomeCase{"Echoed", sim::Fault::None, "正常 回显", "^01 03 02 [0-9A-F ]{11}$", true}),
+        OutcomeCase{"Echoed", sim::Fault::None, "正常 回显", "^01 03 02 [0-9A-F ]{11}$", true, "", true}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
+
+// The informative text of every way an exchange can be refused, the codes
+// the simulator never sends among them, judged from the bytes as the trace
+// judges them.
+TEST(Trace, RefusalCauseOfEveryOutcome) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> reply;
+    uint32_t waited;
+    bool gone;
+    const char* cause;
+  };
+  const std::vector<uint8_t> request = {0x01, 0x03, 0x20, 0x0A, 0x00, 0x01, 0xAF, 0xC8};
+  auto exception = [](uint8_t code) {
+    std::vector<uint8_t> frame = {0x01, 0x83, code};
+    const uint16_t crc = Crc16(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.push_back(static_cast<uint8_t>(crc));
+    return frame;
+  };
+  const Case cases[] = {
+      {"silence", {}, 0, false, "控制器在 1.0 秒内没有应答：请检查地址、波特率和接线，或用“搜索参数”找到它。"},
+      {"01", exception(0x01), 5, false, "控制器拒绝了请求（异常码 01：非法功能）。"},
+      {"02", exception(0x02), 5, false, "控制器拒绝了请求（异常码 02：非法数据地址）。"},
+      {"03", exception(0x03), 5, false, "控制器拒绝了请求（异常码 03：非法数据值）。"},
+      {"04", exception(0x04), 5, false, "控制器拒绝了请求（异常码 04：从站设备故障）。"},
+      {"short", {0x01, 0x03, 0x02}, 3, false, "应答不完整：只收到 3 字节，应为 7 字节（接线松动或波特率不对）。"},
+      {"port gone", {}, 0, true, "串口设备已断开（适配器被拔出？）：请重新接好后再试。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TraceRecord record;
+    record.request = request;
+    record.reply = c.reply;
+    record.expected = 7;
+    record.waited = c.waited;
+    record.roundTripMs = 1012;
+    ClassifyExchange(record);
+    RefusalFacts facts = FactsOf(record);
+    facts.portGone = c.gone;
+    EXPECT_EQ(RefusalCause(facts), QString::fromUtf8(c.cause));
+  }
+}
 
 TraceRecord Numbered(uint32_t n) {
   TraceRecord record;
@@ -401,10 +492,21 @@ TEST(Traffic, RingKeepsTheLastTenThousand) {
   ASSERT_EQ(kept.Size(), CTrafficLog::kCapacity);
   EXPECT_EQ(kept.first, 2u);
   EXPECT_EQ(kept.next, CTrafficLog::kCapacity + 2);
+  // The ring's edges: the one dropped off, the oldest and the newest kept,
+  // and the number the next record will have.
+  const struct {
+    uint64_t sequence;
+    bool kept;
+  } edges[] = {{1, false}, {2, true}, {CTrafficLog::kCapacity + 1, true}, {CTrafficLog::kCapacity + 2, false}};
   TrafficRecord record;
-  EXPECT_FALSE(log.Get(1, record));
-  ASSERT_TRUE(log.Get(2, record));
-  EXPECT_EQ(record.Request(), (std::vector<uint8_t>{0x00, 0x02}));
+  for (const auto& e : edges) {
+    SCOPED_TRACE(e.sequence);
+    const bool got = log.Get(e.sequence, record);
+    EXPECT_EQ(got, e.kept);
+    if (got && e.kept) {
+      EXPECT_EQ(record.Request(), Numbered(static_cast<uint32_t>(e.sequence)).request);
+    }
+  }
   ASSERT_EQ(model.rowCount(), static_cast<int>(CTrafficLog::kCapacity));
   EXPECT_EQ(model.RowCells(0)[CTrafficModel::kRequest], QStringLiteral("00 02"));
   EXPECT_EQ(model.RowCells(model.rowCount() - 1)[CTrafficModel::kRequest], QStringLiteral("27 11"));
@@ -485,6 +587,54 @@ TEST(Traffic, ViewFollowsTheEndUnlessScrolledUp) {
   view.RowsChanged();
   EXPECT_EQ(model.rowCount(), 0);
   EXPECT_EQ(view.TopSequence(), 79u);
+}
+
+// The rows read as a table through the accessibility interface, selected
+// there or with the keys, copied tab-separated; a long cell cut with "…".
+TEST_F(TrafficTest, RowsAreATableForAccessibilityAndCopyTabSeparated) {
+  QStringList cells[3];
+  QString copied, byKeys, elided;
+  int rows = 0, columns = 0, selected = 0;
+  RunWindow([&](CConsoleDlg& dlg) {
+    Click(dlg, IDC_READ_LINE_LENGTH);
+    CTrafficDlg& traffic = Traffic(dlg, 3);
+    auto& view = const_cast<CTrafficView&>(traffic.View());
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->tableInterface(), nullptr);
+    EXPECT_EQ(table->role(), QAccessible::Table);
+    rows = table->tableInterface()->rowCount();
+    columns = table->tableInterface()->columnCount();
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < columns; ++c) {
+        QAccessibleInterface* cell = table->tableInterface()->cellAt(r, c);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->tableCellInterface()->rowIndex(), r);
+        cells[r] << cell->text(QAccessible::Name);
+      }
+    EXPECT_TRUE(table->tableInterface()->selectRow(0));
+    EXPECT_TRUE(table->tableInterface()->selectRow(2));
+    selected = table->tableInterface()->selectedRowCount();
+    QApplication::clipboard()->clear();
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    copied = QApplication::clipboard()->text();
+    // Shift+Up from the last selected row takes the one above it too.
+    view.ClearSelection();
+    QTest::keyClick(&view, Qt::Key_Up);
+    QTest::keyClick(&view, Qt::Key_Up, Qt::ShiftModifier);
+    byKeys = view.SelectedText();
+    elided = view.ShownText(2, CTrafficModel::kRequest, 60);
+  });
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(columns, CTrafficModel::kColumns);
+  EXPECT_EQ(cells[2][CTrafficModel::kRequest], QStringLiteral("01 03 20 0A 00 01 AF C8"));
+  EXPECT_EQ(cells[2][CTrafficModel::kOutcome], QStringLiteral("正常"));
+  EXPECT_EQ(selected, 2);
+  EXPECT_EQ(copied, cells[0].join('\t') + '\n' + cells[2].join('\t') + '\n');
+  EXPECT_EQ(byKeys, cells[1].join('\t') + '\n' + cells[2].join('\t') + '\n');
+  EXPECT_TRUE(elided.endsWith(QChar(0x2026))) << qPrintable(elided);
+  EXPECT_TRUE(QStringLiteral("01 03 20 0A 00 01 AF C8").startsWith(elided.chopped(1)));
 }
 
 TEST_F(TrafficTest, ExportAndClear) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exchange.h"
+#include "window/RefusalCause.h"
 
 class CConsoleDlg;
 
@@ -55,6 +56,7 @@ class TraceLog {
  public:
   TraceLog() {
     SetTraceHook([this](const TraceRecord& r) {
+      NoteExchange(r);  // as the console's own hook does, for the refusals' causes
       std::lock_guard<std::mutex> lock(m_mutex);
       m_records.push_back(r);
     });

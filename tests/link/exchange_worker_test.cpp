@@ -61,9 +61,14 @@ class ExchangeWorkerTest : public PtyPortTest {
   static ExchangeWorker::Done Into(std::promise<void>& ready) {
     return [&ready] { ready.set_value(); };
   }
-  // Waits for `ready`, then takes the outcome.
+  // Waits for `ready`, then takes the outcome. An outcome that never comes
+  // fails here, not by the test's hang.
   static WorkerReply Taken(ExchangeWorker& worker, std::promise<void>& ready) {
-    ready.get_future().wait();
+    // Far past any exchange here: a worker that never says so fails, not hangs.
+    if (ready.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the outcome was never ready";
+      return WorkerReply{};
+    }
     const std::optional<WorkerReply> outcome = worker.Take();
     EXPECT_TRUE(outcome.has_value());
     EXPECT_FALSE(worker.Take().has_value()) << "taken once";
@@ -152,6 +157,28 @@ TEST_F(ExchangeWorkerTest, CalledOffAnywhereItEndsAtOnceWithoutItsOutcome) {
     EXPECT_TRUE(Taken(*worker, ready).accepted);
     device_.join();
   }
+}
+
+// An exchange over but not yet taken when called off: its outcome goes with
+// the call-off, so a caller that stopped never takes a stale reply later,
+// and the next exchange's is the one taken.
+TEST_F(ExchangeWorkerTest, ACallOffDropsAnOutcomeNotYetTaken) {
+  device_ = std::thread([&] {
+    pty_.Receive(kRead.size, 5000);
+    pty_.Send(Reply());
+  });
+  ExchangeWorker worker;
+  std::promise<void> ready;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, kLongMs, 0, Into(ready)));
+  ASSERT_EQ(ready.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  device_.join();
+  worker.Cancel();
+  EXPECT_FALSE(worker.Take().has_value()) << "the outcome before the call-off";
+  ASSERT_EQ(Traced().size(), 1u);
+  EXPECT_TRUE(Traced()[0].accepted) << "it was over, not called off";
+  std::promise<void> next;
+  ASSERT_TRUE(worker.Start(port_, kRead, 7, 100, 0, Into(next)));
+  EXPECT_FALSE(Taken(worker, next).accepted) << "no reply this time";
 }
 
 // Nothing to call off: Cancel returns at once and changes nothing.

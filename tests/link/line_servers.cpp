@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "frame_codec.h"
 
 extern char** environ;
 
@@ -78,6 +81,91 @@ const std::vector<uint8_t> kRefusingReply = {
     255, 250, 44, 103, 1, 255, 240,                // no parity
     255, 250, 44, 104, 1, 255, 240,                // 1 stop bit
 };
+
+std::vector<uint8_t> Confirmations(uint32_t baud, uint8_t dataBits) {
+  return {255, 250, 44, 101, static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
+          static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud), 255, 240,
+          255, 250, 44, 102, dataBits, 255, 240,   // data bits
+          255, 250, 44, 103, 1, 255, 240,          // no parity
+          255, 250, 44, 104, 1, 255, 240};         // 1 stop bit
+}
+
+std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// What a negotiating server of each mode answers to the client's first
+// bytes (empty: nothing canned).
+std::vector<uint8_t> CannedReply(MisbehavingServer::Mode mode) {
+  using Mode = MisbehavingServer::Mode;
+  const std::vector<uint8_t> doCom = {255, 253, 44};
+  const std::vector<uint8_t> binary = {255, 253, 0, 255, 251, 0};  // DO, WILL BINARY
+  switch (mode) {
+    case Mode::BaudRefuser: return kRefusingReply;
+    case Mode::BinaryRefuser: return Join(Join(doCom, {255, 254, 0, 255, 252, 0}), Confirmations(9600, 8));
+    case Mode::BinaryRefuserIn: return Join(Join(doCom, {255, 253, 0, 255, 252, 0}), Confirmations(9600, 8));
+    case Mode::BinaryRefuserOut: return Join(Join(doCom, {255, 254, 0, 255, 251, 0}), Confirmations(9600, 8));
+    case Mode::HangupMidNegotiation: return doCom;
+    case Mode::DontComPort: return {255, 254, 44};
+    case Mode::WontComPort: return Join(Join(Join({255, 252, 44}, doCom), binary), Confirmations(9600, 8));
+    case Mode::Not8N1: return Join(Join(doCom, binary), Confirmations(9600, 7));
+    case Mode::Answering: return Join(Join(doCom, binary), Confirmations(9600, 8));
+    default: return {};
+  }
+}
+
+// Sends `chunk` again and again, without reading, until the client goes
+// or `wake` is readable.
+void SendForever(int client, int wake, const std::vector<uint8_t>& chunk) {
+  for (;;) {
+    pollfd p[2] = {{wake, POLLIN, 0}, {client, POLLOUT, 0}};
+    if (poll(p, 2, -1) < 0 || p[0].revents != 0 || (p[1].revents & (POLLERR | POLLHUP))) return;
+    if (send(client, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+        errno != EAGAIN && errno != EWOULDBLOCK) {
+      return;
+    }
+  }
+}
+
+// A reply to a one-register read of station 1.
+std::vector<uint8_t> ReadReply(uint16_t value) {
+  std::vector<uint8_t> r = {1, 3, 2, static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  const uint16_t crc = Crc16(r.data(), r.size());
+  r.push_back(static_cast<uint8_t>(crc >> 8));
+  r.push_back(static_cast<uint8_t>(crc));
+  return r;
+}
+
+// Whether `in` holds line bytes besides Telnet commands; `negotiates`,
+// `purges`: among them the com-port setting of the baud rate, a purge.
+const std::vector<uint8_t> kPurgeConfirmed = {255, 250, 44, 112, 3, 255, 240};
+
+bool HasLineBytes(const uint8_t* in, size_t n, bool& negotiates, bool& purges) {
+  bool data = false;
+  for (size_t i = 0; i < n; ++i) {
+    if (in[i] != 255 || i + 1 >= n || in[i + 1] == 255) {
+      data = true;
+      i += in[i] == 255;
+    } else if (in[i + 1] >= 251) {
+      i += 2;  // WILL, WONT, DO, DONT and the option
+    } else if (in[i + 1] == 250) {
+      negotiates = negotiates || (i + 3 < n && in[i + 2] == 44 && in[i + 3] == 1);
+      purges = purges || (i + 3 < n && in[i + 2] == 44 && in[i + 3] == 12);
+      while (i + 1 < n && !(in[i] == 255 && in[i + 1] == 240)) ++i;
+      ++i;
+    } else {
+      ++i;
+    }
+  }
+  return data;
+}
+
+// Ends the connection with a reset rather than an orderly close.
+void Reset(int fd) {
+  const linger hard{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
 
 }  // namespace
 
@@ -198,6 +286,7 @@ void MisbehavingServer::Run() {
     if (poll(p, 2, -1) < 0 || p[1].revents != 0) return;
     const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
+    ++accepted_;
     NoDelay(client);
     Serve(client);
     close(client);
@@ -207,6 +296,11 @@ void MisbehavingServer::Run() {
 // Until the client or the far end closes, or the server ends.
 void MisbehavingServer::Serve(int client) {
   if (mode_ == Mode::Hangup) return;
+  if (mode_ == Mode::OptionFlood || mode_ == Mode::LineFlood) return Flood(client);
+  if (mode_ == Mode::Answering || mode_ == Mode::AnsweringOnce || mode_ == Mode::ResetMidReply ||
+      mode_ == Mode::SlowDrip)
+    return Answer(client);
+  const std::vector<uint8_t> canned = CannedReply(mode_);
   const int upstream = mode_ == Mode::Trickle ? ConnectLoopback(target_) : -1;
   if (mode_ == Mode::Trickle && upstream < 0) return;
   if (upstream >= 0) NoDelay(upstream);
@@ -224,11 +318,59 @@ void MisbehavingServer::Serve(int client) {
         open = send(upstream, buf, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
       } else if (mode_ == Mode::Trickle) {
         open = Trickle(client, buf, n);
-      } else if (mode_ == Mode::BaudRefuser && !answered) {
+      } else if (!canned.empty() && !answered) {
         answered = true;
-        send(client, kRefusingReply.data(), kRefusingReply.size(), MSG_NOSIGNAL);
+        send(client, canned.data(), canned.size(), MSG_NOSIGNAL);
+        open = mode_ != Mode::HangupMidNegotiation;
       }
     }
   }
   if (upstream >= 0) close(upstream);
+}
+
+void MisbehavingServer::Flood(int client) {
+  std::vector<uint8_t> chunk(4096, 0);
+  if (mode_ == Mode::OptionFlood) {
+    for (size_t i = 0; i + 3 <= chunk.size(); i += 3) {
+      chunk[i] = 255;      // IAC
+      chunk[i + 1] = 253;  // DO
+      chunk[i + 2] = 24;   // TERMINAL-TYPE: the client refuses, and must say so
+    }
+    chunk.resize(chunk.size() / 3 * 3);
+  }
+  SendForever(client, wake_[0], chunk);
+}
+
+// A client that negotiates RFC 2217 (its first byte is IAC) gets the
+// confirmations; each request after that its mode's answer.
+void MisbehavingServer::Answer(int client) {
+  const std::vector<uint8_t> reply = ReadReply(kAnsweredValue);
+  const std::vector<uint8_t> stale = {0x01, 0x03, 0x02, 0xEE};
+  send(client, stale.data(), stale.size(), MSG_NOSIGNAL);
+  uint8_t buf[512];
+  for (;;) {
+    pollfd p[2] = {{wake_[0], POLLIN, 0}, {client, POLLIN, 0}};
+    if (poll(p, 2, -1) < 0 || p[0].revents != 0) return;
+    const ssize_t n = recv(client, buf, sizeof buf, 0);
+    if (n <= 0) return;
+    bool negotiates = false, purges = false;
+    const bool data = HasLineBytes(buf, static_cast<size_t>(n), negotiates, purges);
+    const std::vector<uint8_t> canned = CannedReply(Mode::Answering);
+    if (negotiates) send(client, canned.data(), canned.size(), MSG_NOSIGNAL);
+    if (purges) send(client, kPurgeConfirmed.data(), kPurgeConfirmed.size(), MSG_NOSIGNAL);
+    if (!data || negotiates) {
+      continue;
+    } else if (mode_ == Mode::Answering || mode_ == Mode::AnsweringOnce) {
+      send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+      if (mode_ == Mode::AnsweringOnce) return;
+    } else if (mode_ == Mode::ResetMidReply) {
+      send(client, reply.data(), reply.size() / 2, MSG_NOSIGNAL);
+      return Reset(client);
+    } else {
+      for (size_t i = 0; poll(p, 1, 30) == 0; ++i) {
+        if (send(client, &reply[i % reply.size()], 1, MSG_NOSIGNAL) != 1) return;
+      }
+      return;
+    }
+  }
 }

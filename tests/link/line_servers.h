@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -52,10 +53,30 @@ class Ser2Net {
 //   end an RTU frame, which no client can mend;
 // - BaudRefuser: answers the com-port negotiation as an RFC 2217 server that
 //   can only run its line at 1200 baud;
-// - Hangup: closes every connection as soon as it has taken it.
+// - Hangup: closes every connection as soon as it has taken it;
+// - OptionFlood: sends Telnet option requests without end and never reads;
+// - LineFlood: sends line bytes without end, confirms nothing, never reads;
+// - BinaryRefuser, BinaryRefuserIn, BinaryRefuserOut: confirm 9600 8N1 but
+//   refuse binary transmission both ways, from us (WONT), to us (DONT);
+// - HangupMidNegotiation: takes the com-port option, then closes;
+// - DontComPort, WontComPort: refuse the com-port option (DONT), or say
+//   they will not send com-port commands of their own (WONT) and confirm;
+// - Not8N1: confirms 9600 with 7 data bits;
+// - Answering: answers every request with a one-register read reply
+//   (value kAnsweredValue), as an RFC 2217 server that confirms 9600 8N1
+//   when the client negotiates, and greets each connection with a few
+//   bytes of a stale reply; it confirms a purge as such a server does;
+// - AnsweringOnce: the same, but closes each connection after one reply;
+// - ResetMidReply: answers a request with half a reply, then resets;
+// - SlowDrip: answers a request with bytes every 30 ms, without end.
 class MisbehavingServer {
  public:
-  enum class Mode { Silent, Trickle, BaudRefuser, Hangup };
+  enum class Mode {
+    Silent, Trickle, BaudRefuser, Hangup, OptionFlood, LineFlood, BinaryRefuser,
+    BinaryRefuserIn, BinaryRefuserOut, HangupMidNegotiation, DontComPort, WontComPort, Not8N1,
+    Answering, AnsweringOnce, ResetMidReply, SlowDrip,
+  };
+  static constexpr uint16_t kAnsweredValue = 0x0D0A;
   explicit MisbehavingServer(Mode mode, int target = 0);
   ~MisbehavingServer();
   MisbehavingServer(const MisbehavingServer&) = delete;
@@ -65,15 +86,20 @@ class MisbehavingServer {
   std::string Path(const char* scheme) const {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
   }
+  // Connections taken so far.
+  int Accepted() const { return accepted_.load(); }
 
  private:
   void Run();
   void Serve(int client);
+  void Flood(int client);
+  void Answer(int client);
 
   const Mode mode_;
   const int target_;
   int listener_ = -1;
   int port_ = 0;
   int wake_[2] = {-1, -1};  // written to at the end: stops the thread
+  std::atomic<int> accepted_{0};
   std::thread thread_;
 };

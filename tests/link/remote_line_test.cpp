@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -19,6 +22,9 @@
 #include <vector>
 
 #include "exchange.h"
+#include "exchange_worker.h"
+#include "name_lookup.h"
+#include "open_failure.h"
 #include "line_servers.h"
 #include "pty_server.h"
 #include "registers.h"
@@ -168,6 +174,22 @@ TEST_P(ThroughSer2Net, SetAndReadIncludingIacBytesBothWays) {
   }
 }
 
+// The read takes exactly the count asked, no byte more or less, and leaves
+// the rest for the next one.
+TEST_P(ThroughSer2Net, ReadTakesExactlyTheCountAsked) {
+  const Frame request = BuildReadRequest(1, REG_LINE_LENGTH, 1);
+  PurgePort(port_);
+  ASSERT_EQ(WritePort(port_, request.data(), request.size), request.size);
+  ASSERT_EQ(WaitForBytes(port_, ReadReplyLength(1), 2000), ReadReplyLength(1));
+  uint8_t reply[ReadReplyLength(1) + 1] = {};
+  EXPECT_EQ(ReadPort(port_, reply, 3), 3u);
+  EXPECT_EQ(WaitForBytes(port_, 1, 0), ReadReplyLength(1) - 3);
+  EXPECT_EQ(ReadPort(port_, reply + 3, ReadReplyLength(1) - 3), ReadReplyLength(1) - 3);
+  EXPECT_EQ(ReadPort(port_, reply + ReadReplyLength(1), 1), 0u);
+  EXPECT_EQ(Crc16(reply, ReadReplyLength(1) - 2),
+            reply[ReadReplyLength(1) - 2] << 8 | reply[ReadReplyLength(1) - 1]);
+}
+
 TEST_P(ThroughSer2Net, MonitoringTicksOnOneConnection) {
   for (int tick = 0; tick < 4; ++tick) EXPECT_TRUE(Poll(port_)) << "tick " << tick;
 }
@@ -219,6 +241,23 @@ TEST_F(RemoteLineTest, TheRateReachesThePtyOnlyOverRfc2217) {
   }
   EXPECT_TRUE(LineSetsBaud(PathOf(true)));
   EXPECT_FALSE(LineSetsBaud(PathOf(false)));
+}
+
+// The rate changed on the open line: RFC 2217 sets the pty to it on the
+// same connection; a raw line keeps its server's rate.
+TEST_F(RemoteLineTest, RateChangedOnTheOpenConnection) {
+  for (bool rfc2217 : {false, true}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "raw");
+    HPORT port = OpenDevice(PathOf(rfc2217), kBaud);
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(SetPortBaud(port, 19200));
+    EXPECT_EQ(PortBaud(port), 19200);
+    EXPECT_EQ(sim_->LineBaud(), rfc2217 ? 19200 : 9600);
+    ASSERT_TRUE(SetPortBaud(port, kBaud));
+    EXPECT_TRUE(Talk(port, BuildReadRequest(1, REG_LINE_LENGTH, 1), ReadReplyLength(1)).accepted);
+    EXPECT_FALSE(SetPortBaud(port, 1234)) << "no such rate";
+    CloseDevice(port);
+  }
 }
 
 // "修改" to 19200 over RFC 2217, then the next command at 19200.
@@ -317,6 +356,8 @@ TEST(RemoteLineOpen, PathsThatAreRemoteLines) {
       {"rfc2217://[::1]:2217", true, true},    {"/dev/ttyUSB0", false, true},
       {"tcp://127.0.0.1", false, true},        {"tcp://127.0.0.1:0", false, true},
       {"tcp://127.0.0.1:65536", false, true},  {"udp://127.0.0.1:4001", false, true},
+      {"tcp://127.0.0.1:65535", true, false},  {"rfc2217://127.0.0.1:65535", true, true},
+      {"rfc2217://127.0.0.1:65536", false, true}, {"tcp://127.0.0.1:1", true, false},
       {"tcp://:4001", false, true},
   };
   for (const auto& c : cases) {
@@ -363,6 +404,235 @@ TEST_F(RemoteLineTest, ServerStoppedAndStartedDuringMonitoring) {
     for (int tick = 0; tick < 3; ++tick) EXPECT_TRUE(Poll(port)) << "after the restart, tick " << tick;
     CloseDevice(port);
   }
+}
+
+// --- Servers that misbehave on purpose -------------------------------------------------
+
+// The open's one deadline, and an exchange's: its reply wait, then the
+// settling of a line that never falls silent (the reply's wire time, 100 ms
+// and the network's margin); each with 0.2 s to spare.
+constexpr auto kOpenBound = std::chrono::milliseconds(3000 + 200);
+const auto kExchangeBound = std::chrono::milliseconds(
+    ReplyTimeout(kBaud, 8, ReadReplyLength(1), 1000, 50) + 8 + 100 + 50 + 200);
+constexpr long kGrowthBoundKb = 8 * 1024;
+
+// A field of /proc/self/status, in kB.
+long StatusKb(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+  }
+  return 0;
+}
+
+// Peak memory from here on: the kernel's high-water mark, reset.
+long ResetPeakKb() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  return StatusKb("VmRSS");
+}
+
+struct HostileCase {
+  const char* name;
+  Mode mode;
+  const char* scheme;
+  bool opens;         // the open succeeds; two exchanges follow it
+  const char* cause;  // in the open's refusal
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+const HostileCase kHostile[] = {
+    {"OptionFloodThatNeverReads", Mode::OptionFlood, "rfc2217", false, "服务器不停发送数据"},
+    {"LineBytesFloodBeforeTheConfirmation", Mode::LineFlood, "rfc2217", false, "服务器不停发送数据"},
+    {"LineBytesFloodOnARawLine", Mode::LineFlood, "tcp", true, ""},
+    {"BinaryRefusedBothWays", Mode::BinaryRefuser, "rfc2217", false, "服务器不接受二进制传输"},
+    {"BinaryRefusedToUs", Mode::BinaryRefuserIn, "rfc2217", false, "服务器不接受二进制传输"},
+    {"BinaryRefusedFromUs", Mode::BinaryRefuserOut, "rfc2217", false, "服务器不接受二进制传输"},
+    {"Silence", Mode::Silent, "rfc2217", false, "服务器没有回应串口设置（RFC 2217）"},
+    {"CloseMidNegotiation", Mode::HangupMidNegotiation, "rfc2217", false, "服务器断开了连接"},
+    {"ResetMidReply", Mode::ResetMidReply, "tcp", true, ""},
+    {"SlowDrip", Mode::SlowDrip, "tcp", true, ""},
+    {"DontComPortIsARefusal", Mode::DontComPort, "rfc2217", false, "服务器不支持RFC 2217串口控制"},
+    {"WontComPortIsNoRefusal", Mode::WontComPort, "rfc2217", true, ""},
+    {"ServerThatDidNotConfirm8N1", Mode::Not8N1, "rfc2217", false, "服务器不接受8N1"},
+};
+
+class HostileServer : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileServer, EndsWithinItsBoundsAndNamesTheCause) {
+  const HostileCase& c = GetParam();
+  MisbehavingServer server(c.mode);
+  OpenFailures failures;
+  const long before = ResetPeakKb();
+  auto start = Clock::now();
+  HPORT port = OpenDevice(server.Path(c.scheme), kBaud);
+  EXPECT_LT(Clock::now() - start, kOpenBound);
+  EXPECT_EQ(port != nullptr, c.opens) << failures.Last();
+  if (port == nullptr) {
+    EXPECT_NE(LastOpenFailure().detail.find(c.cause), std::string::npos) << LastOpenFailure().detail;
+    EXPECT_EQ(LastOpenFailure().cause, OpenCause::Unreachable);
+  }
+  for (int i = 0; port != nullptr && i < 2; ++i) {
+    start = Clock::now();
+    Talk(port, BuildReadRequest(1, REG_LINE_LENGTH, 1), ReadReplyLength(1));
+    EXPECT_LT(Clock::now() - start, kExchangeBound) << "exchange " << i;
+  }
+  EXPECT_LT(StatusKb("VmHWM") - before, kGrowthBoundKb);
+  CloseDevice(port);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryBehaviour, HostileServer, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Called off while it waits on a remote line, an exchange ends at once.
+TEST(RemoteLineOpen, CallOffEndsAnyRemoteWait) {
+  const struct {
+    const char* name;
+    Mode mode;
+  } cases[] = {{"reply wait on a silent server", Mode::Silent},
+               {"settling a line that never falls silent", Mode::SlowDrip}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MisbehavingServer server(c.mode);
+    HPORT port = OpenDevice(server.Path("tcp"), kBaud);
+    ASSERT_NE(port, nullptr);
+    ExchangeWorker worker;
+    ASSERT_TRUE(worker.Start(port, BuildReadRequest(1, REG_LINE_LENGTH, 1), ReadReplyLength(1),
+                             20000, 0, {}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = Clock::now();
+    worker.Cancel();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_FALSE(worker.Take().has_value());
+    CloseDevice(port);
+  }
+}
+
+// A resolver that blocks until the test ends, in place of one whose
+// queries are dropped; and one that counts its lookups. What they share
+// outlives the test: a blocked lookup wakes after it.
+class Resolvers {
+ public:
+  ~Resolvers() {
+    Release();
+    SetNameResolver({});
+    ForgetNames();
+  }
+  void Block() {
+    SetNameResolver([shared = shared_](const std::string&, const std::string&) {
+      std::unique_lock<std::mutex> lock(shared->mutex);
+      shared->released.wait(lock, [&] { return shared->free; });
+      return Resolved{{}, "released"};
+    });
+  }
+  void Count(int port) {
+    SetNameResolver([shared = shared_, port](const std::string&, const std::string&) {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      ++shared->lookups;
+      Endpoint e;
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(port));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      std::memcpy(&e.address, &a, sizeof a);
+      e.family = AF_INET;
+      e.length = sizeof a;
+      return Resolved{{e}, ""};
+    });
+  }
+  int Lookups() {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->lookups;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->free = true;
+    shared_->released.notify_all();
+  }
+
+ private:
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool free = false;
+    int lookups = 0;
+  };
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+};
+
+TEST(RemoteLineOpen, NameThatIsNotResolvedInTime) {
+  Resolvers resolvers;
+  resolvers.Block();
+  const auto start = Clock::now();
+  EXPECT_EQ(OpenDevice("tcp://controller.invalid:4001", kBaud), nullptr);
+  EXPECT_LT(Clock::now() - start, kOpenBound);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2900));
+  EXPECT_EQ(LastOpenFailure().detail, "无法解析主机名 controller.invalid");
+}
+
+TEST(RemoteLineOpen, NameLookedUpOncePerSession) {
+  MisbehavingServer server(Mode::Silent);
+  Resolvers resolvers;
+  resolvers.Count(server.Port());
+  for (int i = 0; i < 3; ++i) {
+    HPORT port = OpenDevice("tcp://controller.invalid:" + std::to_string(server.Port()), kBaud);
+    EXPECT_NE(port, nullptr) << i;
+    CloseDevice(port);
+  }
+  EXPECT_EQ(resolvers.Lookups(), 1);
+}
+
+// What the line does around a purge and a reconnect, on both kinds.
+TEST(RemoteLineOpen, PurgeAndReconnect) {
+  const struct {
+    const char* name;
+    Mode mode;
+    const char* scheme;
+  } cases[] = {
+      {"a purge drops the bytes the socket still held, raw", Mode::Answering, "tcp"},
+      {"a purge drops the bytes the socket still held, rfc2217", Mode::Answering, "rfc2217"},
+      {"a reconnect settles before the next request, raw", Mode::AnsweringOnce, "tcp"},
+      {"a reconnect settles before the next request, rfc2217", Mode::AnsweringOnce, "rfc2217"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MisbehavingServer server(c.mode);
+    HPORT port = OpenDevice(server.Path(c.scheme), kBaud);
+    ASSERT_NE(port, nullptr);
+    for (int i = 0; i < 2; ++i) {
+      // The server's greeting has landed in the socket by now; after a
+      // reconnect, the spacing of its attempts has passed.
+      std::this_thread::sleep_for(std::chrono::milliseconds(600));
+      const Outcome o = Talk(port, BuildReadRequest(1, REG_LINE_LENGTH, 1), ReadReplyLength(1));
+      ASSERT_TRUE(o.accepted) << "exchange " << i << ": " << Counts(o);
+      EXPECT_EQ(GetU16(o.reply.data() + 3), MisbehavingServer::kAnsweredValue);
+    }
+    EXPECT_EQ(server.Accepted(), c.mode == Mode::AnsweringOnce ? 2 : 1);
+    CloseDevice(port);
+  }
+}
+
+// A server that hangs up on every connection: the purges before requests
+// try it again only every half second, and a request that could not be
+// handed to the line is traced as never sent.
+TEST(RemoteLineOpen, DeadServerIsNotHammered) {
+  MisbehavingServer server(Mode::Hangup);
+  HPORT port = OpenDevice(server.Path("tcp"), kBaud);
+  ASSERT_NE(port, nullptr);
+  const auto start = Clock::now();
+  while (Clock::now() - start < std::chrono::milliseconds(1200)) {
+    PurgePort(port);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GE(server.Accepted(), 2);
+  EXPECT_LE(server.Accepted(), 4);
+  bool sent = true;
+  SetTraceHook([&sent](const TraceRecord& r) { sent = r.sent; });
+  uint8_t reply[ReadReplyLength(1)];
+  EXPECT_FALSE(Exchange(port, BuildReadRequest(1, REG_LINE_LENGTH, 1), reply, sizeof reply));
+  SetTraceHook(nullptr);
+  EXPECT_FALSE(sent);
+  CloseDevice(port);
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+#include "window/TabOrder.h"
+
+#include <QWidget>
+
+#include "dialog/Dialog.h"
+#include "resource.h"
+
+const std::vector<int>& VisualTabOrder() {
+  static const std::vector<int> kOrder = {
+      // Top row and working mode.
+      IDC_PORT, IDC_BAUD, IDC_ADDRESS, IDC_WORK_MODE, IDC_READ_MODE_STATE,
+      // Search, then the address change beside it.
+      IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800, IDC_SEARCH_9600, IDC_SEARCH_19200,
+      IDC_SEARCH_38400, IDC_SEARCH, IDC_NEW_ADDRESS, IDC_NEW_BAUD, IDC_CHANGE_ADDRESS_BAUD,
+      // The cable rows, left to right.
+      IDC_LINE_LENGTH, IDC_READ_LINE_LENGTH, IDC_SET_LINE_LENGTH, IDC_RESISTIVITY,
+      IDC_READ_RESISTIVITY, IDC_SET_RESISTIVITY, IDC_A0_RESISTANCE, IDC_READ_A0_RESISTANCE,
+      IDC_SET_A0_RESISTANCE, IDC_LINE_RESISTANCE, IDC_READ_LINE_RESISTANCE,
+      IDC_SET_LINE_RESISTANCE,
+      // Status, buzzer (and the resistivity calibration's radios below it).
+      IDC_START_DETECTION, IDC_BUZZER_OFF, IDC_BUZZER_ON, IDC_AUTORES_OFF, IDC_AUTORES_ON,
+      // Clock and log.
+      IDC_SET_SYSTEM_TIME, IDC_ALARM_LIST, IDC_READ_LOG_COUNT, IDC_READ_LOG, IDC_CLEAR_LOG,
+      // The hidden rows that the template keeps below the log.
+      IDC_CURRENT, IDC_READ_CURRENT, IDC_SET_CURRENT, IDC_READ_ENTRY_COUNT, IDC_READ_ALL_DATA,
+      IDC_CLOCK_YEAR, IDC_CLOCK_MONTH, IDC_CLOCK_DAY, IDC_CLOCK_HOUR, IDC_CLOCK_MINUTE,
+      IDC_CLOCK_SECOND, IDC_READ_CLOCK, IDC_WRITE_CLOCK,
+      // The calibration panel: source, A0, A1, A2, display.
+      IDC_SOURCE_VOLTAGE1, IDC_SET_SOURCE_VOLTAGE1, IDC_SOURCE_VOLTAGE2, IDC_SET_SOURCE_VOLTAGE2,
+      IDC_AUTO_CALIBRATE_VOLTAGE, IDC_A0_CAL_VOLTAGE1, IDC_READ_A0_CAL_VOLTAGE1,
+      IDC_SET_A0_CAL_VOLTAGE1, IDC_A0_CAL_VOLTAGE2, IDC_READ_A0_CAL_VOLTAGE2,
+      IDC_SET_A0_CAL_VOLTAGE2, IDC_READ_A0_COEFFICIENT, IDC_A1_RANGE, IDC_READ_A1_RANGE,
+      IDC_SET_A1_RANGE, IDC_A1_CAL_VOLTAGE1, IDC_READ_A1_CAL_VOLTAGE1, IDC_SET_A1_CAL_VOLTAGE1,
+      IDC_A1_CAL_VOLTAGE2, IDC_READ_A1_CAL_VOLTAGE2, IDC_SET_A1_CAL_VOLTAGE2,
+      IDC_READ_A1_COEFFICIENTS, IDC_A2_CAL_VOLTAGE1, IDC_READ_A2_CAL_VOLTAGE1,
+      IDC_SET_A2_CAL_VOLTAGE1, IDC_A2_CAL_VOLTAGE2, IDC_READ_A2_CAL_VOLTAGE2,
+      IDC_SET_A2_CAL_VOLTAGE2, IDC_READ_A2_COEFFICIENT, IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC,
+      IDC_DEFAULT_BUTTON,
+  };
+  return kOrder;
+}
+
+void SetVisualTabOrder(CDialog& dlg) {
+  QWidget* previous = nullptr;
+  for (int id : VisualTabOrder()) {
+    QWidget* control = dlg.GetDlgItem(id);
+    if (!control) continue;
+    if (previous) QWidget::setTabOrder(previous, control);
+    previous = control;
+  }
+}
