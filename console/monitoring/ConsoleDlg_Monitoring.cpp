@@ -2,7 +2,8 @@
 // controller on timer 1 once a second; "停止读取" closes it. Measurement mode
 // polls the measurement status block, factory mode the factory block with
 // the channel values and the controller's working mode. The display-mode
-// radios 1109/1110 write the kind of channel value the controller reports.
+// radios 1109/1110 (rows of the radio table) write the kind of channel
+// value the controller reports.
 //
 // A poll's exchange runs on the monitor's exchange worker (CMonitor), so a
 // silent controller's second of reply wait never holds the window; the
@@ -238,8 +239,3 @@ void CConsoleDlg::ShowMeasurementStatus(const MeasurementStatus& status, bool fa
   if (status.buzzer <= 1) m_nBuzzer = status.buzzer == 0 ? 1 : 0;
   ShowBcdClock(kClockRow, status.clock);
 }
-
-// --- Display-mode radios -----------------------------------------------------------
-
-void CConsoleDlg::OnDisplayVoltage() { WriteRadio(IDC_DISPLAY_VOLTAGE); }
-void CConsoleDlg::OnDisplayAdc() { WriteRadio(IDC_DISPLAY_ADC); }

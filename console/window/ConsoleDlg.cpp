@@ -13,6 +13,7 @@
 
 #include "dialogs/AboutDlg.h"
 #include "window/CommandPort.h"
+#include "window/CommandRows.h"
 #include "window/Globals.h"
 #include "dialog/MessageService.h"
 #include "monitoring/Monitor.h"
@@ -39,62 +40,31 @@ constexpr char kTextTrafficWindow[] = "通讯记录";
 
 }  // namespace
 
-// In the order the window has always bound its commands.
+// The commands of their own; the parameter and radio rows bind themselves
+// (BindParameterRows, BindRadioRows).
 const CommandEntry<CConsoleDlg> CConsoleDlg::kMessageMap[] = {
     {IDC_READ_LOG_COUNT, Notification::Clicked, &CConsoleDlg::OnReadLogCount},
     {IDC_SEARCH, Notification::Clicked, &CConsoleDlg::OnSearchParameters},
     {IDC_WORK_MODE, Notification::SelChange, &CConsoleDlg::OnWorkModeChange},
-    {IDC_READ_LINE_LENGTH, Notification::Clicked, &CConsoleDlg::OnReadLineLength},
-    {IDC_READ_RESISTIVITY, Notification::Clicked, &CConsoleDlg::OnReadResistivity},
-    {IDC_READ_A0_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnReadA0Resistance},
-    {IDC_READ_LINE_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnReadLineResistance},
-    {IDC_READ_A0_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA0CalVoltage1},
-    {IDC_READ_A0_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA0CalVoltage2},
-    {IDC_READ_A1_RANGE, Notification::Clicked, &CConsoleDlg::OnReadA1Range},
-    {IDC_READ_A1_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA1CalVoltage1},
-    {IDC_READ_A1_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA1CalVoltage2},
-    {IDC_READ_A2_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnReadA2CalVoltage1},
-    {IDC_READ_A2_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnReadA2CalVoltage2},
-    {IDC_READ_CURRENT, Notification::Clicked, &CConsoleDlg::OnReadCurrent},
     {IDC_READ_ENTRY_COUNT, Notification::Clicked, &CConsoleDlg::OnReadEntryCount},
     {IDC_READ_LOG, Notification::Clicked, &CConsoleDlg::OnReadLog},
-    {IDC_SET_A0_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA0CalVoltage1},
-    {IDC_SET_A0_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA0CalVoltage2},
-    {IDC_SET_A1_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA1CalVoltage1},
-    {IDC_SET_A1_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA1CalVoltage2},
-    {IDC_SET_A2_CAL_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetA2CalVoltage1},
-    {IDC_SET_A2_CAL_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetA2CalVoltage2},
-    {IDC_SET_CURRENT, Notification::Clicked, &CConsoleDlg::OnSetCurrent},
     {IDC_READ_MODE_STATE, Notification::Clicked, &CConsoleDlg::OnReadModeState},
     {IDC_READ_CLOCK, Notification::Clicked, &CConsoleDlg::OnReadClock},
     {IDC_WRITE_CLOCK, Notification::Clicked, &CConsoleDlg::OnWriteClock},
     {IDC_READ_A1_COEFFICIENTS, Notification::Clicked, &CConsoleDlg::OnReadA1Coefficients},
-    {IDC_READ_A0_COEFFICIENT, Notification::Clicked, &CConsoleDlg::OnReadA0Coefficient},
     {IDC_START_DETECTION, Notification::Clicked, &CConsoleDlg::OnStartDetection},
-    {IDC_SET_A1_RANGE, Notification::Clicked, &CConsoleDlg::OnSetA1Range},
-    {IDC_READ_A2_COEFFICIENT, Notification::Clicked, &CConsoleDlg::OnReadA2Coefficient},
     {IDC_CLEAR_LOG, Notification::Clicked, &CConsoleDlg::OnClearLog},
-    {IDC_SET_LINE_LENGTH, Notification::Clicked, &CConsoleDlg::OnSetLineLength},
-    {IDC_SET_RESISTIVITY, Notification::Clicked, &CConsoleDlg::OnSetResistivity},
-    {IDC_SET_A0_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnSetA0Resistance},
-    {IDC_SET_LINE_RESISTANCE, Notification::Clicked, &CConsoleDlg::OnSetLineResistance},
     {IDC_CHANGE_ADDRESS_BAUD, Notification::Clicked, &CConsoleDlg::OnChangeAddressBaud},
-    {IDC_BUZZER_OFF, Notification::Clicked, &CConsoleDlg::OnBuzzerOff},
-    {IDC_SET_SOURCE_VOLTAGE1, Notification::Clicked, &CConsoleDlg::OnSetSourceVoltage1},
-    {IDC_SET_SOURCE_VOLTAGE2, Notification::Clicked, &CConsoleDlg::OnSetSourceVoltage2},
     {IDC_SET_SYSTEM_TIME, Notification::Clicked, &CConsoleDlg::OnSetSystemTime},
-    {IDC_AUTORES_OFF, Notification::Clicked, &CConsoleDlg::OnAutoResistivityOff},
-    {IDC_BUZZER_ON, Notification::Clicked, &CConsoleDlg::OnBuzzerOn},
-    {IDC_AUTORES_ON, Notification::Clicked, &CConsoleDlg::OnAutoResistivityOn},
     {IDC_AUTO_CALIBRATE_VOLTAGE, Notification::Clicked, &CConsoleDlg::OnAutoCalibrateVoltage},
     {IDC_DEFAULT_BUTTON, Notification::Clicked, &CConsoleDlg::OnDefaultButton},
-    {IDC_DISPLAY_VOLTAGE, Notification::Clicked, &CConsoleDlg::OnDisplayVoltage},
-    {IDC_DISPLAY_ADC, Notification::Clicked, &CConsoleDlg::OnDisplayAdc},
 };
 
 std::vector<int> CConsoleDlg::CommandIds() {
   std::vector<int> ids;
   for (const CommandEntry<CConsoleDlg>& entry : kMessageMap) ids.push_back(entry.id);
+  for (const auto& rows : {ParameterCommands(), RadioCommands()})
+    for (const CommandName& row : rows) ids.push_back(row.id);
   return ids;
 }
 
@@ -116,6 +86,8 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   BindCommands(this, kMessageMap);
+  BindParameterRows();
+  BindRadioRows();
   connect(m_pMonitor, &CMonitor::PollDone, this, &CConsoleDlg::OnPollDone);
   connect(m_pSearch, &CParameterSearch::ProgressChanged, this, &CConsoleDlg::ShowSearchProgress);
   connect(m_pSearch, &CParameterSearch::ProbeFailed, this, &CConsoleDlg::OnSearchProgress);

@@ -3,7 +3,9 @@
 // sequence with its exchange with the controller, and the two layouts
 // (narrow for measurement mode, wide with the calibration panel).
 //
-// The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp.
+// The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp;
+// the parameter reads and sets and the radios that write their choice are
+// rows of tables there, which bind their own controls.
 // Every command runs synchronously on the window's thread; the parameter
 // search (CParameterSearch) and the monitoring poll (CMonitor) keep their
 // workers and state, and reach the window only through their signals on
@@ -39,6 +41,8 @@ class QTimer;
 struct BcdClock;
 struct FactoryStatus;
 struct MeasurementStatus;
+struct RadioWrite;
+enum class RadioSet;
 struct WorkerReply;
 namespace Ui {
 class ConsoleDlg;
@@ -97,7 +101,8 @@ class CConsoleDlg : public CDialog {
   // empty while no search runs.
   QString SearchProgressLine() const;
 
-  // The ids of every control that starts a command (the message map's).
+  // The ids of every control that starts a command: the message map's, then
+  // the rows of the parameter and radio tables.
   static std::vector<int> CommandIds();
   // A paged log read is still under way (the window's commands are locked).
   bool IsReadingLog() const { return !m_pLogReader.isNull(); }
@@ -142,44 +147,14 @@ class CConsoleDlg : public CDialog {
   QLabel* m_pSearchProgress = nullptr;
 
   // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
-  void OnReadLineLength();
-  void OnReadResistivity();
-  void OnReadA0Resistance();
-  void OnReadLineResistance();
-  void OnReadA0CalVoltage1();
-  void OnReadA0CalVoltage2();
-  void OnReadA1Range();
-  void OnReadA1CalVoltage1();
-  void OnReadA1CalVoltage2();
-  void OnReadA2CalVoltage1();
-  void OnReadA2CalVoltage2();
-  void OnReadCurrent();
+  // Binds the button of every row of the parameter table (the reads and
+  // sets of one register each) to the family's read or set routine.
+  void BindParameterRows();
   void OnReadA1Coefficients();
-  void OnReadA0Coefficient();
-  void OnReadA2Coefficient();
-  void OnSetLineLength();
-  void OnSetResistivity();
-  void OnSetA0Resistance();
-  void OnSetLineResistance();
-  void OnSetA0CalVoltage1();
-  void OnSetA0CalVoltage2();
-  void OnSetA1Range();
-  void OnSetA1CalVoltage1();
-  void OnSetA1CalVoltage2();
-  void OnSetA2CalVoltage1();
-  void OnSetA2CalVoltage2();
-  void OnSetCurrent();
-  void OnSetSourceVoltage1();
-  void OnSetSourceVoltage2();
   void OnReadModeState();
-  // The family's two routines; `button` names the row of the command table.
-  void ReadParameter(int button);
-  void SetParameter(int button);
 
   // --- Live monitoring (ConsoleDlg_Monitoring.cpp; OnTimer above) ---
   void OnStartDetection();
-  void OnDisplayVoltage();
-  void OnDisplayAdc();
   // The caption of 1051 is the state: anything but "开始检测" is running.
   bool IsMonitoring() const;
   void StartDetection();
@@ -239,8 +214,6 @@ class CConsoleDlg : public CDialog {
   void OnSetSystemTime();
   void OnReadClock();
   void OnWriteClock();
-  void OnBuzzerOff();
-  void OnBuzzerOn();
   // A confirmed working mode: control states, layout, display mode.
   void ApplyWorkMode(bool factory);
   // A mode change that was not confirmed: the list back to the confirmed
@@ -251,10 +224,12 @@ class CConsoleDlg : public CDialog {
   bool FollowConfirmedMode();
   // The working mode a factory poll read from the controller: confirmed.
   void FollowControllerMode(uint16_t mode);
-  // The radios that write their choice to the controller (buzzer, display
-  // mode) as one family; `radio` names the row of its table.
-  void WriteRadio(int radio);
-  int& RadioMember(int firstRadio);
+  // The radios that write their choice to the controller (buzzer,
+  // auto-resistivity, display mode): every row of the radio table binds its
+  // radio to WriteRadio.
+  void BindRadioRows();
+  void WriteRadio(const RadioWrite& row);
+  int& RadioMember(RadioSet group);
   // Writes six typed clock fields as the BCD clock at `reg`; false when the
   // reply is refused or a field does not fit its digits (nothing is sent).
   bool WriteDeviceClock(const CCommandPort& port, uint16_t reg, const QString (&fields)[6]);
@@ -266,8 +241,9 @@ class CConsoleDlg : public CDialog {
 
   // --- Auto-calibration (ConsoleDlg_Calibration.cpp) ---
   void OnAutoCalibrateVoltage();
-  void OnAutoResistivityOff();
-  void OnAutoResistivityOn();
+  // The auto-resistivity radios' rows: "开" starts the procedure, "关" ends it.
+  void StartResistivityCalibration(const RadioWrite& row);
+  void StopResistivityCalibration(const RadioWrite& row);
 
   // The hidden default button 1108: Enter lands here and does nothing.
   void OnDefaultButton();

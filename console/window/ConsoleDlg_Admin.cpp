@@ -1,16 +1,17 @@
 // Device administration: working mode (with the access code and the two
 // layouts), station address and baud rate, the device clock, the buzzer.
-// The buzzer radios and the display-mode radios of monitoring write their
-// choice to the controller alike: one table, one routine.
+// The radios that write their choice to the controller (the buzzer, the
+// auto-resistivity switch, the display mode of monitoring) are one table:
+// each row binds its radio, one routine writes.
 #include <QComboBox>
 #include <QDate>
 #include <QString>
 #include <QTime>
 
-#include <algorithm>
-#include <iterator>
+#include <vector>
 
 #include "window/CommandPort.h"
+#include "window/CommandRows.h"
 #include "window/ConsoleDlg.h"
 #include "window/ControlStates.h"
 #include "window/Globals.h"
@@ -35,24 +36,19 @@ constexpr uint16_t kClockRegisters = 4;
 constexpr size_t kClockReplyLength = ReadReplyLength(kClockRegisters);
 constexpr uint16_t kAddressBaudRegisters = 3;  // 0x200D address, 0x200E-0x200F baud
 
-// A radio whose click writes one value to the controller. A write that does
-// not happen (no port, a refused reply) puts the group back to the choice it
-// had before the click, on the screen at once.
-struct RadioWrite {
-  int radio;
-  int firstRadio;       // names the group's member
-  uint16_t reg;
-  uint16_t value;       // written for this radio
-  const char* failure;  // the box of a refused reply
-};
+constexpr RadioSet kBuzzer = RadioSet::Buzzer;
+constexpr RadioSet kAutoResistivity = RadioSet::AutoResistivity;
+constexpr RadioSet kDisplayMode = RadioSet::DisplayMode;
 
 // clang-format off
 constexpr RadioWrite kRadioWrites[] = {
-  // radio               group                register       value  failure
-  {IDC_BUZZER_OFF,       IDC_BUZZER_OFF,      REG_BUZZER,    1,     kTextCheckFailed},
-  {IDC_BUZZER_ON,        IDC_BUZZER_OFF,      REG_BUZZER,    0,     kTextCheckFailed},
-  {IDC_DISPLAY_VOLTAGE,  IDC_DISPLAY_VOLTAGE, REG_WORK_MODE, 1,     kTextDisplayModeSetFailed},
-  {IDC_DISPLAY_ADC,      IDC_DISPLAY_VOLTAGE, REG_WORK_MODE, 2,     kTextDisplayModeSetFailed},
+  // radio and handler                               group             register                 value  failure
+  {{IDC_BUZZER_OFF,      "OnBuzzerOff"},             kBuzzer,          REG_BUZZER,              1,     kTextCheckFailed},
+  {{IDC_BUZZER_ON,       "OnBuzzerOn"},              kBuzzer,          REG_BUZZER,              0,     kTextCheckFailed},
+  {{IDC_AUTORES_OFF,     "OnAutoResistivityOff"},    kAutoResistivity, REG_RESISTIVITY_AUTOCAL, 0,     kTextCheckFailed},
+  {{IDC_AUTORES_ON,      "OnAutoResistivityOn"},     kAutoResistivity, REG_RESISTIVITY_AUTOCAL, 1,     kTextCheckFailed},
+  {{IDC_DISPLAY_VOLTAGE, "OnDisplayVoltage"},        kDisplayMode,     REG_WORK_MODE,           1,     kTextDisplayModeSetFailed},
+  {{IDC_DISPLAY_ADC,     "OnDisplayAdc"},            kDisplayMode,     REG_WORK_MODE,           2,     kTextDisplayModeSetFailed},
 };
 // clang-format on
 
@@ -217,26 +213,40 @@ void CConsoleDlg::OnWriteClock() {
 
 // --- Radios that write their choice ------------------------------------------------------
 
-int& CConsoleDlg::RadioMember(int firstRadio) {
-  return firstRadio == IDC_BUZZER_OFF ? m_nBuzzer : m_nDisplayMode;
+int& CConsoleDlg::RadioMember(RadioSet group) {
+  switch (group) {
+    case RadioSet::Buzzer: return m_nBuzzer;
+    case RadioSet::AutoResistivity: return m_nAutoResistivity;
+    case RadioSet::DisplayMode: break;
+  }
+  return m_nDisplayMode;
 }
 
-void CConsoleDlg::WriteRadio(int radio) {
-  const auto* row = std::find_if(std::begin(kRadioWrites), std::end(kRadioWrites),
-                                 [radio](const RadioWrite& r) { return r.radio == radio; });
-  Q_ASSERT(row != std::end(kRadioWrites));
-  int& member = RadioMember(row->firstRadio);
+void CConsoleDlg::BindRadioRows() {
+  for (const RadioWrite& row : kRadioWrites)
+    BindCommandRow(*this, row.command, [this, &row] { WriteRadio(row); });
+}
+
+std::vector<CommandName> RadioCommands() {
+  std::vector<CommandName> names;
+  for (const RadioWrite& row : kRadioWrites) names.push_back(row.command);
+  return names;
+}
+
+// The auto-resistivity radios are the calibration procedure's (its file);
+// the others write their value and show the previous choice when it fails.
+void CConsoleDlg::WriteRadio(const RadioWrite& row) {
+  if (row.group == RadioSet::AutoResistivity)
+    return row.value ? StartResistivityCalibration(row) : StopResistivityCalibration(row);
+  int& member = RadioMember(row.group);
   const int previous = member;  // what the controller was last known to have
   UpdateData(true);             // the member holds the clicked radio
   CCommandPort port(*this);
   uint8_t reply[kWriteReplyLength];
-  if (port && port.Exchange(BuildWriteRequest(port.Address(), row->reg, row->value), reply,
+  if (port && port.Exchange(BuildWriteRequest(port.Address(), row.reg, row.value), reply,
                             kWriteReplyLength))
     return;
-  if (port) port.ShowRefusal(row->failure);
+  if (port) port.ShowRefusal(row.failure);
   member = previous;
   UpdateData(false);
 }
-
-void CConsoleDlg::OnBuzzerOff() { WriteRadio(IDC_BUZZER_OFF); }
-void CConsoleDlg::OnBuzzerOn() { WriteRadio(IDC_BUZZER_ON); }

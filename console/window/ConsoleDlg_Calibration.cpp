@@ -5,12 +5,15 @@
 // of the countdown: "开" writes 0x2009 := 1 and keeps the port open in
 // PortHandle; the countdown's closing step writes the cable length and
 // 0x2009 := 0 and closes it; whatever ends the dialogs earlier (cancel at
-// the confirmation, the countdown's close box), the handler closes it.
+// the confirmation, the countdown's close box), the handler closes it. The
+// two radios are rows of the radio table (ConsoleDlg_Admin.cpp), which says
+// the register, the values and the failure box.
 #include <QString>
 
 #include <optional>
 
 #include "window/CommandPort.h"
+#include "window/CommandRows.h"
 #include "dialog/MessageService.h"
 #include "window/RefusalCause.h"
 #include "dialogs/ConfirmDlg.h"
@@ -75,21 +78,21 @@ void CConsoleDlg::OnAutoCalibrateVoltage() {
     port.ShowRefusal(kTextStartFailed);
 }
 
-void CConsoleDlg::OnAutoResistivityOff() {
+void CConsoleDlg::StopResistivityCalibration(const RadioWrite& row) {
   UpdateData(true);  // "关": 0
   CCommandPort port(*this);
   if (!port) return;
   uint8_t reply[kWriteReplyLength];
-  if (!port.Exchange(BuildWriteRequest(port.Address(), REG_RESISTIVITY_AUTOCAL, 0), reply,
+  if (!port.Exchange(BuildWriteRequest(port.Address(), row.reg, row.value), reply,
                      kWriteReplyLength)) {
-    port.ShowRefusal(kTextCheckFailed);
+    port.ShowRefusal(row.failure);
     // Still on as far as anyone knows; the radios show it at the next copy
     // of the members to the screen.
     m_nAutoResistivity = 1;
   }
 }
 
-void CConsoleDlg::OnAutoResistivityOn() {
+void CConsoleDlg::StartResistivityCalibration(const RadioWrite& row) {
   UpdateData(true);  // "开": 1
   CCommandPort port(*this);
   if (!port) {
@@ -108,9 +111,9 @@ void CConsoleDlg::OnAutoResistivityOn() {
   g_nCalibLineLength = *length;
   g_nCalibAddress = port.Address();
   uint8_t reply[kWriteReplyLength];
-  if (!port.Exchange(BuildWriteRequest(port.Address(), REG_RESISTIVITY_AUTOCAL, 1), reply,
+  if (!port.Exchange(BuildWriteRequest(port.Address(), row.reg, row.value), reply,
                       kWriteReplyLength)) {
-    port.ShowRefusal(kTextCheckFailed);
+    port.ShowRefusal(row.failure);
     m_nAutoResistivity = 0;  // the screen is left as it is
     return;
   }

@@ -2,16 +2,20 @@
 // calibration-source rows, the A1 coefficient read, and the (hidden)
 // mode-state read.
 //
-// The rows form one family: a table says what differs (register, value
-// kind, count, reply length, field, format, pause, message) and one read and
-// one set routine do the rest. Each handler is one line naming its button.
+// The rows form one family: a table says what differs (button and handler
+// name, register, value kind, count, reply length, field, format, pause,
+// message) and one read and one set routine do the rest. The window binds
+// every row's button as it starts: a new command of the family is a row.
 #include <QString>
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <optional>
+#include <vector>
 
 #include "window/CommandPort.h"
+#include "window/CommandRows.h"
 #include "window/ConsoleDlg.h"
 #include "window/ControlStates.h"
 #include "window/Messages.h"
@@ -26,7 +30,7 @@ namespace {
 enum class Direction { Read, Set };
 
 struct ParameterRow {
-  int button;
+  CommandName command;   // the button and its handler's name
   Direction direction;
   uint16_t reg;
   ParameterKind kind;
@@ -50,55 +54,45 @@ constexpr uint32_t kSettle = 500;              // ms before the slower writes
 
 // clang-format off
 constexpr ParameterRow kParameterRows[] = {
-  // button                    dir    register              kind         n  reply  field                 format  pause    success
-  {IDC_READ_LINE_LENGTH,       kRead, REG_LINE_LENGTH,      kHundredths, 1, kWord, IDC_LINE_LENGTH,      "%.2f", 0,       nullptr},
-  {IDC_READ_RESISTIVITY,       kRead, REG_RESISTIVITY,      kFloat,      2, kPair, IDC_RESISTIVITY,      "%f",   0,       nullptr},
-  {IDC_READ_A0_RESISTANCE,     kRead, REG_A0_RESISTANCE,    kFloat,      2, kPair, IDC_A0_RESISTANCE,    "%f",   0,       nullptr},
-  {IDC_READ_LINE_RESISTANCE,   kRead, REG_LINE_RESISTANCE,  kFloat,      2, kPair, IDC_LINE_RESISTANCE,  "%f",   0,       nullptr},
-  {IDC_READ_A0_CAL_VOLTAGE1,   kRead, REG_A0_CAL_VOLTAGE_1, kFloat,      2, kPair, IDC_A0_CAL_VOLTAGE1,  "%f",   0,       nullptr},
-  {IDC_READ_A0_CAL_VOLTAGE2,   kRead, REG_A0_CAL_VOLTAGE_2, kFloat,      2, kPair, IDC_A0_CAL_VOLTAGE2,  "%f",   0,       nullptr},
-  {IDC_READ_A1_CAL_VOLTAGE1,   kRead, REG_A1_CAL_VOLTAGE_1, kFloat,      2, kPair, IDC_A1_CAL_VOLTAGE1,  "%f",   0,       nullptr},
-  {IDC_READ_A1_CAL_VOLTAGE2,   kRead, REG_A1_CAL_VOLTAGE_2, kFloat,      2, kPair, IDC_A1_CAL_VOLTAGE2,  "%f",   0,       nullptr},
-  {IDC_READ_A2_CAL_VOLTAGE1,   kRead, REG_A2_CAL_VOLTAGE_1, kFloat,      2, kPair, IDC_A2_CAL_VOLTAGE1,  "%f",   0,       nullptr},
-  {IDC_READ_A2_CAL_VOLTAGE2,   kRead, REG_A2_CAL_VOLTAGE_2, kFloat,      2, kPair, IDC_A2_CAL_VOLTAGE2,  "%f",   0,       nullptr},
-  {IDC_READ_CURRENT,           kRead, REG_SOURCE_VOLTAGE_2, kFloat,      2, kPair, IDC_CURRENT,          "%.2f", 0,       nullptr},
-  {IDC_READ_A1_RANGE,          kRead, REG_A1_RANGE,         kIndex,      1, kWord, IDC_A1_RANGE,         nullptr, 0,      nullptr},
-  {IDC_READ_A0_COEFFICIENT,    kRead, REG_A0_COEFF,         kFloat,      2, kPair, IDC_A0_COEFFICIENT,   "%f",   0,       nullptr},
-  {IDC_READ_A2_COEFFICIENT,    kRead, REG_A2_COEFF,         kFloat,      2, kPair, IDC_A2_COEFFICIENT,   "%f",   0,       nullptr},
+  // button and handler                                     dir    register              kind         n  reply  field                 format  pause    success
+  {{IDC_READ_LINE_LENGTH,       "OnReadLineLength"       }, kRead, REG_LINE_LENGTH,      kHundredths, 1, kWord, IDC_LINE_LENGTH,      "%.2f", 0,       nullptr},
+  {{IDC_READ_RESISTIVITY,       "OnReadResistivity"      }, kRead, REG_RESISTIVITY,      kFloat,      2, kPair, IDC_RESISTIVITY,      "%f",   0,       nullptr},
+  {{IDC_READ_A0_RESISTANCE,     "OnReadA0Resistance"     }, kRead, REG_A0_RESISTANCE,    kFloat,      2, kPair, IDC_A0_RESISTANCE,    "%f",   0,       nullptr},
+  {{IDC_READ_LINE_RESISTANCE,   "OnReadLineResistance"   }, kRead, REG_LINE_RESISTANCE,  kFloat,      2, kPair, IDC_LINE_RESISTANCE,  "%f",   0,       nullptr},
+  {{IDC_READ_A0_CAL_VOLTAGE1,   "OnReadA0CalVoltage1"    }, kRead, REG_A0_CAL_VOLTAGE_1, kFloat,      2, kPair, IDC_A0_CAL_VOLTAGE1,  "%f",   0,       nullptr},
+  {{IDC_READ_A0_CAL_VOLTAGE2,   "OnReadA0CalVoltage2"    }, kRead, REG_A0_CAL_VOLTAGE_2, kFloat,      2, kPair, IDC_A0_CAL_VOLTAGE2,  "%f",   0,       nullptr},
+  {{IDC_READ_A1_CAL_VOLTAGE1,   "OnReadA1CalVoltage1"    }, kRead, REG_A1_CAL_VOLTAGE_1, kFloat,      2, kPair, IDC_A1_CAL_VOLTAGE1,  "%f",   0,       nullptr},
+  {{IDC_READ_A1_CAL_VOLTAGE2,   "OnReadA1CalVoltage2"    }, kRead, REG_A1_CAL_VOLTAGE_2, kFloat,      2, kPair, IDC_A1_CAL_VOLTAGE2,  "%f",   0,       nullptr},
+  {{IDC_READ_A2_CAL_VOLTAGE1,   "OnReadA2CalVoltage1"    }, kRead, REG_A2_CAL_VOLTAGE_1, kFloat,      2, kPair, IDC_A2_CAL_VOLTAGE1,  "%f",   0,       nullptr},
+  {{IDC_READ_A2_CAL_VOLTAGE2,   "OnReadA2CalVoltage2"    }, kRead, REG_A2_CAL_VOLTAGE_2, kFloat,      2, kPair, IDC_A2_CAL_VOLTAGE2,  "%f",   0,       nullptr},
+  {{IDC_READ_CURRENT,           "OnReadCurrent"          }, kRead, REG_SOURCE_VOLTAGE_2, kFloat,      2, kPair, IDC_CURRENT,          "%.2f", 0,       nullptr},
+  {{IDC_READ_A1_RANGE,          "OnReadA1Range"          }, kRead, REG_A1_RANGE,         kIndex,      1, kWord, IDC_A1_RANGE,         nullptr, 0,      nullptr},
+  {{IDC_READ_A0_COEFFICIENT,    "OnReadA0Coefficient"    }, kRead, REG_A0_COEFF,         kFloat,      2, kPair, IDC_A0_COEFFICIENT,   "%f",   0,       nullptr},
+  {{IDC_READ_A2_COEFFICIENT,    "OnReadA2Coefficient"    }, kRead, REG_A2_COEFF,         kFloat,      2, kPair, IDC_A2_COEFFICIENT,   "%f",   0,       nullptr},
 
-  {IDC_SET_LINE_LENGTH,        kSet,  REG_LINE_LENGTH,      kHundredths, 1, kEcho, IDC_LINE_LENGTH,      nullptr, kSettle, nullptr},
-  {IDC_SET_RESISTIVITY,        kSet,  REG_RESISTIVITY,      kFloat,      2, kEcho, IDC_RESISTIVITY,      nullptr, kSettle, nullptr},
-  {IDC_SET_A0_RESISTANCE,      kSet,  REG_A0_RESISTANCE,    kFloat,      2, kEcho, IDC_A0_RESISTANCE,    nullptr, kSettle, nullptr},
-  {IDC_SET_LINE_RESISTANCE,    kSet,  REG_LINE_RESISTANCE,  kFloat,      2, kEcho, IDC_LINE_RESISTANCE,  nullptr, kSettle, nullptr},
-  {IDC_SET_A0_CAL_VOLTAGE1,    kSet,  REG_A0_CAL_VOLTAGE_1, kFloat,      2, kEcho, IDC_A0_CAL_VOLTAGE1,  nullptr, kSettle, nullptr},
-  {IDC_SET_A0_CAL_VOLTAGE2,    kSet,  REG_A0_CAL_VOLTAGE_2, kFloat,      2, kEcho, IDC_A0_CAL_VOLTAGE2,  nullptr, kSettle, nullptr},
-  {IDC_SET_A1_CAL_VOLTAGE1,    kSet,  REG_A1_CAL_VOLTAGE_1, kFloat,      2, kEcho, IDC_A1_CAL_VOLTAGE1,  nullptr, 0,       nullptr},
-  {IDC_SET_A1_CAL_VOLTAGE2,    kSet,  REG_A1_CAL_VOLTAGE_2, kFloat,      2, kEcho, IDC_A1_CAL_VOLTAGE2,  nullptr, 0,       nullptr},
-  {IDC_SET_A2_CAL_VOLTAGE1,    kSet,  REG_A2_CAL_VOLTAGE_1, kFloat,      2, kEcho, IDC_A2_CAL_VOLTAGE1,  nullptr, 0,       nullptr},
-  {IDC_SET_A2_CAL_VOLTAGE2,    kSet,  REG_A2_CAL_VOLTAGE_2, kFloat,      2, kEcho, IDC_A2_CAL_VOLTAGE2,  nullptr, 0,       nullptr},
-  {IDC_SET_CURRENT,            kSet,  REG_SOURCE_VOLTAGE_2, kFloat,      2, kEcho, IDC_CURRENT,          nullptr, 0,       kTextSetSucceeded},
-  {IDC_SET_A1_RANGE,           kSet,  REG_A1_RANGE,         kIndex,      1, kEcho, IDC_A1_RANGE,         nullptr, kSettle, nullptr},
-  {IDC_SET_SOURCE_VOLTAGE1,    kSet,  REG_SOURCE_VOLTAGE_1, kFloat,      2, kEcho, IDC_SOURCE_VOLTAGE1,  nullptr, kSettle, nullptr},
-  {IDC_SET_SOURCE_VOLTAGE2,    kSet,  REG_SOURCE_VOLTAGE_2, kFloat,      2, kEcho, IDC_SOURCE_VOLTAGE2,  nullptr, kSettle, nullptr},
+  {{IDC_SET_LINE_LENGTH,        "OnSetLineLength"        }, kSet,  REG_LINE_LENGTH,      kHundredths, 1, kEcho, IDC_LINE_LENGTH,      nullptr, kSettle, nullptr},
+  {{IDC_SET_RESISTIVITY,        "OnSetResistivity"       }, kSet,  REG_RESISTIVITY,      kFloat,      2, kEcho, IDC_RESISTIVITY,      nullptr, kSettle, nullptr},
+  {{IDC_SET_A0_RESISTANCE,      "OnSetA0Resistance"      }, kSet,  REG_A0_RESISTANCE,    kFloat,      2, kEcho, IDC_A0_RESISTANCE,    nullptr, kSettle, nullptr},
+  {{IDC_SET_LINE_RESISTANCE,    "OnSetLineResistance"    }, kSet,  REG_LINE_RESISTANCE,  kFloat,      2, kEcho, IDC_LINE_RESISTANCE,  nullptr, kSettle, nullptr},
+  {{IDC_SET_A0_CAL_VOLTAGE1,    "OnSetA0CalVoltage1"     }, kSet,  REG_A0_CAL_VOLTAGE_1, kFloat,      2, kEcho, IDC_A0_CAL_VOLTAGE1,  nullptr, kSettle, nullptr},
+  {{IDC_SET_A0_CAL_VOLTAGE2,    "OnSetA0CalVoltage2"     }, kSet,  REG_A0_CAL_VOLTAGE_2, kFloat,      2, kEcho, IDC_A0_CAL_VOLTAGE2,  nullptr, kSettle, nullptr},
+  {{IDC_SET_A1_CAL_VOLTAGE1,    "OnSetA1CalVoltage1"     }, kSet,  REG_A1_CAL_VOLTAGE_1, kFloat,      2, kEcho, IDC_A1_CAL_VOLTAGE1,  nullptr, 0,       nullptr},
+  {{IDC_SET_A1_CAL_VOLTAGE2,    "OnSetA1CalVoltage2"     }, kSet,  REG_A1_CAL_VOLTAGE_2, kFloat,      2, kEcho, IDC_A1_CAL_VOLTAGE2,  nullptr, 0,       nullptr},
+  {{IDC_SET_A2_CAL_VOLTAGE1,    "OnSetA2CalVoltage1"     }, kSet,  REG_A2_CAL_VOLTAGE_1, kFloat,      2, kEcho, IDC_A2_CAL_VOLTAGE1,  nullptr, 0,       nullptr},
+  {{IDC_SET_A2_CAL_VOLTAGE2,    "OnSetA2CalVoltage2"     }, kSet,  REG_A2_CAL_VOLTAGE_2, kFloat,      2, kEcho, IDC_A2_CAL_VOLTAGE2,  nullptr, 0,       nullptr},
+  {{IDC_SET_CURRENT,            "OnSetCurrent"           }, kSet,  REG_SOURCE_VOLTAGE_2, kFloat,      2, kEcho, IDC_CURRENT,          nullptr, 0,       kTextSetSucceeded},
+  {{IDC_SET_A1_RANGE,           "OnSetA1Range"           }, kSet,  REG_A1_RANGE,         kIndex,      1, kEcho, IDC_A1_RANGE,         nullptr, kSettle, nullptr},
+  {{IDC_SET_SOURCE_VOLTAGE1,    "OnSetSourceVoltage1"    }, kSet,  REG_SOURCE_VOLTAGE_1, kFloat,      2, kEcho, IDC_SOURCE_VOLTAGE1,  nullptr, kSettle, nullptr},
+  {{IDC_SET_SOURCE_VOLTAGE2,    "OnSetSourceVoltage2"    }, kSet,  REG_SOURCE_VOLTAGE_2, kFloat,      2, kEcho, IDC_SOURCE_VOLTAGE2,  nullptr, kSettle, nullptr},
 };
 // clang-format on
 
-const ParameterRow& RowOf(int button) {
-  const auto* row = std::find_if(std::begin(kParameterRows), std::end(kParameterRows),
-                                 [button](const ParameterRow& r) { return r.button == button; });
-  Q_ASSERT(row != std::end(kParameterRows));
-  return *row;
-}
-
 constexpr int kA1Ranges = 4;  // "量程1".."量程4"; the fifth, empty entry is no range
-
-}  // namespace
 
 // --- The two routines of the family ------------------------------------------------
 
-void CConsoleDlg::ReadParameter(int button) {
-  const ParameterRow& row = RowOf(button);
-  CCommandPort port(*this);
+void ReadParameter(CConsoleDlg& dlg, const ParameterRow& row) {
+  CCommandPort port(dlg);
   if (!port) return;
   uint8_t reply[kPair];
   if (!port.Exchange(BuildReadRequest(port.Address(), row.reg, row.count), reply,
@@ -107,39 +101,39 @@ void CConsoleDlg::ReadParameter(int button) {
     return;
   }
   if (row.kind == ParameterKind::Index)
-    SetComboSel(row.field, GetU16(reply + 3));  // past the last entry: no selection
+    dlg.SetComboSel(row.field, GetU16(reply + 3));  // past the last entry: no selection
   else
-    SetDlgItemText(row.field, FormatParameter(row.kind, row.format, reply + 3));
+    dlg.SetDlgItemText(row.field, FormatParameter(row.kind, row.format, reply + 3));
 }
 
-void CConsoleDlg::SetParameter(int button) {
-  const ParameterRow& row = RowOf(button);
-  CCommandPort port(*this);
+void SetParameter(CConsoleDlg& dlg, const ParameterRow& row) {
+  CCommandPort port(dlg);
   if (!port) return;
   // The value is taken once the port is open, as the operator left it.
   Frame request;
   switch (row.kind) {
     case ParameterKind::Float: {
-      const std::optional<float> value = FloatValue(GetDlgItemText(row.field));
+      const std::optional<float> value = FloatValue(dlg.GetDlgItemText(row.field));
       if (!value)
-        return WindowMessage(QString::fromUtf8(kTextBadNumber), QString::fromUtf8(kTextFloatRange));
+        return dlg.WindowMessage(QString::fromUtf8(kTextBadNumber),
+                                 QString::fromUtf8(kTextFloatRange));
       uint8_t data[4];
       PutFloat(data, *value);
       request = BuildWriteMultipleRequest(port.Address(), row.reg, row.count, data);
       break;
     }
     case ParameterKind::Hundredths: {
-      const std::optional<uint16_t> value = HundredthsValue(GetDlgItemText(row.field));
+      const std::optional<uint16_t> value = HundredthsValue(dlg.GetDlgItemText(row.field));
       if (!value)
-        return WindowMessage(QString::fromUtf8(kTextBadLineLength),
-                             QString::fromUtf8(kTextLineLengthRange));
+        return dlg.WindowMessage(QString::fromUtf8(kTextBadLineLength),
+                                 QString::fromUtf8(kTextLineLengthRange));
       request = BuildWriteRequest(port.Address(), row.reg, *value);
       break;
     }
     case ParameterKind::Index: {
-      const int position = GetComboSel(row.field);
+      const int position = dlg.GetComboSel(row.field);
       if (position < 0 || position >= kA1Ranges)
-        return WindowMessage(QString::fromUtf8(kTextNoRange));
+        return dlg.WindowMessage(QString::fromUtf8(kTextNoRange));
       request = BuildWriteRequest(port.Address(), row.reg, static_cast<uint16_t>(position));
       break;
     }
@@ -149,40 +143,26 @@ void CConsoleDlg::SetParameter(int button) {
     port.ShowRefusal(kTextSetFailed);
     return;
   }
-  if (row.success) WindowInformation(QString::fromUtf8(row.success));
+  if (row.success) dlg.WindowInformation(QString::fromUtf8(row.success));
 }
 
-// --- The members of the family ------------------------------------------------------
+}  // namespace
 
-void CConsoleDlg::OnReadLineLength() { ReadParameter(IDC_READ_LINE_LENGTH); }
-void CConsoleDlg::OnReadResistivity() { ReadParameter(IDC_READ_RESISTIVITY); }
-void CConsoleDlg::OnReadA0Resistance() { ReadParameter(IDC_READ_A0_RESISTANCE); }
-void CConsoleDlg::OnReadLineResistance() { ReadParameter(IDC_READ_LINE_RESISTANCE); }
-void CConsoleDlg::OnReadA0CalVoltage1() { ReadParameter(IDC_READ_A0_CAL_VOLTAGE1); }
-void CConsoleDlg::OnReadA0CalVoltage2() { ReadParameter(IDC_READ_A0_CAL_VOLTAGE2); }
-void CConsoleDlg::OnReadA1Range() { ReadParameter(IDC_READ_A1_RANGE); }
-void CConsoleDlg::OnReadA1CalVoltage1() { ReadParameter(IDC_READ_A1_CAL_VOLTAGE1); }
-void CConsoleDlg::OnReadA1CalVoltage2() { ReadParameter(IDC_READ_A1_CAL_VOLTAGE2); }
-void CConsoleDlg::OnReadA2CalVoltage1() { ReadParameter(IDC_READ_A2_CAL_VOLTAGE1); }
-void CConsoleDlg::OnReadA2CalVoltage2() { ReadParameter(IDC_READ_A2_CAL_VOLTAGE2); }
-void CConsoleDlg::OnReadCurrent() { ReadParameter(IDC_READ_CURRENT); }
-void CConsoleDlg::OnReadA0Coefficient() { ReadParameter(IDC_READ_A0_COEFFICIENT); }
-void CConsoleDlg::OnReadA2Coefficient() { ReadParameter(IDC_READ_A2_COEFFICIENT); }
+// --- The rows' buttons --------------------------------------------------------------
 
-void CConsoleDlg::OnSetLineLength() { SetParameter(IDC_SET_LINE_LENGTH); }
-void CConsoleDlg::OnSetResistivity() { SetParameter(IDC_SET_RESISTIVITY); }
-void CConsoleDlg::OnSetA0Resistance() { SetParameter(IDC_SET_A0_RESISTANCE); }
-void CConsoleDlg::OnSetLineResistance() { SetParameter(IDC_SET_LINE_RESISTANCE); }
-void CConsoleDlg::OnSetA0CalVoltage1() { SetParameter(IDC_SET_A0_CAL_VOLTAGE1); }
-void CConsoleDlg::OnSetA0CalVoltage2() { SetParameter(IDC_SET_A0_CAL_VOLTAGE2); }
-void CConsoleDlg::OnSetA1Range() { SetParameter(IDC_SET_A1_RANGE); }
-void CConsoleDlg::OnSetA1CalVoltage1() { SetParameter(IDC_SET_A1_CAL_VOLTAGE1); }
-void CConsoleDlg::OnSetA1CalVoltage2() { SetParameter(IDC_SET_A1_CAL_VOLTAGE2); }
-void CConsoleDlg::OnSetA2CalVoltage1() { SetParameter(IDC_SET_A2_CAL_VOLTAGE1); }
-void CConsoleDlg::OnSetA2CalVoltage2() { SetParameter(IDC_SET_A2_CAL_VOLTAGE2); }
-void CConsoleDlg::OnSetCurrent() { SetParameter(IDC_SET_CURRENT); }
-void CConsoleDlg::OnSetSourceVoltage1() { SetParameter(IDC_SET_SOURCE_VOLTAGE1); }
-void CConsoleDlg::OnSetSourceVoltage2() { SetParameter(IDC_SET_SOURCE_VOLTAGE2); }
+void CConsoleDlg::BindParameterRows() {
+  for (const ParameterRow& row : kParameterRows) {
+    BindCommandRow(*this, row.command, [this, &row] {
+      row.direction == Direction::Read ? ReadParameter(*this, row) : SetParameter(*this, row);
+    });
+  }
+}
+
+std::vector<CommandName> ParameterCommands() {
+  std::vector<CommandName> names;
+  for (const ParameterRow& row : kParameterRows) names.push_back(row.command);
+  return names;
+}
 
 // --- The two reads of their own -----------------------------------------------------
 

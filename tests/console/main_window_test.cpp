@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -68,6 +69,37 @@ TEST_F(ConsoleWindowTest, EveryCommandOfTheMessageMapFindsItsControl) {
   WarningCollector warnings;
   CConsoleDlg dlg;
   EXPECT_TRUE(warnings.Messages().isEmpty()) << warnings.Messages().join('\n').toStdString();
+}
+
+// A row binds its control under the name its handler went by; every command
+// control is listed once, so that a paged read locks each of them.
+TEST_F(ConsoleWindowTest, EveryCommandRowIsOneControlUnderItsHandlersName) {
+  struct Case {
+    const char* handler;
+    int id;
+  };
+  const Case cases[] = {
+      {"OnReadLineLength", IDC_READ_LINE_LENGTH},   {"OnReadA1Range", IDC_READ_A1_RANGE},
+      {"OnReadCurrent", IDC_READ_CURRENT},          {"OnReadA2Coefficient", IDC_READ_A2_COEFFICIENT},
+      {"OnSetLineLength", IDC_SET_LINE_LENGTH},     {"OnSetA1Range", IDC_SET_A1_RANGE},
+      {"OnSetCurrent", IDC_SET_CURRENT},            {"OnSetSourceVoltage2", IDC_SET_SOURCE_VOLTAGE2},
+      {"OnBuzzerOff", IDC_BUZZER_OFF},              {"OnBuzzerOn", IDC_BUZZER_ON},
+      {"OnAutoResistivityOff", IDC_AUTORES_OFF},    {"OnAutoResistivityOn", IDC_AUTORES_ON},
+      {"OnDisplayVoltage", IDC_DISPLAY_VOLTAGE},    {"OnDisplayAdc", IDC_DISPLAY_ADC},
+      {"OnReadA1Coefficients", -1},  // a command of its own, in the message map
+      {"OnNoSuchCommand", -1},
+  };
+  const std::vector<int> ids = CConsoleDlg::CommandIds();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.handler);
+    EXPECT_EQ(CommandId(c.handler), c.id);
+    if (c.id >= 0) {
+      EXPECT_EQ(std::count(ids.begin(), ids.end(), c.id), 1);
+    }
+  }
+  EXPECT_EQ(std::set<int>(ids.begin(), ids.end()).size(), ids.size());
+  EXPECT_EQ(ids.size(), 49u);  // every command control of the window
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), IDC_READ_A1_COEFFICIENTS), 1);
 }
 
 TEST(ConsoleLayout, NarrowWidthIs360Of537Truncated) {

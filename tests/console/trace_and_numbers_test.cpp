@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
@@ -32,7 +34,9 @@
 #include <thread>
 #include <vector>
 
+#include "dialog/Dialog.h"
 #include "ports/PortRefusal.h"
+#include "window/CommandRows.h"
 #include "window/RefusalCause.h"
 #include "window/TextNumbers.h"
 #include "traffic/Trace.h"
@@ -44,6 +48,7 @@
 #include "answering_file_dialog.h"
 #include "console_window_fixture.h"
 #include "port_lock.h"
+#include "warning_collector.h"
 #include "resource.h"
 #include "serial_port.h"
 #include "window_actions.h"
@@ -656,6 +661,35 @@ TEST_F(TrafficTest, ExportAndClear) {
   EXPECT_TRUE(fileDialog.proposed.contains(QStringLiteral("QD7420_traffic_")));
   EXPECT_EQ(rowsAfterClear, 0);
   EXPECT_EQ(CTrafficLog::Process().Size(), 0u);
+}
+
+// A command row whose control is missing, or is no button, is named in the
+// trace by its handler; a row that binds says nothing.
+TEST(Trace, CommandRowThatCannotBindIsNamed) {
+  struct Case {
+    CommandName row;
+    bool bound;
+    const char* line;
+  };
+  const Case cases[] = {
+      {{4242, "OnReadNothing"}, false, "OnReadNothing: control 4242 cannot carry the command"},
+      {{4243, "OnReadFromALabel"}, false, "OnReadFromALabel: control 4243 cannot carry the command"},
+      {{4244, "OnReadFromAButton"}, true, nullptr},
+  };
+  CDialog dlg;
+  (new QLabel(&dlg))->setObjectName(QStringLiteral("id4243"));
+  (new QPushButton(&dlg))->setObjectName(QStringLiteral("id4244"));
+  WarningCollector warnings;  // the dialog layer's own warning, expected here
+  for (const Case& c : cases) {
+    std::vector<std::string> lines;
+    InstallTrace([&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(BindCommandRow(dlg, c.row, [] {}), c.bound) << c.row.handler;
+    RemoveTrace();
+    ASSERT_EQ(lines.size(), c.line ? 1u : 0u) << c.row.handler;
+    if (c.line) {
+      EXPECT_EQ(lines[0].substr(13), c.line);
+    }
+  }
 }
 
 // An open that had to leave another user's stale lock in place says so in

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "window/CommandRows.h"
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
 #include "dialogs/PasswordDlg.h"
@@ -47,6 +50,13 @@ void Click(CConsoleDlg& dlg, int id) {
   auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id));
   ASSERT_NE(button, nullptr) << id;
   button->click();  // does nothing when disabled
+}
+
+int CommandId(const char* handler) {
+  for (const auto& rows : {ParameterCommands(), RadioCommands()})
+    for (const CommandName& row : rows)
+      if (std::strcmp(row.handler, handler) == 0) return row.id;
+  return -1;
 }
 
 void Choose(CConsoleDlg& dlg, int id, int index) {

@@ -24,6 +24,11 @@ inline QStringList WindowMenuEntries() {
 // disabled. Hidden controls take the click (their commands are wired).
 void Click(CConsoleDlg& dlg, int id);
 
+// The control of the command row whose handler goes by `handler`
+// ("OnReadLineLength"), -1 when no parameter or radio row has that name;
+// for calling a row's command by name as a click on its control.
+int CommandId(const char* handler);
+
 // Chooses entry `index` of a drop-down list, which then reports the choice
 // to the window; nothing happens when the list is disabled.
 void Choose(CConsoleDlg& dlg, int id, int index);
