@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <QWindow>
 
+#include "alarms/AlarmState.h"
 #include "dialogs/AboutDlg.h"
 #include "window/CommandPort.h"
 #include "window/Globals.h"
@@ -102,6 +103,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
       m_ui(std::make_unique<Ui::ConsoleDlg>()) {
   m_ui->setupUi(this);
   WidenDialogUnits(*this, ValueFieldScale(*this));
+  SetUpAlarms();
   // A drop-down list starts without a selection until the program sets one;
   // Qt selects a combo's first entry as the form fills it.
   for (QComboBox* combo : findChildren<QComboBox*>()) combo->setCurrentIndex(-1);
@@ -168,6 +170,7 @@ void CConsoleDlg::AddSystemMenu() {
   traffic->setShortcut(Qt::CTRL | Qt::Key_T);
   addAction(traffic);  // Ctrl+T without the menu open
   connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
+  AddAlarmMenu();
 }
 
 void CConsoleDlg::SetDefaultSelections() {
