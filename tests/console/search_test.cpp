@@ -20,6 +20,7 @@
 
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
+#include "search/ParameterSearch.h"
 #include "search/SearchPlan.h"
 #include "traffic/Trace.h"
 #include "traffic/TrafficDlg.h"
@@ -39,12 +40,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kRateBoxes[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
-
-// Reaches the probe itself.
-class ProbingDlg : public CConsoleDlg {
- public:
-  using CConsoleDlg::ProbeAddress;
-};
 
 CSearchPlan QuickPlan(uint32_t turnaroundMs = kDefaultSearchTurnaroundMs) {
   CSearchPlan::Settings settings;
@@ -453,10 +448,10 @@ TEST_F(SearchTest, ALateReplyIsNotTakenForTheNextProbesAnswer) {
   HPORT port = OpenDevice(m_server.DevicePath(), 9600);
   ASSERT_NE(port, nullptr);
   m_server.InjectFault(sim::Fault::Delay, 1, 300);
-  EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 1, QuickPlan(kMinSearchTurnaroundMs)));
+  EXPECT_FALSE(CParameterSearch::ProbeAddress(port, 1, QuickPlan(kMinSearchTurnaroundMs)));
   CSearchPlan::Settings normal;
   normal.ticked.fill(true);
-  EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 2, CSearchPlan(normal)));
+  EXPECT_FALSE(CParameterSearch::ProbeAddress(port, 2, CSearchPlan(normal)));
   CloseDevice(port);
   const std::vector<TraceRecord> records = trace.Records();
   ASSERT_EQ(records.size(), 2u);
@@ -516,7 +511,7 @@ TEST_F(SearchTest, AQuickProbeWaitsTheWireTimeAndTheBudget) {
     HPORT port = OpenDevice(m_server.DevicePath(), baud);  // the controller is at 9600
     ASSERT_NE(port, nullptr);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 1, plan));
+    EXPECT_FALSE(CParameterSearch::ProbeAddress(port, 1, plan));
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     CloseDevice(port);
     EXPECT_GE(took.count(), leastMs);
