@@ -779,6 +779,8 @@ void Leak(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::Leak, 123.4
 void Moved(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::Leak, 130.0); }
 void Broken(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::Broken, 50); }
 void OneSilence(sim::PtyServer& s) { s.InjectFault(sim::Fault::Silence, 1); }
+// Silent from now on, so that no answer comes while the case is looked at.
+void Silent(sim::PtyServer& s) { s.InjectFault(sim::Fault::Silence, -1); }
 void Same(sim::PtyServer&) {}
 
 }  // namespace
@@ -812,7 +814,7 @@ TEST_F(MonitoringTest, AlarmTransitionsAnnounceFlashAndJournal) {
       {"1to0Unacknowledged", {Leak, NoAlarm}, {{"水浸 123.45米", 2, false}}, 1, false, true,
        {start, normal, leak, normal}},
       {"0to2", {Broken}, {{"断线", 2, false}}, 1, true, false, {start, normal, QStringLiteral("状态变化 断线")}},
-      {"ThreeFailedPolls", {OneSilence, OneSilence, OneSilence}, {{"控制器无应答", 1, false}}, 1, true,
+      {"ThreeFailedPolls", {OneSilence, OneSilence, Silent}, {{"控制器无应答", 1, false}}, 1, true,
        false, {start, normal, QStringLiteral("状态变化 无应答")}},
       {"OneFailedThenGood", {OneSilence, Same}, {}, 0, false, false, {start, normal}},
   };
@@ -822,6 +824,7 @@ TEST_F(MonitoringTest, AlarmTransitionsAnnounceFlashAndJournal) {
     dlg.Annunciator().Notifier().UseBus(desktop.ConsoleBus());
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
+      m_server.ClearFaults();
       NoAlarm(m_server);
       desktop.Clear();
       const int alerts = dlg.Annunciator().Alerts();
