@@ -6,6 +6,7 @@
 // CPU time counted is the console's alone.
 //
 //   bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] [--sim PATH] [--traffic M [--backlog K]]
+//                    [--leak] [--window traffic|journal]
 //
 // First the window sits idle for SECONDS (default 10; what the console costs
 // without monitoring, the text cursor blinking in the address edit), then it
@@ -26,6 +27,11 @@
 // half hour of monitoring a technician might leave the window open for;
 // --backlog K puts K more copies of the last poll into the log before the
 // window opens, as after K seconds of monitoring (10000 fills the ring).
+//
+// --leak starts the simulator with a leak at 123.45 m: the whole run then
+// polls an unacknowledged alarm, its state static flashing and its sound
+// wanted. --window journal makes the M polls of --traffic those with the
+// monitoring journal ("监测记录") open instead of the traffic window.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QProcess>
@@ -47,6 +53,8 @@
 #include <thread>
 #include <vector>
 
+#include "alarms/AlarmIndicator.h"
+#include "alarms/MonitoringJournal.h"
 #include "window/ConsoleDlg.h"
 #include "dialog/MessageService.h"
 #include "traffic/TrafficDlg.h"
@@ -105,6 +113,8 @@ struct Options {
   std::string sim = QD_SIM_PATH;
   int trafficPolls = 0;  // with the traffic window open; 0: none
   int backlog = 0;       // records put into the traffic log before it opens
+  bool leak = false;     // an unacknowledged alarm all along
+  bool journal = false;  // the second run opens the journal, not the traffic window
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -122,10 +132,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.trafficPolls = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--backlog") == 0 && hasValue) {
       options.backlog = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--leak") == 0) {
+      options.leak = true;
+    } else if (std::strcmp(argv[i], "--window") == 0 && hasValue &&
+               (std::strcmp(argv[i + 1], "journal") == 0 || std::strcmp(argv[i + 1], "traffic") == 0)) {
+      options.journal = std::strcmp(argv[++i], "journal") == 0;
     } else {
       std::fprintf(stderr,
                    "usage: bench_monitoring [--polls N] [--idle SECONDS] [--silent SECONDS] "
-                   "[--sim PATH] [--traffic M [--backlog K]]\n");
+                   "[--sim PATH] [--traffic M [--backlog K]] [--leak] [--window traffic|journal]\n");
       return false;
     }
   }
@@ -178,10 +193,10 @@ struct Run {
   long residentStartKb = 0, residentEndKb = 0;
 };
 
-void ReportTraffic(const Run& closed, const Run& open, int closedPolls, int openPolls,
-                   long halfwayKb) {
+void ReportTraffic(const char* window, const Run& closed, const Run& open, int closedPolls,
+                   int openPolls, long halfwayKb) {
   const double closedShare = closed.cpu / closed.wall, openShare = open.cpu / open.wall;
-  std::printf("traffic window:     %d polls with it closed, then %d with it open\n", closedPolls,
+  std::printf("%-19s %d polls with it closed, then %d with it open\n", window, closedPolls,
               openPolls);
   std::printf("  console CPU        closed %.4f %%, open %.4f %% of one core (target <= 0.2 %%); "
               "open / closed = %.2f\n",
@@ -280,6 +295,7 @@ int main(int argc, char** argv) {
   }
   const std::string pty = sim.readLine().trimmed().toStdString();
   SetPortPath(1, pty);
+  if (options.leak) sim.write("leak 123.45\n");
 
   PrintingMessages messages;
   InstallMessageService(&messages);
@@ -352,7 +368,10 @@ int main(int argc, char** argv) {
         last = log.last;
       }
       for (int i = 0; i < options.backlog; ++i) CTrafficLog::Process().Record(last);
-      dlg.OnShowTraffic();
+      if (options.journal)
+        dlg.OnShowJournal();
+      else
+        dlg.OnShowTraffic();
       QTimer::singleShot(2000, &dlg, [&] {
         startRun();
         std::lock_guard<std::mutex> lock(log.mutex);
@@ -419,9 +438,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_monitoring: only %zu polls\n", log.answering.size());
     return 1;
   }
+  if (options.leak)
+    std::printf("alarm: %s, unacknowledged, %d flash phases, %d journal rows\n",
+                dlg.AlarmIndicator().IsFlashing() ? "flashing" : "NOT flashing",
+                dlg.AlarmIndicator().Flashes(), dlg.Journal().Count());
   Report(log.answering, cpu, wall, log.failed, idleCpu, idleWall);
   if (options.trafficPolls > 0)
-    ReportTraffic(closedRun, openRun, options.polls, options.trafficPolls, log.halfwayKb);
+    ReportTraffic(options.journal ? "journal window:" : "traffic window:", closedRun, openRun,
+                  options.polls, options.trafficPolls, log.halfwayKb);
   ReportLatency(latencies, silentWall, silentPolls, stopMs);
   return messages.shown == 0 && log.failed == 0 ? 0 : 1;
 }

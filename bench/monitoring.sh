@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the monitoring benchmark (optimised, no sanitizers) and runs it; it
 # takes a little over a minute. Arguments go to the benchmark: --polls N,
-# --sim PATH, --traffic M (M more polls with the traffic window open).
+# --sim PATH, --traffic M (M more polls with the traffic window open),
+# --leak (an unacknowledged alarm flashing all along), --window journal (the
+# M polls with the monitoring journal open instead).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${BENCH_BUILD_DIR:-build-bench-console}

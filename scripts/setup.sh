@@ -10,6 +10,8 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-serialport-dev
+  libcanberra-dev sound-theme-freedesktop
+  dbus dbus-x11
   qt6-translations-l10n
   libgtest-dev libgmock-dev
   libmodbus-dev

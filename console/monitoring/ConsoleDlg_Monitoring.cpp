@@ -118,6 +118,7 @@ void CConsoleDlg::StartDetection() {
   for (int id : kPolledStatics)
     if (QWidget* label = GetDlgItem(id)) label->setAutoFillBackground(true);
   SetTimer(kPollTimer, kPollPeriodMs);
+  AlarmRunStarted();
 }
 
 void CConsoleDlg::StopPolling() {
@@ -128,6 +129,7 @@ void CConsoleDlg::StopPolling() {
   // port close under it. The shown values stay as the last poll left them.
   m_pMonitor->End();
   ClosePort();
+  AlarmRunStopped();
 }
 
 void CConsoleDlg::StopDetection() {
@@ -201,6 +203,7 @@ void CConsoleDlg::ShowPollFailed(bool factory) {
   SetDlgItemText(IDC_LEAK_POSITION, QString());
   if (factory)
     for (int id : kChannelStatics) SetDlgItemText(id, QString());
+  AlarmPollFailed();
 }
 
 void CConsoleDlg::ShowMeasurementPoll(const uint8_t* bytes) {
@@ -238,4 +241,5 @@ void CConsoleDlg::ShowMeasurementStatus(const MeasurementStatus& status, bool fa
   // The register says 0 for on; the radio index of "开" is 1.
   if (status.buzzer <= 1) m_nBuzzer = status.buzzer == 0 ? 1 : 0;
   ShowBcdClock(kClockRow, status.clock);
+  AlarmPollAccepted(status.alarm, status.leakHundredths);
 }

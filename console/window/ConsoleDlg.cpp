@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "alarms/AlarmState.h"
 #include "dialogs/AboutDlg.h"
 #include "window/CommandPort.h"
 #include "window/CommandRows.h"
@@ -79,6 +80,7 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   // still need: the factory layout then fits a 1280-pixel screen.
   GiveRowRoomToValueFields(*this);
   WidenDialogUnits(*this, ValueFieldScale(*this));
+  SetUpAlarms();
   // A drop-down list starts without a selection until the program sets one;
   // Qt selects a combo's first entry as the form fills it.
   for (QComboBox* combo : findChildren<QComboBox*>()) combo->setCurrentIndex(-1);
@@ -149,6 +151,7 @@ void CConsoleDlg::AddSystemMenu() {
   addAction(traffic);  // Ctrl+T without the menu open
   connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
   AddRs485Item(*this, *m_pSysMenu);
+  AddAlarmMenu();
 }
 
 void CConsoleDlg::SetDefaultSelections() {

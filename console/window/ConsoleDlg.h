@@ -28,7 +28,12 @@
 #include "dialog/Dialog.h"
 #include "serial_port.h"
 
+class CAlarmIndicator;
+class CAlarmState;
+class CAnnunciator;
 class CCommandPort;
+class CJournalDlg;
+class CMonitoringJournal;
 class CLogReader;
 class CPortList;
 class CMonitor;
@@ -38,6 +43,7 @@ class QLabel;
 class CTrafficDlg;
 class QMenu;
 class QTimer;
+struct AlarmChange;
 struct BcdClock;
 struct FactoryStatus;
 struct MeasurementStatus;
@@ -115,6 +121,18 @@ class CConsoleDlg : public CDialog {
   // the main window's frame `main` on the screen's `available` area.
   static QRect PlaceTraffic(const QRect& main, const QSize& size, const QRect& available);
 
+  // What monitoring has seen of the cable, and its acknowledgement.
+  const CAlarmState& Alarm() const { return *m_pAlarm; }
+  CMonitoringJournal& Journal() const { return *m_pJournal; }
+  CAnnunciator& Annunciator() const { return *m_pAnnunciator; }
+  CAlarmIndicator& AlarmIndicator() const { return *m_pAlarmIndicator; }
+  // "监测记录" (the window's menu and Ctrl+E); null until first opened.
+  CJournalDlg* JournalWindow() const;
+  void OnShowJournal();
+  void OnAcknowledgeAlarm();
+  // "告警声音" in the window's menu.
+  QAction* AlarmSoundAction() const { return m_pAlarmSoundAction; }
+
  protected:
   bool OnInitDialog() override;
   void DoDataExchange(bool save) override;
@@ -180,6 +198,25 @@ class CConsoleDlg : public CDialog {
   void OnClearLog();
   void OnLogReadFinished();
   QPointer<CLogReader> m_pLogReader;  // the paged read under way, if any
+
+  // --- Alarm state, annunciation and journal (ConsoleDlg_Alarms.cpp) ---
+  void SetUpAlarms();
+  void AddAlarmMenu();
+  // Monitoring's inputs: a run starts or stops, a poll is accepted or fails.
+  void AlarmRunStarted();
+  void AlarmRunStopped();
+  void AlarmPollAccepted(uint16_t status, uint16_t leakHundredths);
+  void AlarmPollFailed();
+  void ApplyAlarmChange(const AlarmChange& change);
+  void AddJournalRow(const QString& event);
+  QString AlarmBody() const;
+  std::unique_ptr<CAlarmState> m_pAlarm;
+  CMonitoringJournal* m_pJournal = nullptr;
+  CAnnunciator* m_pAnnunciator = nullptr;
+  CAlarmIndicator* m_pAlarmIndicator = nullptr;
+  QPointer<CJournalDlg> m_pJournalDlg;
+  QAction* m_pAlarmSoundAction = nullptr;
+  QString m_strAlarmPort;  // the port of the run, as the list named it
 
   // --- The alarm list for reports (ConsoleDlg_LogList.cpp) ---
   void SetUpAlarmListTools();

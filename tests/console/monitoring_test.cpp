@@ -4,6 +4,11 @@
 // refused start, an unplugged adapter, a remote server that goes away and
 // comes back, and ticks that never overlap.
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
 #include <QLocale>
 #include <QTest>
 #include <QTimer>
@@ -18,9 +23,15 @@
 #include <utility>
 #include <vector>
 
+#include "alarms/AlarmIndicator.h"
+#include "alarms/Annunciator.h"
+#include "alarms/JournalDlg.h"
+#include "alarms/MonitoringJournal.h"
 #include "window/Globals.h"
 #include "monitoring/Monitor.h"
 #include "console_window_fixture.h"
+#include "answering_file_dialog.h"
+#include "fake_notifications.h"
 #include "exchange.h"
 #include "expected_states.h"
 #include "frame_codec.h"
@@ -781,4 +792,283 @@ TEST_F(MonitoringTest, RemoteServerStoppedAndStartedResumesByItself) {
     EXPECT_EQ(PortHandle, nullptr);
   });
   EXPECT_TRUE(m_messages.shown.empty());
+}
+
+// --- Alarms from monitoring ---------------------------------------------------------
+
+namespace {
+
+// The journal's rows from `first` on as "event state position".
+QStringList JournalRows(const CConsoleDlg& dlg, int first) {
+  QStringList rows;
+  const CMonitoringJournal& journal = dlg.Journal();
+  for (int i = first; i < journal.Count(); ++i)
+    rows << QStringList{journal.At(i).event, journal.At(i).state, journal.At(i).position}.join(
+        QLatin1Char(' ')).trimmed();
+  return rows;
+}
+
+using Apply = void (*)(sim::PtyServer&);
+void NoAlarm(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::NoAlarm); }
+void Leak(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::Leak, 123.45); }
+void Moved(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::Leak, 130.0); }
+void Broken(sim::PtyServer& s) { s.Device().SetScenario(sim::Scenario::Broken, 50); }
+void OneSilence(sim::PtyServer& s) { s.InjectFault(sim::Fault::Silence, 1); }
+// Silent from now on, so that no answer comes while the case is looked at.
+void Silent(sim::PtyServer& s) { s.InjectFault(sim::Fault::Silence, -1); }
+void Same(sim::PtyServer&) {}
+
+}  // namespace
+
+// Transitions the controller goes through while monitoring, each from a
+// fresh start on a cable without alarm: the notifications the desktop gets,
+// the attention requests, the flash and the journal's rows. A step is one
+// poll.
+TEST_F(MonitoringTest, AlarmTransitionsAnnounceFlashAndJournal) {
+  struct Sent {
+    const char* summary;
+    int urgency;
+    bool replaces;  // updates the notification before it
+  };
+  struct Case {
+    const char* name;
+    std::vector<Apply> steps;
+    std::vector<Sent> notifies;
+    int alerts;
+    bool flashing, recovered;
+    QStringList rows;
+  };
+  const QString start = QStringLiteral("开始检测");
+  const QString normal = QStringLiteral("状态变化 无告警");
+  const QString leak = QStringLiteral("状态变化 水浸 123.45米");
+  const Case cases[] = {
+      {"0to1", {Leak}, {{"水浸 123.45米", 2, false}}, 1, true, false, {start, normal, leak}},
+      {"1to1Same", {Leak, Same, Same}, {{"水浸 123.45米", 2, false}}, 1, true, false, {start, normal, leak}},
+      {"1to1Moved", {Leak, Moved}, {{"水浸 123.45米", 2, false}, {"水浸 130.00米", 2, true}}, 1, true,
+       false, {start, normal, leak, QStringLiteral("位置变化 水浸 130.00米")}},
+      {"1to0Unacknowledged", {Leak, NoAlarm}, {{"水浸 123.45米", 2, false}}, 1, false, true,
+       {start, normal, leak, normal}},
+      {"0to2", {Broken}, {{"断线", 2, false}}, 1, true, false, {start, normal, QStringLiteral("状态变化 断线")}},
+      {"ThreeFailedPolls", {OneSilence, OneSilence, Silent}, {{"控制器无应答", 1, false}}, 1, true,
+       false, {start, normal, QStringLiteral("状态变化 无应答")}},
+      {"OneFailedThenGood", {OneSilence, Same}, {}, 0, false, false, {start, normal}},
+  };
+  FakeNotifications desktop;
+  ASSERT_TRUE(desktop.Ready());
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.Annunciator().Notifier().UseBus(desktop.ConsoleBus());
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      m_server.ClearFaults();
+      NoAlarm(m_server);
+      desktop.Clear();
+      const int alerts = dlg.Annunciator().Alerts();
+      const int first = dlg.Journal().Count();
+      Click(dlg, IDC_START_DETECTION);
+      ASSERT_TRUE(NextPoll());
+      for (Apply step : c.steps) {
+        step(m_server);
+        ASSERT_TRUE(NextPoll());
+      }
+      ASSERT_TRUE(WaitUntil([&] { return desktop.notifies.size() >= c.notifies.size(); }));
+      QTest::qWait(50);  // nothing more on its way
+      ASSERT_EQ(desktop.notifies.size(), c.notifies.size());
+      for (size_t i = 0; i < c.notifies.size(); ++i) {
+        const FakeNotifications::Notify& sent = desktop.notifies[i];
+        EXPECT_EQ(sent.summary, QString::fromUtf8(c.notifies[i].summary));
+        EXPECT_EQ(sent.urgency, c.notifies[i].urgency);
+        EXPECT_EQ(sent.replaces, c.notifies[i].replaces ? desktop.notifies[i - 1].id : 0u);
+        EXPECT_EQ(sent.actions, (QStringList{QStringLiteral("acknowledge"), QStringLiteral("确认")}));
+        EXPECT_TRUE(sent.body.startsWith(QStringLiteral("串口 "))) << qPrintable(sent.body);
+        EXPECT_TRUE(sent.body.contains(QStringLiteral("站号 1"))) << qPrintable(sent.body);
+      }
+      EXPECT_EQ(dlg.Annunciator().Alerts() - alerts, c.alerts);
+      EXPECT_EQ(dlg.AlarmIndicator().IsFlashing(), c.flashing);
+      EXPECT_EQ(dlg.AlarmIndicator().Mark()->isVisible(), c.recovered);
+      EXPECT_EQ(dlg.AlarmIndicator().Button()->isEnabled(), c.flashing || c.recovered);
+      EXPECT_EQ(JournalRows(dlg, first), c.rows);
+      dlg.OnAcknowledgeAlarm();
+      Click(dlg, IDC_START_DETECTION);
+    }
+  });
+}
+
+// Each way of acknowledging stops the flash and withdraws the notification;
+// the colour stays while the leak lasts, and the journal says so. A stop
+// during the alarm silences it and leaves it marked.
+TEST_F(MonitoringTest, AcknowledgeByButtonSpaceOrTheNotificationsAction) {
+  enum class How { Button, Space, Action, Stop };
+  struct Case {
+    const char* name;
+    How how;
+  };
+  const Case cases[] = {{"Button", How::Button}, {"Space", How::Space}, {"Action", How::Action},
+                        {"StopDuringTheAlarm", How::Stop}};
+  FakeNotifications desktop;
+  ASSERT_TRUE(desktop.Ready());
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.Annunciator().Notifier().UseBus(desktop.ConsoleBus());
+    CAlarmIndicator& indicator = dlg.AlarmIndicator();
+    auto* state = qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_ALARM_STATE));
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      NoAlarm(m_server);
+      desktop.Clear();
+      Click(dlg, IDC_START_DETECTION);
+      ASSERT_TRUE(NextPoll());
+      Leak(m_server);
+      ASSERT_TRUE(NextPoll());
+      ASSERT_TRUE(WaitUntil([&] { return dlg.Annunciator().Notifier().Id() != 0; }));
+      const uint id = dlg.Annunciator().Notifier().Id();
+      ASSERT_TRUE(indicator.IsFlashing());
+      EXPECT_TRUE(dlg.Annunciator().Sound().Playing());
+      const int rows = dlg.Journal().Count();
+      switch (c.how) {
+        case How::Button: indicator.Button()->click(); break;
+        case How::Space:
+          state->setFocus();
+          QTest::keyClick(state, Qt::Key_Space);
+          break;
+        case How::Action: desktop.InvokeAction(id, QStringLiteral("acknowledge")); break;
+        case How::Stop: Click(dlg, IDC_START_DETECTION); break;
+      }
+      if (c.how == How::Stop) {
+        EXPECT_FALSE(dlg.Annunciator().Sound().Playing());
+        EXPECT_TRUE(indicator.IsFlashing()) << "still unacknowledged";
+        EXPECT_TRUE(indicator.Button()->isEnabled());
+        EXPECT_EQ(JournalRows(dlg, rows), QStringList{QStringLiteral("停止读取 水浸 123.45米")});
+        indicator.Button()->click();
+        EXPECT_FALSE(indicator.IsFlashing());
+        continue;
+      }
+      ASSERT_TRUE(WaitUntil([&] { return !indicator.IsFlashing(); }));
+      EXPECT_FALSE(indicator.Button()->isEnabled());
+      EXPECT_FALSE(dlg.Annunciator().Sound().Playing());
+      EXPECT_EQ(state->palette().color(QPalette::Window), QColor(0xC0, 0x00, 0x00)) << "the colour stays";
+      EXPECT_EQ(state->palette().color(QPalette::WindowText), QColor(Qt::white));
+      EXPECT_TRUE(state->font().bold());
+      ASSERT_TRUE(WaitUntil([&] { return !desktop.closes.empty(); }));
+      EXPECT_EQ(desktop.closes, std::vector<uint>{id});
+      EXPECT_EQ(JournalRows(dlg, rows).value(0), QStringLiteral("确认告警 水浸 123.45米"));
+      Click(dlg, IDC_START_DETECTION);
+    }
+  });
+}
+
+// The flash alternates the colours about once a second and lays nothing out;
+// the look is by severity.
+TEST_F(MonitoringTest, StateLooksBySeverityAndFlashesWithoutALayout) {
+  struct Case {
+    const char* name;
+    Apply apply;
+    QColor background, text;
+    bool bold;
+  };
+  const QColor window = QApplication::palette().color(QPalette::Window);
+  const Case cases[] = {
+      {"Leak", Leak, QColor(0xC0, 0, 0), Qt::white, true},
+      {"Broken", Broken, QColor(0xC0, 0, 0), Qt::white, true},
+      {"Unknown", [](sim::PtyServer& s) { s.Device().SetRegister(REG_ALARM_STATUS, 7); },
+       QColor(0xFF, 0xBF, 0), Qt::black, false},
+      {"NoAlarm", NoAlarm, window, QApplication::palette().color(QPalette::WindowText), false},
+  };
+  RunWindow([&](CConsoleDlg& dlg) {
+    auto* state = qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_ALARM_STATE));
+    Click(dlg, IDC_START_DETECTION);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      c.apply(m_server);
+      ASSERT_TRUE(NextPoll());
+      ASSERT_TRUE(WaitUntil([&] { return dlg.AlarmIndicator().IsLit(); }));
+      EXPECT_EQ(state->palette().color(QPalette::Window), c.background);
+      EXPECT_EQ(state->palette().color(QPalette::WindowText), c.text);
+      EXPECT_EQ(state->font().bold(), c.bold);
+      dlg.OnAcknowledgeAlarm();
+    }
+    Leak(m_server);
+    ASSERT_TRUE(NextPoll());
+    ASSERT_TRUE(dlg.AlarmIndicator().IsFlashing());
+    // Stopped, so that no poll's new texts lay the window out; the alarm,
+    // unacknowledged, goes on flashing.
+    Click(dlg, IDC_START_DETECTION);
+    ASSERT_TRUE(dlg.AlarmIndicator().IsFlashing());
+    QTest::qWait(50);
+    struct LayoutCounter : QObject {
+      int layouts = 0;
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) ++layouts;
+        return false;
+      }
+    } counter;
+    dlg.installEventFilter(&counter);
+    state->installEventFilter(&counter);
+    state->parentWidget()->installEventFilter(&counter);
+    const int flashes = dlg.AlarmIndicator().Flashes();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.AlarmIndicator().IsLit(); }));
+    EXPECT_EQ(state->palette().color(QPalette::Window), window) << "the dark half";
+    ASSERT_TRUE(WaitUntil([&] { return dlg.AlarmIndicator().Flashes() >= flashes + 3; }));
+    EXPECT_EQ(counter.layouts, 0);
+  });
+}
+
+// Without a notification service the poll's period stays as it is, no box
+// comes up, and the alarm still shows.
+TEST_F(MonitoringTest, NoNotificationServiceDelaysNothing) {
+  FakeNotifications desktop(false);
+  ASSERT_TRUE(desktop.Ready());
+  RunWindow([&](CConsoleDlg& dlg) {
+    dlg.Annunciator().Notifier().UseBus(desktop.ConsoleBus());
+    Click(dlg, IDC_START_DETECTION);
+    ASSERT_TRUE(NextPoll());
+    Leak(m_server);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(NextPoll());
+    ASSERT_TRUE(NextPoll());
+    ASSERT_TRUE(NextPoll());
+    // Three polls a second apart, with a generous margin for a loaded machine.
+    EXPECT_LT(clock.elapsed(), 3000 + 1500);
+    EXPECT_TRUE(dlg.AlarmIndicator().IsFlashing());
+    EXPECT_EQ(dlg.Annunciator().Notifier().Id(), 0u);
+    EXPECT_TRUE(m_messages.shown.empty());
+    Click(dlg, IDC_START_DETECTION);
+  });
+}
+
+// The journal's window (Ctrl+E) and its export, read back as CSV.
+TEST_F(MonitoringTest, JournalWindowAndItsExportReadBack) {
+  RunWindow([&](CConsoleDlg& dlg) {
+    QTest::keyClick(&dlg, Qt::Key_E, Qt::ControlModifier);
+    ASSERT_NE(dlg.JournalWindow(), nullptr);
+    EXPECT_TRUE(dlg.JournalWindow()->isVisible());
+    Click(dlg, IDC_START_DETECTION);
+    ASSERT_TRUE(NextPoll());
+    Leak(m_server);
+    ASSERT_TRUE(NextPoll());
+    dlg.OnAcknowledgeAlarm();
+    Click(dlg, IDC_START_DETECTION);
+    EXPECT_EQ(dlg.JournalWindow()->View().model()->rowCount(), 5);
+    QTemporaryDir dir;
+    CAnsweringFileDialog fileDialog(dir.filePath(QStringLiteral("journal.csv")));
+    ASSERT_TRUE(dlg.JournalWindow()->OnExport());
+    QFile file(fileDialog.answer);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 7);  // header, five rows, the empty rest after the last CRLF
+    EXPECT_EQ(lines[0], QStringLiteral("时间,串口,站号,事件,状态,位置"));
+    const QStringList events = {QStringLiteral("开始检测"), QStringLiteral("状态变化"),
+                                QStringLiteral("状态变化"), QStringLiteral("确认告警"),
+                                QStringLiteral("停止读取")};
+    for (int i = 0; i < 5; ++i) {
+      const QStringList cells = lines[i + 1].split(QLatin1Char(','));
+      ASSERT_EQ(cells.size(), 6) << qPrintable(lines[i + 1]);
+      EXPECT_TRUE(QDateTime::fromString(cells[0], QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+      EXPECT_EQ(cells[2], QStringLiteral("1"));
+      EXPECT_EQ(cells[3], events[i]);
+    }
+    EXPECT_EQ(lines[3].section(QLatin1Char(','), 4), QStringLiteral("水浸,123.45米"));
+    EXPECT_TRUE(lines[6].isEmpty());
+  });
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "alarms/AlarmState.h"
 #include "monitoring/StatusBlock.h"
 
 namespace {
@@ -89,3 +90,117 @@ TEST(StatusBlock, ClockTakesTheSecondAfterTheReservedByte) {
 }
 
 }  // namespace
+
+// The alarm state through sequences of polls, acknowledgements and stops:
+// what each input announces, updates, withdraws and journals, and what the
+// window then shows (flash, button, recovered mark, look, text).
+namespace {
+
+enum class Input { Start, Good, Fail, Ack, Stop };
+struct AlarmStep {
+  Input input;
+  uint16_t status;      // Good: the alarm register
+  uint16_t hundredths;  // Good: the leak position
+  AlarmEvent event;
+  bool announce, update, withdraw;
+  bool flashing, unacknowledged, recovered, sounding;
+  CAlarmState::Severity look;
+  const char* text;
+  const char* summary;
+};
+struct AlarmCase {
+  const char* name;
+  std::vector<AlarmStep> steps;
+};
+
+using S = CAlarmState::Severity;
+using E = AlarmEvent;
+constexpr Input kStart = Input::Start, kGood = Input::Good, kFail = Input::Fail,
+                kAck = Input::Ack, kStop = Input::Stop;
+//                 input  status pos   event       ann    upd    wdr    flash  unack  recov  sound  look        text       summary
+const AlarmStep kStarted = {kStart, 0, 0, E::Start, false, false, false, false, false, false, false, S::Plain, "", ""};
+const AlarmStep kNormal = {kGood, 0, 0, E::Change, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"};
+const AlarmStep kLeak = {kGood, 1, 12345, E::Change, true, false, false, true, true, false, true, S::Alarm, "水浸", "水浸 123.45米"};
+
+const AlarmCase kAlarmCases[] = {
+    {"LeakAnnouncedOnceThenAcknowledged",
+     {kStarted, kNormal, kLeak,
+      {kGood, 1, 12345, E::None, false, false, false, true, true, false, true, S::Alarm, "水浸", "水浸 123.45米"},
+      {kGood, 1, 12400, E::None, false, false, false, true, true, false, true, S::Alarm, "水浸", "水浸 123.45米"},
+      {kAck, 0, 0, E::Acknowledged, false, false, true, false, false, false, false, S::Alarm, "水浸", "水浸 123.45米"},
+      {kAck, 0, 0, E::None, false, false, false, false, false, false, false, S::Alarm, "水浸", "水浸 123.45米"}}},
+    {"MoveOfMoreThanAMetreUpdatesTheSameNotification",
+     {kStarted, kLeak,
+      {kGood, 1, 12446, E::Moved, false, true, false, true, true, false, true, S::Alarm, "水浸", "水浸 124.46米"},
+      {kGood, 1, 12346, E::None, false, false, false, true, true, false, true, S::Alarm, "水浸", "水浸 124.46米"},
+      {kAck, 0, 0, E::Acknowledged, false, false, true, false, false, false, false, S::Alarm, "水浸", "水浸 124.46米"},
+      {kGood, 1, 10000, E::Moved, false, false, false, false, false, false, false, S::Alarm, "水浸", "水浸 100.00米"}}},
+    {"ClearedUnacknowledgedStaysMarkedUntilAcknowledged",
+     {kStarted, kLeak,
+      {kGood, 0, 0, E::Change, false, false, false, false, true, true, false, S::Plain, "无告警", "无告警"},
+      {kAck, 0, 0, E::Acknowledged, false, false, true, false, false, false, false, S::Plain, "无告警", "无告警"}}},
+    {"BrokenCableFromNormal",
+     {kStarted, kNormal,
+      {kGood, 2, 5000, E::Change, true, false, false, true, true, false, true, S::Alarm, "断线", "断线"}}},
+    {"LeakThenBrokenIsANewAlarm",
+     {kStarted, kLeak,
+      {kGood, 2, 0, E::Change, true, false, false, true, true, false, true, S::Alarm, "断线", "断线"}}},
+    {"ThreeFailedPollsAreNoReply",
+     {kStarted, kNormal,
+      {kFail, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"},
+      {kFail, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"},
+      {kFail, 0, 0, E::Change, true, false, false, true, true, false, true, S::Warning, "无应答", "控制器无应答"},
+      {kFail, 0, 0, E::None, false, false, false, true, true, false, true, S::Warning, "无应答", "控制器无应答"},
+      {kGood, 0, 0, E::Change, false, false, false, false, true, true, false, S::Plain, "无告警", "无告警"}}},
+    {"OneFailedPollThenAGoodOneIsNothing",
+     {kStarted, kNormal,
+      {kFail, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"},
+      {kGood, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"},
+      {kFail, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"},
+      {kFail, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"},
+      {kGood, 0, 0, E::None, false, false, false, false, false, false, false, S::Plain, "无告警", "无告警"}}},
+    {"UnknownStateIsAWarningNotAnAlarm",
+     {kStarted, kNormal,
+      {kGood, 3, 0, E::Change, false, false, false, false, false, false, false, S::Warning, "未知状态(3)", "未知状态(3)"},
+      {kGood, 4, 0, E::Change, false, false, false, false, false, false, false, S::Warning, "未知状态(4)", "未知状态(4)"}}},
+    {"StopSilencesAndKeepsTheAlarmMarked",
+     {kStarted, kLeak,
+      {kStop, 0, 0, E::Stop, false, false, false, true, true, false, false, S::Alarm, "水浸", "水浸 123.45米"},
+      {kStart, 0, 0, E::Start, false, false, false, false, true, false, false, S::Plain, "", ""},
+      {kGood, 1, 12345, E::Change, true, false, false, true, true, false, true, S::Alarm, "水浸", "水浸 123.45米"}}},
+};
+
+AlarmChange Feed(CAlarmState& alarm, const AlarmStep& step) {
+  switch (step.input) {
+    case Input::Start: return alarm.Start();
+    case Input::Good: return alarm.Accepted(step.status, step.hundredths);
+    case Input::Fail: return alarm.Failed();
+    case Input::Ack: return alarm.Acknowledge();
+    default: return alarm.Stop();
+  }
+}
+
+}  // namespace
+
+TEST(AlarmState, FollowsPollsAcknowledgementsAndStops) {
+  for (const AlarmCase& c : kAlarmCases) {
+    SCOPED_TRACE(c.name);
+    CAlarmState alarm;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      const AlarmStep& step = c.steps[i];
+      const AlarmChange change = Feed(alarm, step);
+      EXPECT_EQ(change.event, step.event);
+      EXPECT_EQ(change.announce, step.announce);
+      EXPECT_EQ(change.update, step.update);
+      EXPECT_EQ(change.withdraw, step.withdraw);
+      EXPECT_EQ(alarm.Flashing(), step.flashing);
+      EXPECT_EQ(alarm.Unacknowledged(), step.unacknowledged);
+      EXPECT_EQ(alarm.Recovered(), step.recovered);
+      EXPECT_EQ(alarm.Sounding(), step.sounding);
+      EXPECT_EQ(alarm.Look(), step.look);
+      EXPECT_EQ(alarm.StateText(), QString::fromUtf8(step.text));
+      EXPECT_EQ(alarm.Summary(), QString::fromUtf8(step.summary));
+    }
+  }
+}

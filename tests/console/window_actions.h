@@ -17,7 +17,8 @@ class CConsoleDlg;
 // The window's own menu (right click, Shift+F10), entry by entry.
 inline QStringList WindowMenuEntries() {
   return {QStringLiteral("关于 QD7420(&A)..."), QStringLiteral("通讯记录"),
-          QStringLiteral("RS-485 收发控制")};
+          QStringLiteral("RS-485 收发控制"), QStringLiteral("告警声音"),
+          QStringLiteral("监测记录")};
 }
 
 // Clicks a button or radio; like a mouse click, nothing happens when it is
