@@ -25,6 +25,8 @@ struct CommandLine {
   bool simEcho = false;        // --sim-echo
   bool quickSearch = false;    // --quick-search
   int searchTurnaroundMs = 50; // --search-turnaround (kDefaultSearchTurnaroundMs)
+  bool searchTurnaroundGiven = false;
+  bool noSettings = false;     // --no-settings: the defaults, nothing remembered
   bool trace = false;
 };
 

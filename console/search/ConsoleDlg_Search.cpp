@@ -209,6 +209,7 @@ LRESULT CConsoleDlg::OnSearchFound(WPARAM wParam, LPARAM) {
   SetDlgItemText(IDC_ADDRESS, QString::number(address));
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
+  RememberLine(ReadConnection());
   EndSearchIdle();
   return 1;
 }

@@ -5,7 +5,10 @@
 #include "traffic/TrafficLog.h"
 
 void CConsoleDlg::OnShowTraffic() {
-  if (!m_pTrafficDlg) m_pTrafficDlg = new CTrafficDlg(CTrafficLog::Process(), this);
+  if (!m_pTrafficDlg) {
+    m_pTrafficDlg = new CTrafficDlg(CTrafficLog::Process(), this);
+    PlaceTrafficWindow();
+  }
   m_pTrafficDlg->show();
   m_pTrafficDlg->raise();
   m_pTrafficDlg->activateWindow();

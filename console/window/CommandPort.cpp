@@ -5,7 +5,7 @@
 #include "window/Messages.h"
 #include "ports/PortRefusal.h"
 
-CCommandPort::CCommandPort(CConsoleDlg& dlg) {
+CCommandPort::CCommandPort(CConsoleDlg& dlg) : m_dlg(dlg) {
   const CConsoleDlg::Connection connection = dlg.ReadConnection();
   if (!connection.address) {
     // Address 0 is the broadcast: every controller on the line would take a
@@ -18,6 +18,8 @@ CCommandPort::CCommandPort(CConsoleDlg& dlg) {
     ShowUnplugged(PortPath(connection.port));
     return;
   }
+  m_nPort = connection.port;
+  m_nBaud = connection.baud;
   m_transaction.emplace(connection.port, connection.baud);
   if (!m_transaction->IsOpen()) {
     m_transaction.reset();
@@ -27,7 +29,10 @@ CCommandPort::CCommandPort(CConsoleDlg& dlg) {
 
 bool CCommandPort::Exchange(const Frame& request, uint8_t* reply, size_t replyLen,
                             uint32_t timeoutMs, uint32_t pauseMs) const {
-  return m_transaction && m_transaction->Exchange(request, reply, replyLen, timeoutMs, pauseMs);
+  if (!m_transaction || !m_transaction->Exchange(request, reply, replyLen, timeoutMs, pauseMs))
+    return false;
+  m_dlg.RememberLine({m_address, m_nPort, m_nBaud});
+  return true;
 }
 
 HPORT CCommandPort::Keep() {

@@ -16,6 +16,7 @@
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
 #include "traffic/Trace.h"
+#include "traffic/TrafficDlg.h"
 #include "exchange.h"
 #include "exchange_worker.h"
 #include "registers.h"
@@ -126,11 +127,13 @@ bool CConsoleDlg::OnInitDialog() {
   SetDefaultSelections();
   if (auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT)); ports && !m_pPortList)
     m_pPortList = new CPortList(*ports, this);
+  ApplySettings();
 
   // The full rectangle, then the narrow layout of the measurement mode.
   m_rcFull = frameGeometry();
   m_rcFullMargins = FrameMargins();
   SetLayout(false);
+  PlaceFromSettings();
 
   g_nWorkMode = 0;
   SetUpAlarmList();
@@ -278,6 +281,7 @@ bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
     SyncFrameMargins();
     NoteShown();
   }
+  if (watched == m_pTrafficDlg && event->type() == QEvent::Hide) RememberPlace(*m_pTrafficDlg);
   return CDialog::eventFilter(watched, event);
 }
 

@@ -28,6 +28,7 @@
 #include "serial_port.h"
 
 class CCommandPort;
+class CConsoleSettings;
 class CLogReader;
 class CPortList;
 class ExchangeWorker;
@@ -102,6 +103,12 @@ class CConsoleDlg : public CDialog {
   CTrafficDlg* TrafficWindow() const;
   void OnShowTraffic();
 
+  // What the console remembers between runs (null: nothing, as in tests);
+  // set before the window starts.
+  void SetSettings(CConsoleSettings* settings) { m_pSettings = settings; }
+  // Remembers `connection` as the line a controller answered on.
+  void RememberLine(const Connection& connection);
+
  protected:
   bool OnInitDialog() override;
   void DoDataExchange(bool save) override;
@@ -147,6 +154,17 @@ class CConsoleDlg : public CDialog {
   QAction* m_pQuickSearchAction = nullptr;
   QLabel* m_pSearchProgress = nullptr;
   QTimer* m_pSearchProgressTimer = nullptr;
+
+  // --- Remembered settings (ConsoleDlg_Settings.cpp) ---
+  // The remembered top row and search choices over the default selections.
+  void ApplySettings();
+  // The remembered place, inside the screen.
+  void PlaceFromSettings();
+  void PlaceTrafficWindow();
+  void RememberTickedRates();
+  // Where `window` (this one or the traffic window) stands now.
+  void RememberPlace(const QWidget& window);
+  CConsoleSettings* m_pSettings = nullptr;
 
   // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
   void OnReadLineLength();

@@ -31,8 +31,15 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_FALSE(c.trace);
          EXPECT_FALSE(c.quickSearch);
          EXPECT_EQ(c.searchTurnaroundMs, 50);
+         EXPECT_FALSE(c.searchTurnaroundGiven);  // the remembered one may apply
          EXPECT_EQ(c.simTurnaroundMs, 0);
          EXPECT_FALSE(c.simEcho);
+         EXPECT_FALSE(c.noSettings);
+       }},
+      {{"--no-settings", "--simulate"},
+       [](const CommandLine& c) {
+         EXPECT_TRUE(c.noSettings);
+         EXPECT_TRUE(c.simulate);
        }},
       {{"--port", "1=/dev/ttyUSB0"},
        [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{1, "/dev/ttyUSB0"}})); }},
@@ -91,6 +98,7 @@ TEST(CommandLine, GoodInvocations) {
        [](const CommandLine& c) {
          EXPECT_TRUE(c.quickSearch);
          EXPECT_EQ(c.searchTurnaroundMs, 10);
+         EXPECT_TRUE(c.searchTurnaroundGiven);
        }},
       {{"--search-turnaround=1000"},
        [](const CommandLine& c) {
