@@ -31,6 +31,7 @@
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
 #include "dialog/MessageService.h"
+#include "search/ParameterSearch.h"
 #include "search/SearchPlan.h"
 #include "pty_server.h"
 #include "resource.h"
@@ -59,12 +60,6 @@ class PrintingMessages : public CMessageService {
   void Show(QWidget*, const QString& text) override {
     std::printf("  message box: %s\n", text.toUtf8().constData());
   }
-};
-
-// Reaches the search's own probe.
-class ProbingDlg : public CConsoleDlg {
- public:
-  using CConsoleDlg::ProbeAddress;
 };
 
 CSearchPlan Plan(bool quick) {
@@ -152,7 +147,7 @@ void ProbeCost() {
     HPORT port = OpenDevice(PortPath(1), baud);
     const double opened = MsSince(start);
     if (!port) std::exit(1);
-    ProbingDlg::ProbeAddress(port, 1 + i / static_cast<int>(kSearchRateCount), plan);
+    CParameterSearch::ProbeAddress(port, 1 + i / static_cast<int>(kSearchRateCount), plan);
     const auto closing = Clock::now();
     CloseDevice(port);
     openClose.push_back(opened + MsSince(closing));
@@ -199,7 +194,7 @@ Finds FoundRate(std::mt19937& random, int turnaroundMs) {
       for (int baud : kSearchRates) {
         HPORT port = OpenDevice(server.DevicePath(), baud);
         if (!port) std::exit(1);
-        const bool found = ProbingDlg::ProbeAddress(port, a, plan);
+        const bool found = CParameterSearch::ProbeAddress(port, a, plan);
         CloseDevice(port);
         if (found) {
           foundAddress = a;

@@ -101,6 +101,7 @@ void Trace(const TraceHook& hook, HPORT port, const Frame& request,
   rec.cancelled = r.cancelled;
   rec.roundTripMs = std::chrono::duration<double, std::milli>(r.end - r.start).count();
   rec.baud = PortBaud(port);
+  rec.echoed = PortEchoed(port);
   ClassifyExchange(rec);
   hook(rec);
 }

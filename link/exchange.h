@@ -40,6 +40,7 @@ struct TraceRecord {
   int baud = 0;                // the port's line speed
   ExchangeOutcome outcome = ExchangeOutcome::NoReply;
   uint8_t exceptionCode = 0;   // with ExchangeOutcome::Exception
+  bool echoed = false;         // the adapter's echo of the request came first and was dropped
 };
 
 // Fills `record.outcome` (and the exception code) from its request, reply,

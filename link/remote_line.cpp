@@ -35,32 +35,24 @@ constexpr uint32_t kMinNetworkMarginMs = 50;
 constexpr int kOpenTries = 5;
 constexpr auto kRetryPause = std::chrono::milliseconds(200);
 
-// The same bounds as the local line's driver time-outs.
-constexpr uint64_t kReadPerByteMs = 5;
-constexpr uint64_t kReadConstantMs = 5;
-constexpr uint64_t kReadIntervalMs = 100;
+// A negotiation's bytes go out within this, as a request's would.
 constexpr uint64_t kWritePerByteMs = 50;
 constexpr uint64_t kWriteConstantMs = 100;
 
-const LineKind* const kKinds[] = {&kTcpLine, &kRfc2217Line};
-
 struct Address {
-  const LineKind* kind = nullptr;
+  bool ok = false;
   std::string host;
   std::string service;
 };
 
-// "SCHEME://HOST:PORT" with a known scheme, a host and a port 1..65535;
-// an IPv6 host goes in brackets.
+// "SCHEME://HOST:PORT" with a host and a port 1..65535; an IPv6 host goes
+// in brackets. The scheme is the kind table's business (line.cpp).
 Address ParsePath(const std::string& path) {
   Address a;
   const size_t sep = path.find("://");
   if (sep == std::string::npos) return a;
-  const std::string scheme = path.substr(0, sep);
-  const auto* kind = std::find_if(std::begin(kKinds), std::end(kKinds),
-                                  [&](const LineKind* k) { return scheme == k->scheme; });
   const size_t colon = path.rfind(':');
-  if (kind == std::end(kKinds) || colon <= sep + 3) return a;
+  if (colon <= sep + 3) return a;
   std::string host = path.substr(sep + 3, colon - sep - 3);
   const std::string service = path.substr(colon + 1);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -70,7 +62,7 @@ Address ParsePath(const std::string& path) {
   }
   const int port = std::stoi(service);
   if (port < 1 || port > 65535) return a;
-  a.kind = *kind;
+  a.ok = true;
   a.host = host;
   a.service = service;
   return a;
@@ -106,27 +98,27 @@ int ConnectOne(const addrinfo& ai, const Deadline& deadline, int& err) {
 
 }  // namespace
 
-bool IsRemotePath(const std::string& path) { return ParsePath(path).kind != nullptr; }
+bool IsRemotePath(const std::string& path) { return IsSchemeLine(path); }
 
-bool LineSetsBaud(const std::string& path) {
-  const Address a = ParsePath(path);
-  return a.kind == nullptr || a.kind->setsBaud;
-}
+bool LineSetsBaud(const std::string& path) { return KindSetsBaud(path); }
 
-std::unique_ptr<RemoteLine> RemoteLine::ForPath(const std::string& path) {
+std::unique_ptr<Line> RemoteLine::ForPath(const RemoteKind& kind, const std::string& path) {
   Address a = ParsePath(path);
-  if (a.kind == nullptr) return nullptr;
-  return std::unique_ptr<RemoteLine>(new RemoteLine(*a.kind, std::move(a.host), std::move(a.service)));
+  if (!a.ok) return nullptr;
+  return std::unique_ptr<Line>(new RemoteLine(kind, path, std::move(a.host), std::move(a.service)));
 }
 
-RemoteLine::RemoteLine(const LineKind& kind, std::string host, std::string service)
-    : kind_(kind), host_(std::move(host)), service_(std::move(service)) {}
+RemoteLine::RemoteLine(const RemoteKind& kind, std::string path, std::string host, std::string service)
+    : kind_(kind), path_(std::move(path)), host_(std::move(host)), service_(std::move(service)) {}
 
 RemoteLine::~RemoteLine() { Drop(); }
 
-bool RemoteLine::Open(int baud, std::string& why) {
+// A remote line takes no lock file and has no local owners to look for in
+// /proc: the server decides who may use it.
+bool RemoteLine::Open(int baud, OpenFailure& failure) {
   baud_ = baud;
   const Deadline budget(kConnectTimeoutMs);
+  std::string why;
   for (int attempt = 1;; ++attempt) {
     lastAttempt_ = std::chrono::steady_clock::now();
     if (!Connect(budget.RemainingMs(), why)) break;
@@ -135,6 +127,15 @@ bool RemoteLine::Open(int baud, std::string& why) {
     std::this_thread::sleep_for(kRetryPause);
   }
   why = "无法连接 " + host_ + ":" + service_ + "：" + why;
+  failure = {OpenCause::Unreachable, path_, why, 0, why};
+  return false;
+}
+
+bool RemoteLine::SetBaud(int baud) {
+  const int was = baud_;
+  baud_ = baud;
+  if (fd_ < 0 || kind_.setBaud == nullptr || kind_.setBaud(*this)) return true;
+  baud_ = was;
   return false;
 }
 
@@ -210,46 +211,18 @@ bool RemoteLine::PollIn(uint32_t ms, int wakeFd) {
 bool RemoteLine::SendWire(const std::vector<uint8_t>& wire) {
   const Deadline deadline(kWritePerByteMs * wire.size() + kWriteConstantMs);
   size_t done = 0;
-  while (done < wire.size() && fd_ >= 0) {
-    // MSG_NOSIGNAL: a server gone away must fail the write, not raise
-    // SIGPIPE and end the console.
-    const ssize_t n = send(fd_, wire.data() + done, wire.size() - done, MSG_NOSIGNAL);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-      closedByServer_ = true;  // EPIPE, ECONNRESET
-      Drop();
-      break;
-    }
-    pollfd p{fd_, POLLOUT, 0};
-    const uint32_t left = deadline.RemainingMs();
-    if (left == 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
+  while (done < wire.size()) {
+    const ssize_t n = Send(wire.data() + done, wire.size() - done);
+    if (n < 0) break;
+    done += static_cast<size_t>(n);
+    if (n == 0 && AwaitOutput(deadline.RemainingMs()) != LineWait::Ready) break;
   }
   return done == wire.size();
 }
 
-namespace {
-
-// True when `fd` (not -1) has something to read now: the caller's wake-up.
-bool IsReadable(int fd) {
-  if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-}
-
-}  // namespace
-
-uint32_t RemoteLine::Wait(uint16_t expected, uint32_t timeoutMs, int wakeFd) {
-  const Deadline deadline(timeoutMs);
-  for (;;) {
-    Pump();
-    const auto count = static_cast<uint32_t>(rx_.size() - rxStart_);
-    if (count >= expected || fd_ < 0 || deadline.Expired()) return count;
-    if (PollIn(deadline.RemainingMs(), wakeFd) && IsReadable(wakeFd)) return count;
-  }
+LineWait RemoteLine::AwaitInput(uint32_t ms, int wakeFd) {
+  if (fd_ < 0) return LineWait::Gone;
+  return PollLine(fd_, POLLIN, ms, wakeFd);
 }
 
 size_t RemoteLine::Take(uint8_t* data, size_t len) {
@@ -264,30 +237,26 @@ size_t RemoteLine::Take(uint8_t* data, size_t len) {
   return n;
 }
 
-size_t RemoteLine::Read(uint8_t* data, size_t len) {
-  const Deadline total(kReadPerByteMs * len + kReadConstantMs);
-  Deadline interval(kReadIntervalMs);
-  size_t got = Take(data, len);
-  while (got < len && fd_ >= 0) {
-    uint32_t left = total.RemainingMs();
-    if (got > 0) left = std::min(left, interval.RemainingMs());
-    if (left == 0) break;
-    if (PollIn(left)) Pump();
-    const size_t n = Take(data + got, len - got);
-    if (n > 0) interval.Restart(kReadIntervalMs);
-    got += n;
+ssize_t RemoteLine::Send(const uint8_t* wire, size_t n) {
+  while (fd_ >= 0) {
+    // MSG_NOSIGNAL: a server gone away must fail the write, not raise
+    // SIGPIPE and end the console.
+    const ssize_t sent = send(fd_, wire, n, MSG_NOSIGNAL);
+    if (sent > 0) return sent;
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    closedByServer_ = true;  // EPIPE, ECONNRESET
+    Drop();
   }
-  return got;
+  return -1;
 }
 
-size_t RemoteLine::Write(const uint8_t* data, size_t len) {
-  if (fd_ < 0) return 0;
-  std::vector<uint8_t> wire;
-  kind_.encode(data, len, wire);
-  return SendWire(wire) ? len : 0;
+LineWait RemoteLine::AwaitOutput(uint32_t ms) {
+  if (fd_ < 0) return LineWait::Gone;
+  return PollLine(fd_, POLLOUT, ms);
 }
 
-void RemoteLine::Purge() {
+void RemoteLine::Purge(int) {
   rx_.clear();
   rxStart_ = 0;
   if (fd_ >= 0) Pump();  // what the socket holds is stale too

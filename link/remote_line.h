@@ -1,14 +1,18 @@
 // A remote line: "tcp://HOST:PORT" (the server passes bytes through) or
 // "rfc2217://HOST:PORT" (Telnet com-port control: the server also takes the
-// baud rate from us). The serial port's calls (serial_port.h) hand a port
-// opened on such a path to its RemoteLine; the exchange above them cannot
-// tell the difference, except that the reply wait adds the network's margin
-// (PortNetworkMarginMs).
+// baud rate from us). It is one kind of Line (line.h); the exchange above
+// cannot tell the difference, except that the reply wait adds the network's
+// margin (PortNetworkMarginMs).
 //
 // A connection that drops (the server stopped, the network gone) behaves as
 // an unplugged adapter: every exchange fails until the line is back. The
 // purge before each request tries to reconnect, at most every half second,
 // so monitoring resumes by itself.
+//
+// The kinds of remote line differ only in what happens after the connect,
+// how socket bytes become line bytes and back, and what a purge tells the
+// server: each fills one table of operations (RemoteKind) in a file of its
+// own, and RemoteLine does the socket work common to all.
 #pragma once
 
 #include <chrono>
@@ -33,24 +37,58 @@ bool LineSetsBaud(const std::string& path);
 uint32_t PortNetworkMarginMs(HPORT port);
 
 // --- Inside the link --------------------------------------------------------
-class RemoteLine {
+class RemoteLine;
+
+// What a kind keeps per connection (the Telnet parser, the server's
+// replies). Made afresh by `start` at each connect.
+struct KindState {
+  virtual ~KindState() = default;
+};
+
+struct RemoteKind {
+  // Right after the TCP connect: negotiate and set the line to the port's
+  // baud rate, 8N1. False with the reason in `why`; the connection is then
+  // dropped.
+  bool (*start)(RemoteLine& line, std::string& why);
+  // Bytes as they came from the socket: line bytes go to line.Deliver(),
+  // anything else is the kind's own business.
+  void (*receive)(RemoteLine& line, const uint8_t* in, size_t n);
+  // Line bytes to send, appended to `wire` as the socket must carry them.
+  void (*encode)(const uint8_t* in, size_t n, std::vector<uint8_t>& wire);
+  // Before a request, once our own buffer is empty: what the server should
+  // discard too. May be null.
+  void (*purge)(RemoteLine& line);
+  // The open connection set to line.Baud(); null when the rate is the
+  // server's business.
+  bool (*setBaud)(RemoteLine& line);
+};
+
+extern const RemoteKind kTcpLine;
+extern const RemoteKind kRfc2217Line;
+
+class RemoteLine final : public Line {
  public:
-  // Null when `path` is no remote line (or names no kind we know).
-  static std::unique_ptr<RemoteLine> ForPath(const std::string& path);
-  ~RemoteLine();
+  // Null when `path` is no well-formed address ("SCHEME://HOST:PORT").
+  static std::unique_ptr<Line> ForPath(const RemoteKind& kind, const std::string& path);
+  ~RemoteLine() override;
   RemoteLine(const RemoteLine&) = delete;
   RemoteLine& operator=(const RemoteLine&) = delete;
 
-  // Connects (3 s at most) and starts the kind. On failure `why` reads
+  // Connects (3 s at most) and starts the kind. On failure the detail reads
   // "无法连接 HOST:PORT：<reason>".
-  bool Open(int baud, std::string& why);
-  // The serial port's calls, with the same contracts (serial_port.h).
-  // `wakeFd`, when not -1, ends the wait early once it is readable.
-  uint32_t Wait(uint16_t expected, uint32_t timeoutMs, int wakeFd = -1);
-  size_t Read(uint8_t* data, size_t len);
-  size_t Write(const uint8_t* data, size_t len);
-  void Purge();
-  uint32_t MarginMs() const;
+  bool Open(int baud, OpenFailure& why) override;
+  bool SetBaud(int baud) override;
+  void Purge(int wakeFd) override;
+  bool Fill() override { return Pump(); }
+  uint32_t Queued() const override { return static_cast<uint32_t>(rx_.size() - rxStart_); }
+  size_t Take(uint8_t* data, size_t len) override;
+  LineWait AwaitInput(uint32_t ms, int wakeFd) override;
+  void Encode(const uint8_t* in, size_t n, std::vector<uint8_t>& wire) const override {
+    kind_.encode(in, n, wire);
+  }
+  ssize_t Send(const uint8_t* wire, size_t n) override;
+  LineWait AwaitOutput(uint32_t ms) override;
+  uint32_t MarginMs() const override;
 
   // --- For the kinds ---
   int Baud() const { return baud_; }
@@ -64,10 +102,10 @@ class RemoteLine {
   // False on a time-out or a dropped connection.
   template <typename Done>
   bool AwaitReply(Done done, uint32_t ms);
-  std::unique_ptr<LineState> state;
+  std::unique_ptr<KindState> state;
 
  private:
-  RemoteLine(const LineKind& kind, std::string host, std::string service);
+  RemoteLine(const RemoteKind& kind, std::string path, std::string host, std::string service);
   bool Connect(uint32_t timeoutMs, std::string& why);
   bool Start(uint32_t timeoutMs, std::string& why);
   // Moves what the socket holds through the kind. False once the
@@ -77,9 +115,9 @@ class RemoteLine {
   // that it dropped: Pump() then finds out). False when the time ran out.
   bool PollIn(uint32_t ms, int wakeFd = -1);
   void Drop();
-  size_t Take(uint8_t* data, size_t len);
 
-  const LineKind& kind_;
+  const RemoteKind& kind_;
+  const std::string path_;
   const std::string host_;
   const std::string service_;
   int fd_ = -1;

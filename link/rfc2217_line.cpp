@@ -22,7 +22,7 @@ constexpr uint8_t kSetBaud = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize =
 constexpr uint8_t kServer = 100;
 constexpr uint8_t kDataBits8 = 8, kParityNone = 1, kStopBits1 = 1, kPurgeBoth = 3;
 
-struct State : LineState {
+struct State : KindState {
   enum class In { Data, Iac, Verb, Sub, SubIac } in = In::Data;
   uint8_t verb = 0;
   std::vector<uint8_t> sub;
@@ -173,4 +173,4 @@ void Purge(RemoteLine& line) {
 
 }  // namespace
 
-const LineKind kRfc2217Line = {"rfc2217", true, Start, Receive, Encode, Purge};
+const RemoteKind kRfc2217Line = {Start, Receive, Encode, Purge, nullptr};

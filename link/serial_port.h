@@ -1,4 +1,6 @@
-// The serial line to the controller, over POSIX termios.
+// The serial line to the controller: a local device over POSIX termios, or
+// a serial device server over the network (remote_line.h), behind one set
+// of calls (line.h holds the kinds).
 //
 // A port is opened per command (OpenPort ... ClosePort) with 8N1, raw mode,
 // exclusive access (no other program may have the line), and both queues
@@ -84,13 +86,25 @@ size_t WritePort(HPORT port, const uint8_t* data, size_t len);
 // 100 ms pass with no new byte after the first. Returns the count read.
 size_t ReadPort(HPORT port, uint8_t* data, size_t len);
 
-// Discards everything in both queues (ours and the driver's).
+// Discards everything in both queues (ours and the driver's, or the
+// server's). A remote line that is down tries to come back here; `wakeFd`
+// (not -1) ends that attempt at once when it becomes readable.
 void PurgePort(HPORT port);
+void PurgePort(HPORT port, int wakeFd);
+
+// Sets the open line to `baud`, 8N1 still, without closing it (a remote
+// line keeps its connection). False when the rate is not supported or did
+// not take.
+bool SetPortBaud(HPORT port, int baud);
 
 // The device has gone away under the handle (hang-up, EIO: an unplugged
 // adapter) as a wait, read or write found. Only closing helps then: the
 // node comes back, under the same name, once nobody holds it open.
 bool PortGone(HPORT port);
+
+// Whether the last request's echo came back whole ahead of its reply and was
+// dropped (echo.h): the line's adapter echoes.
+bool PortEchoed(HPORT port);
 
 // What a handle was opened with (for the trace and the reply-time bound).
 int PortBaud(HPORT port);

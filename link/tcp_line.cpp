@@ -16,4 +16,4 @@ void Encode(const uint8_t* in, size_t n, std::vector<uint8_t>& wire) { wire.assi
 
 }  // namespace
 
-const LineKind kTcpLine = {"tcp", false, Start, Receive, Encode, nullptr};
+const RemoteKind kTcpLine = {Start, Receive, Encode, nullptr, nullptr};

@@ -179,6 +179,17 @@ const OptionRow kOptionRows[] = {
      "The simulator's line echoes every request before the reply, as an adapter whose receiver "
      "stays on while it sends.",
      nullptr},
+    {{"rs485"},
+     "Open Com<N> (1 to 9) in the kernel's RS-485 mode, RTS raised while sending, for UARTs "
+     "wired to an RS-485 transceiver; repeatable. USB adapters that switch by themselves need "
+     "nothing.",
+     "N"},
+    {{"rs485-delay"}, "RTS raised BEFORE ms before sending and held AFTER ms after (0,0).",
+     "BEFORE,AFTER"},
+    {{"echo"},
+     "Whether the line's adapter echoes every request: auto (learned from the line), on or off "
+     "(auto).",
+     "MODE"},
     {{"quick-search"},
      "Start with the quick parameter search on (\"快速搜索\" in the search's context menu).",
      nullptr},
@@ -248,6 +259,28 @@ QString ParseSearchOptions(const QCommandLineParser& parser, CommandLine& result
   return {};
 }
 
+// --rs485, --rs485-delay and --echo: how the line itself behaves.
+QString ParseLineOptions(const QCommandLineParser& parser, CommandLine& result) {
+  for (const QString& value : parser.values(QStringLiteral("rs485"))) {
+    int number = 0;
+    if (!ToInt(value, kFirstPort, kLastPort, number)) return "--rs485 takes 1 to 9, not " + value;
+    result.rs485Ports.push_back(number);
+  }
+  const QString delay = QStringLiteral("rs485-delay");
+  if (parser.isSet(delay)) {
+    const QStringList parts = parser.value(delay).split(QLatin1Char(','));
+    int before = 0, after = 0;
+    if (parts.size() != 2 || !ToInt(parts[0], 0, 1000, before) || !ToInt(parts[1], 0, 1000, after))
+      return QStringLiteral("--rs485-delay takes BEFORE,AFTER in ms, each 0 to 1000");
+    result.rs485BeforeMs = static_cast<uint32_t>(before);
+    result.rs485AfterMs = static_cast<uint32_t>(after);
+  }
+  const QString echo = QStringLiteral("echo");
+  if (parser.isSet(echo) && !ParseEchoMode(parser.value(echo).toStdString(), result.echo))
+    return QStringLiteral("--echo takes auto, on or off");
+  return {};
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -262,7 +295,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   result.trace = parser.isSet(QStringLiteral("trace"));
   result.noSettings = parser.isSet(QStringLiteral("no-settings"));
   // Each step: empty when its options are right, else what is wrong.
-  for (auto step : {ParsePorts, ParseSearchOptions, ParseSimOptions}) {
+  for (auto step : {ParsePorts, ParseLineOptions, ParseSearchOptions, ParseSimOptions}) {
     const QString error = step(parser, result);
     if (!error.isEmpty()) return Failed(error);
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "controller.h"
+#include "echo.h"
 
 struct CommandLine {
   // Run the console, or end at once with `exitCode` after printing `output`
@@ -28,6 +29,10 @@ struct CommandLine {
   bool searchTurnaroundGiven = false;
   bool noSettings = false;     // --no-settings: the defaults, nothing remembered
   bool trace = false;
+  std::vector<int> rs485Ports;  // --rs485 N: Com N in the kernel's RS-485 mode
+  uint32_t rs485BeforeMs = 0;   // --rs485-delay BEFORE,AFTER
+  uint32_t rs485AfterMs = 0;
+  EchoMode echo = EchoMode::Auto;  // --echo
 };
 
 // `arguments` as QCoreApplication::arguments() gives them (program first).

@@ -11,6 +11,7 @@
 #include "app/SignalEnd.h"
 #include "traffic/Trace.h"
 #include "pty_server.h"
+#include "rs485.h"
 #include "serial_port.h"
 
 CConsoleApp::CConsoleApp(CommandLine commandLine) : m_commandLine(std::move(commandLine)) {}
@@ -65,6 +66,9 @@ bool CConsoleApp::ApplyCommandLine() {
     // The command line has made sure --port said nothing about Com1.
     SetPortPath(1, m_pSimulator->DevicePath());
   }
+  for (int number : commandLine.rs485Ports) SetRs485(PortPath(number), true);
+  SetRs485Delays(commandLine.rs485BeforeMs, commandLine.rs485AfterMs);
+  SetEchoMode(commandLine.echo);
   InstallTrafficRecord();
   if (commandLine.trace) {
     InstallTrace();

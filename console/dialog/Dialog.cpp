@@ -10,18 +10,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
-#include <QThread>
 #include <QTimerEvent>
 #include <QWindow>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <utility>
 
 #include "dialog/MessageService.h"
+#include "dialog/ReplyGate.h"
 #include "resource.h"
 
 namespace {
@@ -128,7 +124,7 @@ class TickEvent : public QEvent {
 
 }  // namespace
 
-CDialog::CDialog(QWidget* parent) : QDialog(parent), m_sendGate(std::make_shared<SendGate>()) {}
+CDialog::CDialog(QWidget* parent) : QDialog(parent), m_replies(new CReplyGate(this)) {}
 
 CDialog::~CDialog() { CloseMessages(); }
 
@@ -397,73 +393,13 @@ void CDialog::customEvent(QEvent* event) {
   OnTimer(tick->Id());
 }
 
-// A worker's call waiting for the dialog's thread.
-struct CDialog::PendingCall {
-  std::function<LRESULT()> call;
-  bool ran = false;
-  LRESULT result = 0;
-};
-
-// What the workers' sends and the dialog share, under one mutex: the calls
-// waiting to run, the closed flag, and the wake-up of a sender when its call
-// has run or the dialog has closed. The calls travel in this queue rather
-// than inside Qt's events, so the hand-over is plain standard-library
-// synchronisation that a thread checker can follow.
-struct CDialog::SendGate {
-  std::mutex mutex;
-  std::condition_variable done;
-  std::deque<std::shared_ptr<PendingCall>> queue;
-  bool closed = false;
-};
-
 LRESULT CDialog::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
-  return RunOnDialogThread([this, message, wParam, lParam] {
-    return OnMessage(message, wParam, lParam);
-  });
+  return m_replies
+      ->Ask<LRESULT>([this, message, wParam, lParam] { return OnMessage(message, wParam, lParam); })
+      .value_or(0);
 }
 
-LRESULT CDialog::RunOnDialogThread(std::function<LRESULT()> call) {
-  if (QThread::currentThread() == thread()) return call();
-  const std::shared_ptr<SendGate> gate = m_sendGate;
-  const auto pending = std::make_shared<PendingCall>();
-  pending->call = std::move(call);
-  {
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    if (gate->closed) return 0;
-    gate->queue.push_back(pending);
-  }
-  // Not Qt's blocking connection: a window that waits for this worker to
-  // end could never run the call, and both would wait for ever.
-  QMetaObject::invokeMethod(this, "RunPendingCalls", Qt::QueuedConnection);
-  std::unique_lock<std::mutex> lock(gate->mutex);
-  gate->done.wait(lock, [&] { return pending->ran || gate->closed; });
-  return pending->ran ? pending->result : 0;
-}
-
-void CDialog::RunPendingCalls() {
-  const std::shared_ptr<SendGate> gate = m_sendGate;
-  for (;;) {
-    std::shared_ptr<PendingCall> pending;
-    {
-      std::lock_guard<std::mutex> lock(gate->mutex);
-      if (gate->closed || gate->queue.empty()) return;
-      pending = gate->queue.front();
-      gate->queue.pop_front();
-    }
-    const LRESULT result = pending->call();  // may open a message box
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    pending->ran = true;
-    pending->result = result;
-    gate->done.notify_all();
-  }
-}
-
-void CDialog::CloseMessages() {
-  std::lock_guard<std::mutex> lock(m_sendGate->mutex);
-  m_sendGate->closed = true;
-  m_sendGate->queue.clear();  // their senders return without them
-  m_sendGate->done.notify_all();
-}
+void CDialog::CloseMessages() { m_replies->Close(); }
 
 void CDialog::WindowMessage(const QString& text) { ShowMessage(this, text); }
 

@@ -1,7 +1,7 @@
 // The dialog base of the console's windows, on Qt Widgets: controls reached
 // by their numeric id (object name "id<N>"), radio-group and text data
 // exchange, timers with ids, modal runs with a one-time initialisation, a
-// blocking message send from worker threads, the Enter/Esc behaviour of a
+// message send from worker threads that waits for its typed reply, the Enter/Esc behaviour of a
 // dialog with a default button, Shift+F10 and the Menu key for the context
 // menu, and a caption left empty that stays empty.
 #pragma once
@@ -18,6 +18,7 @@
 #include "dialog/MessageMap.h"
 #include "dialog/WindowMessages.h"
 
+class CReplyGate;
 class QButtonGroup;
 struct DialogTimer;  // one timer's state, private to Dialog.cpp
 
@@ -61,12 +62,10 @@ class CDialog : public QDialog {
   void KillTimer(int id);
 
   // Runs OnMessage on the dialog's thread and returns its result. From
-  // another thread it blocks until the handler has run (a message box the
-  // handler shows included), or until the dialog stops taking messages.
+  // another thread the call is queued there and the sender waits on its own
+  // side for the result (a message box the handler shows included), or
+  // until the dialog stops taking messages (0 then).
   LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0);
-  // Runs `call` on the dialog's thread the same way, for a worker that has
-  // something to show.
-  LRESULT RunOnDialogThread(std::function<LRESULT()> call);
   // From now on no worker's send is handled: a sender waiting for its
   // handler returns 0 at once, and a later send returns 0 without waiting.
   // A closing window calls it before it waits for its workers to end, so
@@ -113,10 +112,7 @@ class CDialog : public QDialog {
   void ClickDefaultButton();
   void OpenContextMenuFromKeyboard();
 
-  struct PendingCall;
-  struct SendGate;
-  std::shared_ptr<SendGate> m_sendGate;  // shared with the sends under way
-  Q_INVOKABLE void RunPendingCalls();
+  CReplyGate* m_replies;  // the workers' sends waiting for their replies
 
   mutable QHash<int, QWidget*> m_controls;
   std::map<int, QButtonGroup*> m_radioGroups;  // by the group's first id

@@ -2,11 +2,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QThread>
 
 #include "app/AppInfo.h"
+#include "dialog/ReplyGate.h"
 
 namespace {
 
@@ -39,7 +39,19 @@ CMessageService* g_service = nullptr;
 
 CMessageService& Service() { return g_service ? *g_service : g_defaultService; }
 
+// The questions of workers to the GUI thread that belong to no window.
+// Made on the GUI thread as the application starts, and kept for the run,
+// so that everything of it a worker's question passes through was made
+// before any worker asked.
+CReplyGate* g_guiGate = nullptr;
+
+void MakeGuiGate() {
+  if (!g_guiGate) g_guiGate = new CReplyGate;
+}
+
 }  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(MakeGuiGate)
 
 bool CMessageService::Ask(QWidget*, const QString&) { return false; }
 
@@ -51,12 +63,13 @@ CMessageService* InstallMessageService(CMessageService* service) {
 
 void ShowMessage(QWidget* owner, const QString& text, const QString& detail) {
   QCoreApplication* app = QCoreApplication::instance();
-  if (app && QThread::currentThread() != app->thread()) {
-    // Widgets live on the GUI thread only; the worker waits there, as a
-    // blocking box would make it wait.
-    QMetaObject::invokeMethod(
-        app, [owner, &text, &detail] { Service().ShowDetailed(owner, text, detail); },
-        Qt::BlockingQueuedConnection);
+  if (app && g_guiGate && QThread::currentThread() != app->thread()) {
+    // Widgets live on the GUI thread only; the worker waits on its side for
+    // the box to be dismissed there, as a blocking box would make it wait.
+    g_guiGate->Ask<bool>([owner, text, detail] {
+      Service().ShowDetailed(owner, text, detail);
+      return true;
+    });
     return;
   }
   Service().ShowDetailed(owner, text, detail);

@@ -4,38 +4,33 @@
 // the channel values and the controller's working mode. The display-mode
 // radios 1109/1110 write the kind of channel value the controller reports.
 //
-// A poll's exchange runs on the window's exchange worker, so a silent
-// controller's second of reply wait never holds the window; the window
-// sends the request and shows the outcome, which comes back as a queued
-// call. One poll at a time: a tick that comes while one is under way starts
+// A poll's exchange runs on the monitor's exchange worker (CMonitor), so a
+// silent controller's second of reply wait never holds the window; the
+// window starts each poll and shows the outcome the monitor hands back on
+// its thread. One poll at a time: a tick that comes while one is under way starts
 // the next as soon as it is over. A poll that fails shows "无应答" rather
 // than leave the last state on screen as if it were current.
 #include <QHideEvent>
-#include <QMetaObject>
 #include <QString>
 
 #include <algorithm>
 #include <iterator>
-#include <utility>
 
 #include "window/CommandPort.h"
 #include "window/ConsoleDlg.h"
 #include "window/ControlStates.h"
 #include "window/Globals.h"
 #include "window/Messages.h"
+#include "monitoring/Monitor.h"
 #include "monitoring/StatusBlock.h"
 #include "window/TextNumbers.h"
 #include "exchange.h"
-#include "exchange_worker.h"
-#include "frame_codec.h"
-#include "registers.h"
 #include "resource.h"
 
 namespace {
 
 constexpr int kPollTimer = 1;
 constexpr int kPollPeriodMs = 1000;
-constexpr uint32_t kPollPauseMs = 50;  // before each request, as the controller expects
 
 constexpr char kCaptionStart[] = "开始检测";
 constexpr char kCaptionStop[] = "停止读取";
@@ -111,9 +106,7 @@ void CConsoleDlg::StartDetection() {
   port.Keep();  // PortHandle stays open until "停止读取"
   // What a vanished adapter is reopened with: the port and rate of the start.
   const Connection connection = ReadConnection();
-  m_nMonitorPort = connection.port;
-  m_nMonitorBaud = connection.baud;
-  if (!m_pPoller) m_pPoller = std::make_unique<ExchangeWorker>();
+  m_pMonitor->Begin(connection.port, connection.baud);
   SetDlgItemText(IDC_START_DETECTION, QString::fromUtf8(kCaptionStop));
   g_nSuccessCount = 0;
   g_nFailCount = 0;
@@ -131,9 +124,7 @@ void CConsoleDlg::StopPolling() {
   // The poll under way ends at once (its pause and reply wait are called
   // off) and whatever it would have shown is dropped; only then does the
   // port close under it. The shown values stay as the last poll left them.
-  if (m_pPoller) m_pPoller->Cancel();
-  m_bPolling = false;
-  m_bTickPending = false;
+  m_pMonitor->End();
   ClosePort();
 }
 
@@ -159,15 +150,10 @@ void CConsoleDlg::hideEvent(QHideEvent* event) {
 // --- One poll ------------------------------------------------------------------------
 
 void CConsoleDlg::OnTimer(int) {
-  if (!IsMonitoring()) return;
-  // Never two at once on the line. The tick is not lost: the poll under way
-  // starts the next when it is over, as a tick held up by a long exchange
-  // always came at once after it.
-  if (m_bPolling) {
-    m_bTickPending = true;
-    return;
-  }
-  StartPoll();
+  // Never two polls at once on the line. The tick is not lost: the poll
+  // under way starts the next when it is over, as a tick held up by a long
+  // exchange always came at once after it.
+  if (IsMonitoring() && m_pMonitor->Tick()) StartPoll();
 }
 
 void CConsoleDlg::StartPoll() {
@@ -178,29 +164,12 @@ void CConsoleDlg::StartPoll() {
   if (!address) return ShowPollFailed(factory);
   // An adapter that went away is looked for once a tick, at the same path,
   // without a message: monitoring resumes by itself when it is back.
-  if (!PortHandle && !OpenPort(m_nMonitorPort, m_nMonitorBaud)) return ShowPollFailed(factory);
-  const BlockRead& block = factory ? kFactoryStatusBlock : kMeasurementStatusBlock;
-  m_bPollFactory = factory;
-  // The worker only wakes the window, by name, from its own thread; the
-  // outcome itself passes under the worker's lock (Take). The worker ends
-  // before the window does, so `this` outlives every wake-up.
-  m_bPolling = m_pPoller->Start(PortHandle, BuildReadRequest(*address, block.first, block.count),
-                                block.replyLength, kCommandTimeoutMs, kPollPauseMs, [this] {
-                                  QMetaObject::invokeMethod(this, "OnPollDone", Qt::QueuedConnection);
-                                });
-  if (!m_bPolling) ShowPollFailed(factory);
+  if (!PortHandle && !OpenPort(m_pMonitor->Port(), m_pMonitor->Baud()))
+    return ShowPollFailed(factory);
+  if (!m_pMonitor->StartPoll(PortHandle, *address, factory)) ShowPollFailed(factory);
 }
 
-void CConsoleDlg::OnPollDone() {
-  // A stop calls the poll under way off and drops its outcome: whatever
-  // there is to take belongs to the poll of this run. A wake-up without
-  // one (a stopped poll's, come late) changes nothing.
-  if (!IsMonitoring()) return;
-  const std::optional<WorkerReply> taken = m_pPoller->Take();
-  if (!taken) return;
-  const WorkerReply& outcome = *taken;
-  const bool factory = m_bPollFactory;
-  m_bPolling = false;
+void CConsoleDlg::OnPollDone(bool factory, const WorkerReply& outcome) {
   // Unplugged: our descriptor and lock go at once, so the node is freed and
   // the adapter comes back under the same name.
   if (outcome.gone) ClosePort();
@@ -210,7 +179,7 @@ void CConsoleDlg::OnPollDone() {
     ShowFactoryPoll(outcome.reply.data());
   else
     ShowMeasurementPoll(outcome.reply.data());
-  if (std::exchange(m_bTickPending, false)) StartPoll();
+  if (m_pMonitor->TakeTick()) StartPoll();
 }
 
 void CConsoleDlg::CountPoll(bool accepted) {

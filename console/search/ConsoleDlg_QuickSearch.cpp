@@ -5,25 +5,21 @@
 // wire time of request and reply, the controller's turnaround budget and
 // the adapter's latency) instead of 1000 ms. The search is otherwise the
 // same. Any search, quick or not, shows in its group how many probes are
-// done of how many and about how long is left, refreshed twice a second.
+// done of how many and about how long is left, as each probe begins and ends.
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
-#include <QTimer>
 
 #include "window/ConsoleDlg.h"
-#include "window/Globals.h"
 #include "window/Messages.h"
+#include "search/ParameterSearch.h"
 #include "search/SearchPlan.h"
-#include "adapter_latency.h"
 #include "resource.h"
-#include "serial_port.h"
 #include "ui_console_dlg.h"
 
 namespace {
 
-constexpr int kProgressRefreshMs = 500;
 constexpr char kQuickSearchText[] = "快速搜索";
 // The not-found box's added line after a quick search.
 constexpr char kTextTrySlowerSearch[] = "应答较慢的控制器可能需要关闭快速搜索后再搜索一次";
@@ -37,8 +33,8 @@ void CConsoleDlg::SetUpSearchMenu() {
   m_pSearchMenu = new QMenu(this);
   m_pQuickSearchAction = m_pSearchMenu->addAction(QString::fromUtf8(kQuickSearchText));
   m_pQuickSearchAction->setCheckable(true);
-  m_pQuickSearchAction->setChecked(m_bQuickSearch);
-  connect(m_pQuickSearchAction, &QAction::toggled, this, [this](bool on) { m_bQuickSearch = on; });
+  m_pQuickSearchAction->setChecked(m_pSearch->Quick());
+  connect(m_pQuickSearchAction, &QAction::toggled, m_pSearch, &CParameterSearch::SetQuick);
   for (QWidget* owner : {static_cast<QWidget*>(m_ui->grp_search), GetDlgItem(IDC_SEARCH)}) {
     owner->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(owner, &QWidget::customContextMenuRequested, this,
@@ -50,36 +46,25 @@ void CConsoleDlg::SetUpSearchMenu() {
   m_pSearchProgress->setGeometry(kProgressLeft, 0, group->width() - kProgressLeft - 6,
                                  kProgressHeight);
   m_pSearchProgress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  m_pSearchProgressTimer = new QTimer(this);
-  m_pSearchProgressTimer->setInterval(kProgressRefreshMs);
-  connect(m_pSearchProgressTimer, &QTimer::timeout, this, &CConsoleDlg::ShowSearchProgress);
 }
 
 void CConsoleDlg::SetQuickSearch(bool on) {
-  m_bQuickSearch = on;
+  m_pSearch->SetQuick(on);
   if (m_pQuickSearchAction) m_pQuickSearchAction->setChecked(on);
 }
 
-std::shared_ptr<CSearchPlan> CConsoleDlg::MakeSearchPlan() const {
-  CSearchPlan::Settings settings;
-  for (size_t i = 0; i < kSearchRateCount; ++i) settings.ticked[i] = g_nSearchRates[i] == 1;
-  settings.quick = m_bQuickSearch;
-  settings.turnaroundMs = m_nSearchTurnaroundMs;
-  if (m_bQuickSearch) settings.adapterLatencyMs = AdapterLatencyMs(PortPath(g_nSearchPort));
-  return std::make_shared<CSearchPlan>(settings);
-}
+bool CConsoleDlg::IsQuickSearch() const { return m_pSearch->Quick(); }
 
-// Runs while a search does; a search that has ended (found, not found,
-// stopped, port failed) takes its line away.
+void CConsoleDlg::SetSearchTurnaround(uint32_t ms) { m_pSearch->SetTurnaround(ms); }
+
+// A search that has ended (found, not found, stopped, port failed) takes
+// its line away.
 void CConsoleDlg::ShowSearchProgress() {
-  const CSearchPlan::Progress progress = m_searchPlan ? m_searchPlan->Now() : CSearchPlan::Progress{};
-  if (!m_searchPlan || progress.finished) {
-    m_pSearchProgressTimer->stop();
+  const CSearchPlan::Progress progress = m_pSearch->Progress();
+  if (progress.finished)
     m_pSearchProgress->clear();
-    return;
-  }
-  if (!m_pSearchProgressTimer->isActive()) m_pSearchProgressTimer->start();
-  if (progress.started) m_pSearchProgress->setText(SearchProgressText(progress));
+  else if (progress.started)
+    m_pSearchProgress->setText(SearchProgressText(progress));
 }
 
 QString CConsoleDlg::SearchProgressLine() const {
@@ -88,7 +73,7 @@ QString CConsoleDlg::SearchProgressLine() const {
 
 QString CConsoleDlg::SearchNotFoundText() const {
   QString text = QString::fromUtf8(kTextSearchNotFound);
-  if (m_searchPlan && m_searchPlan->Quick())
+  if (m_pSearch->WasQuick())
     text += QLatin1Char('\n') + QString::fromUtf8(kTextTrySlowerSearch);
   return text;
 }

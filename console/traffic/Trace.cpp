@@ -104,6 +104,8 @@ std::string FormatTraceRecord(const TraceRecord& record) {
     why = " (called off)";
   else if (!record.accepted && record.fault != ReplyFault::Length && record.fault != ReplyFault::Check)
     why = std::string(" (") + ReplyFaultName(record.fault) + ")";
+  // The adapter's echo of the request came first and was dropped.
+  const char* echo = record.echoed ? " echo dropped" : "";
   return FormatTraceTime(record.when) + ' ' + record.device + " tx " + FormatHex(record.request) +
-         " rx " + FormatHex(record.reply) + counts + why;
+         echo + " rx " + FormatHex(record.reply) + counts + why;
 }

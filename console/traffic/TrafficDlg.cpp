@@ -17,7 +17,7 @@ constexpr char kTextExport[] = "导出…";
 constexpr char kTextFilter[] = "文本文件 (*.txt)";
 constexpr char kTextCounters[] =
     "正常 %1  无应答 %2  校验错 %3  异常 %4  长度错 %5  其他站号 %6    往返 最小 %7 / 平均 %8 / "
-    "最大 %9 ms";
+    "最大 %9 ms    回显 %10";
 
 QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 
@@ -25,6 +25,7 @@ QString Ms(double ms) { return QString::asprintf("%.1f", ms); }
 TrafficCounters WidestCounters() {
   TrafficCounters c;
   c.byOutcome.fill(8888888);
+  c.echoes = 8888888;
   c.timed = 1;
   c.minMs = c.maxMs = c.sumMs = 8888.8;
   return c;
@@ -50,6 +51,7 @@ CTrafficDlg::CTrafficDlg(CTrafficLog& log, QWidget* parent)
   save->setAutoDefault(false);
   connect(clear, &QPushButton::clicked, this, &CTrafficDlg::OnClear);
   connect(save, &QPushButton::clicked, this, &CTrafficDlg::OnExport);
+  connect(this, &CTrafficDlg::Recorded, this, &CTrafficDlg::Refresh, Qt::QueuedConnection);
   // Counters that change at every exchange must not lay the window out
   // again: a label of fixed size (room for counts of seven digits) is only
   // repainted.
@@ -73,8 +75,7 @@ CTrafficDlg::~CTrafficDlg() { m_log.SetNotifier({}); }
 void CTrafficDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // Posting is all the recording thread does; the rows are taken here.
-  m_log.SetNotifier(
-      [this] { QMetaObject::invokeMethod(this, "Refresh", Qt::QueuedConnection); });
+  m_log.SetNotifier([this] { emit Recorded(); });
   Refresh();
 }
 
@@ -106,7 +107,8 @@ QString CTrafficDlg::CountersText(const TrafficCounters& c) {
       .arg(c.Count(ExchangeOutcome::Exception))
       .arg(c.Count(ExchangeOutcome::WrongLength))
       .arg(c.Count(ExchangeOutcome::OtherStation))
-      .arg(Ms(c.minMs), Ms(c.MeanMs()), Ms(c.maxMs));
+      .arg(Ms(c.minMs), Ms(c.MeanMs()), Ms(c.maxMs))
+      .arg(c.echoes);
 }
 
 QByteArray CTrafficDlg::ExportText() const {

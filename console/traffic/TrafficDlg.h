@@ -31,11 +31,14 @@ class CTrafficDlg : public QDialog {
   QByteArray ExportText() const;
 
   // Takes what the log has recorded since the last time.
-  // Invoked by name from the recording thread (queued): the call is then
-  // made inside Qt, whose hand-over between threads ThreadSanitizer cannot see.
-  Q_INVOKABLE void Refresh();
+  void Refresh();
   void OnClear();
   void OnExport();
+
+ signals:
+  // From the recording thread, queued to Refresh: only a wake-up, carrying
+  // nothing; the rows pass through the log's own lock.
+  void Recorded();
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -42,10 +42,12 @@ void CTrafficLog::Record(const TraceRecord& record) {
   kept.requestSize = Keep(record.request, kept.request);
   kept.replySize = Keep(record.reply, kept.reply);
   kept.outcome = record.outcome;
+  kept.echoed = record.echoed;
   kept.exceptionCode = record.exceptionCode;
 
   TrafficCounters& c = m_counters;
   ++c.byOutcome[static_cast<size_t>(record.outcome)];
+  if (record.echoed) ++c.echoes;
   if (!record.reply.empty()) {
     const double ms = record.roundTripMs;
     c.minMs = c.timed ? std::min(c.minMs, ms) : ms;

@@ -31,6 +31,7 @@ struct TrafficRecord {
   uint16_t requestSize = 0, replySize = 0;
   ExchangeOutcome outcome = ExchangeOutcome::NoReply;
   uint8_t exceptionCode = 0;
+  bool echoed = false;  // the adapter's echo came ahead of the reply and was dropped
   std::array<uint8_t, kMaxBytes> request{}, reply{};
 
   std::vector<uint8_t> Request() const { return {request.begin(), request.begin() + requestSize}; }
@@ -39,6 +40,7 @@ struct TrafficRecord {
 
 struct TrafficCounters {
   std::array<uint64_t, kExchangeOutcomes> byOutcome{};  // indexed by ExchangeOutcome
+  uint64_t echoes = 0;  // exchanges whose request the adapter echoed
   uint64_t timed = 0;  // exchanges that brought a reply: the round trips below
   double minMs = 0, maxMs = 0, sumMs = 0;
   uint64_t Count(ExchangeOutcome outcome) const { return byOutcome[static_cast<size_t>(outcome)]; }

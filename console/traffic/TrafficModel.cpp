@@ -10,6 +10,8 @@ constexpr const char* kHeader[] = {"时间", "串口", "请求", "应答", "结�
 // By ExchangeOutcome.
 constexpr const char* kOutcomes[] = {"正常", "无应答", "校验错", "长度错", "异常", "其他站号"};
 static_assert(std::size(kOutcomes) == kExchangeOutcomes);
+// After the outcome of an exchange whose request the adapter echoed.
+constexpr char kEchoMark[] = " 回显";
 static_assert(std::size(kHeader) == CTrafficModel::kColumns);
 
 }  // namespace
@@ -74,7 +76,9 @@ QString CTrafficModel::Cell(const TrafficRecord& record, int column) const {
           .arg(record.baud);
     case kRequest: return QString::fromStdString(FormatHex(record.Request()));
     case kReply: return QString::fromStdString(FormatHex(record.Reply()));
-    case kOutcome: return OutcomeText(record.outcome, record.exceptionCode);
+    case kOutcome:
+      return OutcomeText(record.outcome, record.exceptionCode) +
+             (record.echoed ? QString::fromUtf8(kEchoMark) : QString());
     case kRoundTrip: return QString::asprintf("%.1f", record.roundTripMs);
     default: return {};
   }

@@ -12,13 +12,16 @@
 #include "window/CommandPort.h"
 #include "window/Globals.h"
 #include "dialog/MessageService.h"
+#include "monitoring/Monitor.h"
 #include "ports/PortList.h"
+#include "ports/PortRefusal.h"
+#include "ports/Rs485Item.h"
+#include "search/ParameterSearch.h"
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
 #include "traffic/Trace.h"
 #include "traffic/TrafficDlg.h"
 #include "exchange.h"
-#include "exchange_worker.h"
 #include "registers.h"
 #include "resource.h"
 #include "string_table.h"
@@ -86,11 +89,6 @@ const CommandEntry<CConsoleDlg> CConsoleDlg::kMessageMap[] = {
     {IDC_DISPLAY_ADC, Notification::Clicked, &CConsoleDlg::OnDisplayAdc},
 };
 
-const MessageEntry<CConsoleDlg> CConsoleDlg::kWindowMessages[] = {
-    {WM_SEARCH_PROGRESS, &CConsoleDlg::OnSearchProgress},
-    {WM_SEARCH_FOUND, &CConsoleDlg::OnSearchFound},
-};
-
 std::vector<int> CConsoleDlg::CommandIds() {
   std::vector<int> ids;
   for (const CommandEntry<CConsoleDlg>& entry : kMessageMap) ids.push_back(entry.id);
@@ -99,6 +97,8 @@ std::vector<int> CConsoleDlg::CommandIds() {
 
 CConsoleDlg::CConsoleDlg(QWidget* parent)
     : CDialog(parent),
+      m_pSearch(new CParameterSearch(this)),
+      m_pMonitor(new CMonitor(this)),
       m_hIcon(QStringLiteral(":/icons/qd7420.png")),
       m_ui(std::make_unique<Ui::ConsoleDlg>()) {
   m_ui->setupUi(this);
@@ -110,13 +110,19 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   BindCommands(this, kMessageMap);
+  connect(m_pMonitor, &CMonitor::PollDone, this, &CConsoleDlg::OnPollDone);
+  connect(m_pSearch, &CParameterSearch::ProgressChanged, this, &CConsoleDlg::ShowSearchProgress);
+  connect(m_pSearch, &CParameterSearch::ProbeFailed, this, &CConsoleDlg::OnSearchProgress);
+  connect(m_pSearch, &CParameterSearch::Found, this, &CConsoleDlg::OnSearchFound);
+  connect(m_pSearch, &CParameterSearch::NotFound, this, &CConsoleDlg::OnSearchNotFound);
+  connect(m_pSearch, &CParameterSearch::PortRefused, this, &ShowPortRefusal);
   SetUpSearchMenu();
 }
 
 CConsoleDlg::~CConsoleDlg() {
   // Monitoring still holding the port when the window goes without a hide.
   if (IsMonitoring()) StopPolling();
-  EndSearchWorker();
+  m_pSearch->End();  // after its probe under way; nothing of it is shown any more
   DetachAlarmListTools();
 }
 
@@ -149,12 +155,6 @@ void CConsoleDlg::DoDataExchange(bool save) {
   DDX_Radio(save, {IDC_DISPLAY_VOLTAGE, IDC_DISPLAY_ADC}, m_nDisplayMode);
 }
 
-LRESULT CConsoleDlg::OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
-  LRESULT result = 0;
-  if (DispatchMessage(this, kWindowMessages, message, wParam, lParam, result)) return result;
-  return CDialog::OnMessage(message, wParam, lParam);
-}
-
 void CConsoleDlg::OnDefaultButton() {}
 
 // --- Start-up ------------------------------------------------------------------
@@ -171,6 +171,7 @@ void CConsoleDlg::AddSystemMenu() {
   traffic->setShortcut(Qt::CTRL | Qt::Key_T);
   addAction(traffic);  // Ctrl+T without the menu open
   connect(traffic, &QAction::triggered, this, &CConsoleDlg::OnShowTraffic);
+  AddRs485Item(*this, *m_pSysMenu);
 }
 
 void CConsoleDlg::SetDefaultSelections() {

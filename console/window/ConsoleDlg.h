@@ -5,8 +5,9 @@
 //
 // The command handlers are grouped by feature in ConsoleDlg_<Feature>.cpp.
 // Every command runs synchronously on the window's thread; the parameter
-// search's worker thread reaches the window only through SendMessage, and
-// the monitoring poll's exchange worker only through a queued call.
+// search (CParameterSearch) and the monitoring poll (CMonitor) keep their
+// workers and state, and reach the window only through their signals on
+// the window's thread.
 #pragma once
 
 #include <QDateTime>
@@ -20,10 +21,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "search/SearchPlan.h"
 #include "dialog/Dialog.h"
 #include "serial_port.h"
 
@@ -31,7 +31,8 @@ class CCommandPort;
 class CConsoleSettings;
 class CLogReader;
 class CPortList;
-class ExchangeWorker;
+class CMonitor;
+class CParameterSearch;
 class QAction;
 class QLabel;
 class CTrafficDlg;
@@ -40,6 +41,7 @@ class QTimer;
 struct BcdClock;
 struct FactoryStatus;
 struct MeasurementStatus;
+struct WorkerReply;
 namespace Ui {
 class ConsoleDlg;
 }
@@ -86,8 +88,8 @@ class CConsoleDlg : public CDialog {
   // group and of button 1009): off at start unless the command line says
   // otherwise; taken by the next search that starts.
   void SetQuickSearch(bool on);
-  bool IsQuickSearch() const { return m_bQuickSearch; }
-  void SetSearchTurnaround(uint32_t ms) { m_nSearchTurnaroundMs = ms; }
+  bool IsQuickSearch() const;
+  void SetSearchTurnaround(uint32_t ms);
   QMenu* SearchMenu() const { return m_pSearchMenu; }
   // The search group's progress line ("第 97/1530 次，约剩 2 分 10 秒");
   // empty while no search runs.
@@ -113,7 +115,6 @@ class CConsoleDlg : public CDialog {
   bool OnInitDialog() override;
   void DoDataExchange(bool save) override;
   void OnTimer(int nIDEvent) override;
-  LRESULT OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) override;
 
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -123,37 +124,22 @@ class CConsoleDlg : public CDialog {
 
   // --- Parameter search (ConsoleDlg_Search.cpp) ---
   void OnSearchParameters();
-  LRESULT OnSearchProgress(WPARAM wParam, LPARAM lParam);
-  LRESULT OnSearchFound(WPARAM wParam, LPARAM lParam);
   void StartSearch();
   void StopSearch();
   void EndSearchIdle();
-  void EndSearchWorker();
-  // The worker: every address 1..255, every ticked rate, until found or
-  // stopped. `generation` is the search it belongs to, `plan` its waits and
-  // the record of its progress.
-  static unsigned SearchThreadProc(CConsoleDlg* dlg, unsigned generation,
-                                   const std::shared_ptr<CSearchPlan>& plan);
-  // One probe on the worker's own open port at the plan's waits: does a
-  // controller answer as `address`?
-  static bool ProbeAddress(HPORT port, int address, const CSearchPlan& plan);
-  // The plan of a search starting now, from the window's settings.
-  std::shared_ptr<CSearchPlan> MakeSearchPlan() const;
-  // A raw TCP line cannot change its rate: the search tries the first ticked
-  // one only, and its status line says so when more were ticked.
-  void KeepOneRateOnRawLine();
-  bool m_bOneRateOnly = false;
+  // What the search hands back: a probe that got no answer, the find, a
+  // scan without one.
+  void OnSearchProgress(int baud, int address);
+  void OnSearchFound(int baud, int address);
+  void OnSearchNotFound();
+  CParameterSearch* m_pSearch;  // its worker, plan and progress
   // --- Quick search and progress (ConsoleDlg_QuickSearch.cpp) ---
   void SetUpSearchMenu();
   void ShowSearchProgress();
   QString SearchNotFoundText() const;
-  bool m_bQuickSearch = false;
-  uint32_t m_nSearchTurnaroundMs = kDefaultSearchTurnaroundMs;
-  std::shared_ptr<CSearchPlan> m_searchPlan;  // the latest search's
   QMenu* m_pSearchMenu = nullptr;
   QAction* m_pQuickSearchAction = nullptr;
   QLabel* m_pSearchProgress = nullptr;
-  QTimer* m_pSearchProgressTimer = nullptr;
 
   // --- Remembered settings (ConsoleDlg_Settings.cpp) ---
   // The remembered top row and search choices over the default selections.
@@ -162,6 +148,9 @@ class CConsoleDlg : public CDialog {
   void PlaceFromSettings();
   void PlaceTrafficWindow();
   void RememberTickedRates();
+  // What the search probes before its sweep, as (baud, address): the
+  // remembered line, then the controller's factory settings.
+  std::vector<std::pair<int, int>> LikelyProbes() const;
   // Where `window` (this one or the traffic window) stands now.
   void RememberPlace(const QWidget& window);
   CConsoleSettings* m_pSettings = nullptr;
@@ -212,21 +201,16 @@ class CConsoleDlg : public CDialog {
   // Timer off, caption back, port closed: the part of a stop that also
   // holds when the window goes away while monitoring runs.
   void StopPolling();
-  // One poll: its request goes to the exchange worker, which wakes
-  // OnPollDone on the window's thread to take the outcome.
+  // One poll: its request goes to the monitor's worker; the outcome comes
+  // back to OnPollDone on the window's thread.
   void StartPoll();
-  Q_INVOKABLE void OnPollDone();
+  void OnPollDone(bool factory, const WorkerReply& outcome);
   void CountPoll(bool accepted);
   void ShowPollFailed(bool factory);
   void ShowMeasurementPoll(const uint8_t* reply);
   void ShowFactoryPoll(const uint8_t* reply);
   void ShowMeasurementStatus(const MeasurementStatus& status, bool factory);
-  std::unique_ptr<ExchangeWorker> m_pPoller;  // the polls' exchanges, off the window's thread
-  bool m_bPolling = false;      // a poll is under way
-  bool m_bPollFactory = false;  // it reads the factory block
-  bool m_bTickPending = false;  // a tick came meanwhile: the next poll starts at its end
-  int m_nMonitorPort = 0;       // port and rate of the start, for reopening
-  int m_nMonitorBaud = 0;
+  CMonitor* m_pMonitor;  // the polls, their worker and their state
 
   // --- Alarm log (ConsoleDlg_Log.cpp) ---
   void OnReadLogCount();
@@ -309,7 +293,6 @@ class CConsoleDlg : public CDialog {
 
  private:
   static const CommandEntry<CConsoleDlg> kMessageMap[];
-  static const MessageEntry<CConsoleDlg> kWindowMessages[];
 
   void AddSystemMenu();
   void SetDefaultSelections();
@@ -320,7 +303,6 @@ class CConsoleDlg : public CDialog {
   void NoteShown();
 
   std::unique_ptr<Ui::ConsoleDlg> m_ui;
-  std::thread m_searchWorker;  // the latest search's worker, joined at the end
   QMenu* m_pSysMenu = nullptr;
   CPortList* m_pPortList = nullptr;  // list 1001 and the machine's devices
   QPointer<CTrafficDlg> m_pTrafficDlg;

@@ -20,6 +20,10 @@ namespace {
 const QString kMainWindow = QStringLiteral("main");
 const QString kTrafficWindow = QStringLiteral("traffic");
 
+// A controller as it leaves the factory.
+constexpr int kFactoryBaud = 9600;
+constexpr int kFactoryAddress = 1;
+
 constexpr int kRateBoxes[CConsoleSettings::kRateCount] = {
     IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800, IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
 
@@ -88,4 +92,13 @@ void CConsoleDlg::PlaceTrafficWindow() {
   m_pTrafficDlg->installEventFilter(this);
   if (const std::optional<QRect> rect = m_pSettings->RememberedGeometry(kTrafficWindow))
     m_pTrafficDlg->move(PlaceOnScreen(*rect, m_pTrafficDlg->frameGeometry().size()));
+}
+
+std::vector<std::pair<int, int>> CConsoleDlg::LikelyProbes() const {
+  std::vector<std::pair<int, int>> probes;
+  if (m_pSettings)
+    if (const std::optional<CConsoleSettings::Line> line = m_pSettings->RememberedLine())
+      probes.emplace_back(line->baud, line->address);
+  probes.emplace_back(kFactoryBaud, kFactoryAddress);
+  return probes;
 }

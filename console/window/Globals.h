@@ -1,10 +1,9 @@
 // Process-wide state of the console, shared by the window's features and,
-// for the parameter search, by its worker thread.
+// for the parameter search, by its worker thread. Each variable says which
+// threads touch it.
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <mutex>
 
 // Working mode the window and the monitoring poll follow: 0 measurement,
 // above 0 factory. Set to 0 at start-up. Window thread only.
@@ -16,31 +15,15 @@ extern int g_nSuccessCount;
 extern int g_nFailCount;
 
 // --- Parameter search: the window and its worker -----------------------------
-// Atomics, so that neither thread ever reads a half-written value; what each
-// side writes and when is as the search has always done it.
+// Atomics, read and written without a lock by both threads; everything else
+// the search and its worker share is the search's own (CParameterSearch).
 
-// 1 while the search is wanted; the worker looks before each probe.
+// 1 while the search is wanted: set by the window's start, cleared by its
+// stop and by a closing window; the worker looks before each probe.
 extern std::atomic<int> g_bSearching;
-// The port number and the ticked rates (1200 ... 38400; 1 = ticked), taken
-// by the window when the search starts.
-extern std::atomic<int> g_nSearchPort;
-extern std::array<std::atomic<int>, 6> g_nSearchRates;
-// The probe under way or last made, the last address that did not answer,
-// and the address that did.
-extern std::atomic<int> g_nSearchBaud;
+// The last address that did not answer: written by the worker after each
+// such probe, before its report goes to the window.
 extern std::atomic<int> g_nSearchAddress;
-extern std::atomic<int> g_nFoundAddress;
-// "参数正在查找中......" once a probe has failed (never cleared), and
-// "未搜索到参数,请检查接线!!!" at the end of a scan without result; each
-// is either that text or "".
-extern std::atomic<const char*> g_strSearchProgress;
-extern std::atomic<const char*> g_strSearchResult;
-// Which search is the current one: each start takes the next number, so a
-// stopped worker can never be revived by a later start, and its messages
-// are known as stale. The window's start and a worker's end-of-scan result
-// change the result text under g_searchMutex, together with this check.
-extern std::atomic<unsigned> g_nSearchGeneration;
-extern std::mutex g_searchMutex;
 
 // Resistivity auto-calibration, from its start in the main window to the
 // end of its countdown window (window thread only):

@@ -17,6 +17,12 @@ inline constexpr char kTextOpenError[] = "无法打开 %1：%2";
 // A port list entry whose adapter has been unplugged.
 inline constexpr char kTextUnplugged[] = "(已拔出)";
 
+// The system menu's switch for the kernel's RS-485 direction control, and
+// its refusal: %1 the device, %2 the driver's answer.
+inline constexpr char kTextRs485Item[] = "RS-485 收发控制";
+inline constexpr char kTextRs485Refused[] =
+    "%1 的驱动不支持 RS-485 收发控制（%2）。串口照常打开；自动切换方向的 USB 转换器不需要此项。";
+
 // A refused reply, by command.
 inline constexpr char kTextReadFailed[] = "读取失败!";
 inline constexpr char kTextSetFailed[] = "设置失败!";

@@ -22,6 +22,7 @@
 #include "app/Translations.h"
 #include "dialogs/WaitDlg.h"
 #include "console_window_fixture.h"
+#include "window_actions.h"
 #include "resource.h"
 
 namespace {
@@ -160,8 +161,7 @@ TEST_F(ConsoleWindowTest, ContextMenuFromTheKeyboard) {
       button->setFocus();
       QTest::keyClick(button, k.key, k.modifiers);
       EXPECT_TRUE(windowMenu->isVisible());
-      EXPECT_EQ(Entries(*windowMenu),
-                (QStringList{QStringLiteral("关于 QD7420(&A)..."), QStringLiteral("通讯记录")}));
+      EXPECT_EQ(Entries(*windowMenu), WindowMenuEntries());
       windowMenu->hide();
 
       QWidget* edit = dlg.GetDlgItem(IDC_LINE_LENGTH);

@@ -34,6 +34,10 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_FALSE(c.searchTurnaroundGiven);  // the remembered one may apply
          EXPECT_EQ(c.simTurnaroundMs, 0);
          EXPECT_FALSE(c.simEcho);
+         EXPECT_TRUE(c.rs485Ports.empty());
+         EXPECT_EQ(c.rs485BeforeMs, 0u);
+         EXPECT_EQ(c.rs485AfterMs, 0u);
+         EXPECT_EQ(c.echo, EchoMode::Auto);
          EXPECT_FALSE(c.noSettings);
        }},
       {{"--no-settings", "--simulate"},
@@ -41,6 +45,14 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_TRUE(c.noSettings);
          EXPECT_TRUE(c.simulate);
        }},
+      {{"--rs485", "2", "--rs485=9", "--rs485-delay", "1,5", "--echo", "on"},
+       [](const CommandLine& c) {
+         EXPECT_EQ(c.rs485Ports, (std::vector<int>{2, 9}));
+         EXPECT_EQ(c.rs485BeforeMs, 1u);
+         EXPECT_EQ(c.rs485AfterMs, 5u);
+         EXPECT_EQ(c.echo, EchoMode::On);
+       }},
+      {{"--echo=off"}, [](const CommandLine& c) { EXPECT_EQ(c.echo, EchoMode::Off); }},
       {{"--port", "1=/dev/ttyUSB0"},
        [](const CommandLine& c) { EXPECT_EQ(c.ports, (Ports{{1, "/dev/ttyUSB0"}})); }},
       {{"--port=9=/dev/serial/by-id/usb-x", "--port", "2=/dev/ttyS0"},
@@ -142,6 +154,10 @@ TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
       {"--simulate", "--sim-turnaround", "-1"},
       {"--sim-turnaround", "20"},
       {"--sim-echo"},
+      {"--rs485", "0"},             {"--rs485", "10"},
+      {"--rs485", "COM1"},          {"--rs485-delay", "5"},
+      {"--rs485-delay", "1,2,3"},   {"--rs485-delay", "-1,0"},
+      {"--rs485-delay", "0,1001"},  {"--echo", "maybe"},
       {"--search-turnaround", "9"},
       {"--search-turnaround", "1001"},
       {"--search-turnaround", "fast"},

@@ -93,6 +93,7 @@ class CProbeDlg : public CDialog {
   std::vector<int> depths;          // of each tick, when it arrived
   QThread* messageThread = nullptr;
   std::atomic<bool> handled{false};
+  std::function<void()> onMessage;  // runs inside OnMessage, after the record
 
  protected:
   bool OnInitDialog() override {
@@ -114,6 +115,7 @@ class CProbeDlg : public CDialog {
   LRESULT OnMessage(unsigned message, WPARAM wParam, LPARAM lParam) override {
     messageThread = QThread::currentThread();
     handled = true;
+    if (onMessage) onMessage();
     return static_cast<LRESULT>(message + wParam) + lParam;
   }
 };
@@ -451,6 +453,48 @@ TEST(DialogLayer, SendMessageFromAWorkerBlocksUntilHandledOnTheWindowThread) {
   dlg.messageThread = nullptr;  // on the window's own thread: a direct call
   EXPECT_EQ(dlg.SendMessage(WM_SEARCH_PROGRESS), static_cast<LRESULT>(WM_SEARCH_PROGRESS));
   EXPECT_EQ(dlg.messageThread, QThread::currentThread());
+}
+
+// A window that stops taking messages (it is closing, and will wait for its
+// workers) releases a worker's send at once and without the reply, however
+// far the send has got; a send it answered still has its reply.
+TEST(DialogLayer, SendMessageOfAClosingWindowReturnsAtOnceWithoutItsReply) {
+  enum class Close { Never, BeforeTheSend, WithoutRunningIt, InsideTheHandler };
+  const struct {
+    const char* what;
+    Close close;
+    bool handled;
+    LRESULT result;
+  } cases[] = {
+      {"answered", Close::Never, true, static_cast<LRESULT>(WM_SEARCH_FOUND + 5)},
+      {"closed before the send", Close::BeforeTheSend, false, 0},
+      // The window waits for its worker without running the send: no wait
+      // on both sides, and the send never runs afterwards.
+      {"closed while the send waits", Close::WithoutRunningIt, false, 0},
+      // A box of the handler is up when the window closes.
+      {"closed inside the handler", Close::InsideTheHandler, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CProbeDlg dlg;
+    if (c.close == Close::BeforeTheSend) dlg.CloseMessages();
+    if (c.close == Close::InsideTheHandler) dlg.onMessage = [&dlg] { dlg.CloseMessages(); };
+    std::atomic<bool> returned{false};
+    LRESULT result = -1;
+    std::thread worker([&] {
+      result = dlg.SendMessage(WM_SEARCH_FOUND, 2, 3);
+      returned = true;
+    });
+    if (c.close == Close::WithoutRunningIt) {
+      dlg.CloseMessages();
+      worker.join();
+    }
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); }));
+    if (worker.joinable()) worker.join();
+    QCoreApplication::processEvents();  // a send still queued stays unhandled
+    EXPECT_EQ(dlg.handled.load(), c.handled);
+    EXPECT_EQ(result, c.result);
+  }
 }
 
 TEST(DialogLayer, MessagesFromAWorkerAreShownOnTheGuiThread) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "window/Globals.h"
+#include "monitoring/Monitor.h"
 #include "console_window_fixture.h"
 #include "exchange.h"
 #include "expected_states.h"
@@ -620,6 +621,52 @@ TEST_F(MonitoringTest, StopDuringAPollDropsItAndFreesTheLineAtOnce) {
   });
   ResetLockFolders();
   std::filesystem::remove_all(folder);
+}
+
+// The monitor on its own, on an answering line: a poll's outcome is handed
+// back once; a tick during the poll is kept for its end; a run that ended,
+// or was ended and begun anew, gets nothing of the poll it called off.
+TEST_F(MonitoringTest, TheMonitorHandsBackEachPollOnceAndKeepsATickForItsEnd) {
+  const struct {
+    const char* what;
+    bool tickDuringPoll;
+    bool end;
+    bool beginAgain;
+    int outcomes;
+    bool tickKept;
+  } cases[] = {
+      {"one poll", false, false, false, 1, false},
+      {"a tick during the poll", true, false, false, 1, true},
+      {"ended during the poll", true, true, false, 0, false},
+      {"ended and begun anew", false, true, true, 0, false},
+  };
+  HPORT port = OpenDevice(m_server.DevicePath(), 9600);
+  ASSERT_NE(port, nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CMonitor monitor;
+    int outcomes = 0;
+    bool accepted = false;
+    QObject::connect(&monitor, &CMonitor::PollDone, [&](bool factory, const WorkerReply& outcome) {
+      ++outcomes;
+      accepted = outcome.accepted && !factory;
+    });
+    EXPECT_FALSE(monitor.Tick());  // no run yet
+    EXPECT_FALSE(monitor.StartPoll(port, 1, false));
+    monitor.Begin(1, 9600);
+    ASSERT_TRUE(monitor.Tick());
+    ASSERT_TRUE(monitor.StartPoll(port, 1, false));
+    if (c.tickDuringPoll) EXPECT_FALSE(monitor.Tick());
+    if (c.end) monitor.End();
+    if (c.beginAgain) monitor.Begin(1, 9600);
+    WaitUntil([&] { return outcomes > 0; }, c.outcomes ? 5000 : 500);
+    EXPECT_EQ(outcomes, c.outcomes);
+    EXPECT_EQ(accepted, c.outcomes == 1);
+    EXPECT_EQ(monitor.TakeTick(), c.tickKept);
+    EXPECT_FALSE(monitor.TakeTick());  // taken once
+    monitor.End();
+  }
+  CloseDevice(port);
 }
 
 // A window whose tick a test can deliver by hand.

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,10 @@
 #include <mutex>
 #include <vector>
 
+#include "app/ConsoleSettings.h"
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
+#include "search/ParameterSearch.h"
 #include "search/SearchPlan.h"
 #include "traffic/Trace.h"
 #include "traffic/TrafficDlg.h"
@@ -39,12 +42,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kRateBoxes[] = {IDC_SEARCH_1200, IDC_SEARCH_2400, IDC_SEARCH_4800,
                               IDC_SEARCH_9600, IDC_SEARCH_19200, IDC_SEARCH_38400};
-
-// Reaches the probe itself.
-class ProbingDlg : public CConsoleDlg {
- public:
-  using CConsoleDlg::ProbeAddress;
-};
 
 CSearchPlan QuickPlan(uint32_t turnaroundMs = kDefaultSearchTurnaroundMs) {
   CSearchPlan::Settings settings;
@@ -175,8 +172,9 @@ TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
     ExpectEnabled(dlg, kLocked, false);
     ExpectEnabled(dlg, kNeverLocked, true);
     ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    // The factory settings first, then the sweep without them.
     EXPECT_EQ(Probes(), (std::vector<std::pair<int, int>>{
-                            {1, 1200}, {1, 9600}, {2, 1200}, {2, 9600}, {3, 1200}, {3, 9600}}));
+                            {1, 9600}, {1, 1200}, {2, 1200}, {2, 9600}, {3, 1200}, {3, 9600}}));
     EXPECT_EQ(m_server.Requests().back().bytes,
               (Bytes{0x03, 0x03, 0x1F, 0xF8, 0x00, 0x01, 0x03, 0xCD}));
     EXPECT_EQ(Status(dlg), QStringLiteral("搜索到的参数为:波特率9600地址3"));
@@ -189,6 +187,39 @@ TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
   ASSERT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率9600地址3")});
   EXPECT_FALSE(m_messages.shown[0].application);
   EXPECT_FALSE(m_messages.shown[0].portOpen);  // the worker never uses the window's port
+}
+
+// What is likely goes first: the line a controller last answered on, then
+// the factory settings, then the sweep without them.
+TEST_F(SearchTest, TheRememberedLineAndTheFactorySettingsAreProbedFirst) {
+  const struct {
+    uint8_t address;
+    int baud;  // where the controller is
+    std::vector<std::pair<int, int>> probes;
+  } cases[] = {
+      {7, 19200, {{7, 19200}}},  // it kept its settings: one probe
+      {3, 1200,
+       {{7, 19200}, {1, 9600}, {1, 1200}, {1, 19200}, {2, 1200}, {2, 9600}, {2, 19200}, {3, 1200}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    QTemporaryDir home;
+    CConsoleSettings settings(true, home.path());
+    settings.RememberLine({QString(), 19200, 7});
+    MoveController(c.address, c.baud);
+    CConsoleDlg window;
+    window.SetSettings(&settings);
+    RunWindow(window, [&](CConsoleDlg& dlg) {
+      m_server.ClearRequests();
+      dlg.SetQuickSearch(true);
+      Tick(dlg, {IDC_SEARCH_1200, IDC_SEARCH_9600, IDC_SEARCH_19200});
+      Press(dlg);
+      ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    });
+    EXPECT_EQ(Probes(), c.probes);
+    MoveControllerFrom(c.address, c.baud);
+    m_messages.shown.clear();
+  }
 }
 
 // The worker's probes reach the traffic window from the worker's thread.
@@ -414,7 +445,7 @@ TEST_F(SearchTest, QuickSearchFindsAFastControllerFarUp) {
     EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("200"));
     ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
   });
-  EXPECT_EQ(Probes().size(), 200u);
+  EXPECT_EQ(Probes().size(), 201u);  // 9600 / 1 first, though not ticked
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率38400地址200")});
 }
 
@@ -453,10 +484,10 @@ TEST_F(SearchTest, ALateReplyIsNotTakenForTheNextProbesAnswer) {
   HPORT port = OpenDevice(m_server.DevicePath(), 9600);
   ASSERT_NE(port, nullptr);
   m_server.InjectFault(sim::Fault::Delay, 1, 300);
-  EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 1, QuickPlan(kMinSearchTurnaroundMs)));
+  EXPECT_FALSE(CParameterSearch::ProbeAddress(port, 1, QuickPlan(kMinSearchTurnaroundMs)));
   CSearchPlan::Settings normal;
   normal.ticked.fill(true);
-  EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 2, CSearchPlan(normal)));
+  EXPECT_FALSE(CParameterSearch::ProbeAddress(port, 2, CSearchPlan(normal)));
   CloseDevice(port);
   const std::vector<TraceRecord> records = trace.Records();
   ASSERT_EQ(records.size(), 2u);
@@ -516,7 +547,7 @@ TEST_F(SearchTest, AQuickProbeWaitsTheWireTimeAndTheBudget) {
     HPORT port = OpenDevice(m_server.DevicePath(), baud);  // the controller is at 9600
     ASSERT_NE(port, nullptr);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ProbingDlg::ProbeAddress(port, 1, plan));
+    EXPECT_FALSE(CParameterSearch::ProbeAddress(port, 1, plan));
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     CloseDevice(port);
     EXPECT_GE(took.count(), leastMs);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <mutex>
@@ -11,6 +12,12 @@
 #include "exchange.h"
 
 class CConsoleDlg;
+
+// The window's own menu (right click, Shift+F10), entry by entry.
+inline QStringList WindowMenuEntries() {
+  return {QStringLiteral("关于 QD7420(&A)..."), QStringLiteral("通讯记录"),
+          QStringLiteral("RS-485 收发控制")};
+}
 
 // Clicks a button or radio; like a mouse click, nothing happens when it is
 // disabled. Hidden controls take the click (their commands are wired).

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "echo.h"
 #include "pty_port_test.h"
 #include "registers.h"
 
@@ -250,6 +251,80 @@ TEST_F(ExchangeTest, TraceCountsWhatWasQueuedAndWhatWasRead) {
     EXPECT_EQ(seen[0].reply, Bytes(c.answer.begin(), c.answer.begin() + c.read)) << c.name;
     EXPECT_EQ(seen[0].fault, c.fault) << c.name;
   }
+}
+
+// An adapter that echoes hands the request back ahead of the reply. A whole
+// echo is dropped and the reply judged alone; a part of one, or a garbled
+// one, is noise and refused; an echo is never taken for the reply. In auto
+// mode the device is learned to echo from the first whole echo on; until
+// then a write of one register (answered with its own copy) is not looked at.
+TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
+  const Frame write = BuildWriteRequest(1, REG_WORK_MODE, 1);
+  const Bytes read(kReadRequest.data(), kReadRequest.data() + kReadRequest.size);
+  const Bytes written(write.data(), write.data() + write.size);
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  Bytes garbled = read;
+  garbled.back() ^= 0x01;
+  const struct {
+    const char* name;
+    EchoMode mode;
+    bool learned;  // the device echoed before (else forgotten first)
+    bool isWrite;
+    Bytes line;    // what comes back on the line
+    bool accepted;
+    uint32_t waited;
+    bool echoed;
+    bool learnedAfter;
+  } cases[] = {
+      {"no echo", EchoMode::Auto, false, false, kReply, true, 7, false, false},
+      {"whole echo, then the reply", EchoMode::Auto, false, false, join({read, kReply}), true, 7, true, true},
+      {"half an echo, then the reply", EchoMode::Auto, true, false,
+       join({Bytes(read.begin(), read.begin() + 4), kReply}), false, 11, false, true},
+      {"a garbled echo, then the reply", EchoMode::Auto, true, false, join({garbled, kReply}), false, 15,
+       false, true},
+      {"an echo and no reply", EchoMode::Auto, true, false, read, false, 0, true, true},
+      {"a write's copy, nothing learned", EchoMode::Auto, false, true, written, true, 8, false, false},
+      {"a write's echo and copy together, nothing learned", EchoMode::Auto, false, true,
+       join({written, written}), true, 8, true, true},
+      {"a write's echo and copy, learned", EchoMode::Auto, true, true, join({written, written}), true, 8,
+       true, true},
+      {"a write's echo alone, learned", EchoMode::Auto, true, true, written, false, 0, true, true},
+      {"echo off: the echo spoils the reply", EchoMode::Off, false, false, join({read, kReply}), false,
+       15, false, false},
+      {"echo on, nothing learned", EchoMode::On, false, true, join({written, written}), true, 8, true,
+       false},
+  };
+  std::vector<TraceRecord> seen;
+  SetTraceHook([&seen](const TraceRecord& r) { seen.push_back(r); });
+  Transaction t(1, 9600);
+  ASSERT_TRUE(t.IsOpen());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ForgetEcho(pty_.Path());
+    if (c.learned) {
+      SetEchoMode(EchoMode::Auto);
+      uint8_t reply[7] = {};
+      ASSERT_TRUE(ReadLineLength(t, join({read, kReply}), reply));
+    }
+    SetEchoMode(c.mode);
+    seen.clear();
+    const Frame& request = c.isWrite ? write : kReadRequest;
+    uint8_t reply[8] = {};
+    const size_t replyLen = c.isWrite ? 8 : 7;
+    AnswerOnce(request.size, c.line);
+    EXPECT_EQ(t.Exchange(request, reply, replyLen, 300), c.accepted);
+    device_.join();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].waited, c.waited);
+    EXPECT_EQ(seen[0].echoed, c.echoed);
+    EXPECT_EQ(DeviceEchoes(pty_.Path()), c.learnedAfter);
+  }
+  SetEchoMode(EchoMode::Auto);
+  ForgetEcho(pty_.Path());
 }
 
 // A write's reply must repeat the register and value it was given: the echo

@@ -110,10 +110,14 @@ class RemoteLineTest : public ::testing::Test {
 
 // --- The commands' traffic through ser2net --------------------------------------
 
+// Every kind of line runs the same exchanges: the simulator's pty opened
+// directly, and the same pty behind ser2net, raw and RFC 2217.
 struct LineCase {
   const char* name;
   bool rfc2217;
   bool trickle;  // through a proxy that sends every reply byte in a segment of its own
+  bool local = false;  // the pty itself, no server between
+  uint32_t marginMs = 50;  // loopback: the network's 50 ms floor
 };
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
@@ -122,6 +126,7 @@ const LineCase kLines[] = {
     {"Rfc2217", true, false},
     {"RawOneBytePerSegment", false, true},
     {"Rfc2217OneBytePerSegment", true, true},
+    {"LocalPty", false, false, true, 0},
 };
 
 class ThroughSer2Net : public RemoteLineTest, public ::testing::WithParamInterface<LineCase> {
@@ -130,7 +135,7 @@ class ThroughSer2Net : public RemoteLineTest, public ::testing::WithParamInterfa
     RemoteLineTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     const LineCase& c = GetParam();
-    std::string path = PathOf(c.rfc2217);
+    std::string path = c.local ? sim_->DevicePath() : PathOf(c.rfc2217);
     if (c.trickle) {
       proxy_ = std::make_unique<MisbehavingServer>(
           Mode::Trickle, c.rfc2217 ? ser2net_->Rfc2217Port() : ser2net_->RawPort());
@@ -150,7 +155,7 @@ class ThroughSer2Net : public RemoteLineTest, public ::testing::WithParamInterfa
 };
 
 TEST_P(ThroughSer2Net, SetAndReadIncludingIacBytesBothWays) {
-  EXPECT_EQ(PortNetworkMarginMs(port_), 50u) << "loopback: the 50 ms floor";
+  EXPECT_EQ(PortNetworkMarginMs(port_), GetParam().marginMs);
   // 0xFFFF: two IAC bytes in the request and in both replies; 0x0D0A: a
   // CR LF, which Telnet outside binary mode would rewrite.
   for (uint16_t value : {uint16_t{0xFFFF}, uint16_t{12345}, uint16_t{0x00FF}, uint16_t{0x0D0A},

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pty_port_test.h"
+#include "rs485.h"
 
 namespace {
 
@@ -108,6 +109,73 @@ TEST_F(SerialPortTest, LowLatencyRefusedOnAPtyIsNotedOnce) {
   SetPortNoteHook({});
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0], pty_.Path() + " has no low-latency mode: Inappropriate ioctl for device");
+}
+
+// RS-485 mode asked for on a pty: the driver refuses it (ENOTTY), the port
+// opens all the same, the trace hears of it once, and the console can say why.
+TEST_F(SerialPortTest, Rs485RefusedOnAPtyStillOpensAndIsNotedOnce) {
+  std::vector<std::string> notes;
+  SetPortNoteHook([&](const std::string& text) { notes.push_back(text); });
+  SetRs485(pty_.Path(), true);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(Open(), nullptr) << "open " << i;
+    ClosePort();
+  }
+  SetPortNoteHook({});
+  EXPECT_EQ(Rs485Refusal(pty_.Path()), "TIOCGRS485: Inappropriate ioctl for device");
+  SetRs485(pty_.Path(), false);
+  EXPECT_EQ(Rs485Refusal(pty_.Path()), "");
+  const auto rs485Notes = std::count_if(notes.begin(), notes.end(), [](const std::string& n) {
+    return n.find("RS-485") != std::string::npos;
+  });
+  EXPECT_EQ(rs485Notes, 1);
+}
+
+// What the open sets through the ioctl, and that the close puts back what
+// the driver had: a driver that takes the mode, seen through the seam.
+struct Rs485Calls {
+  static inline std::vector<std::pair<unsigned long, serial_rs485>> calls;
+  static inline serial_rs485 driver{};
+  static int Ioctl(int, unsigned long request, serial_rs485* conf) {
+    if (request == TIOCGRS485) *conf = driver;
+    calls.emplace_back(request, *conf);
+    return 0;
+  }
+};
+
+TEST_F(SerialPortTest, Rs485ModeIsSetOnOpenWithRtsOnSendAndPutBackOnClose) {
+  Rs485Calls::calls.clear();
+  Rs485Calls::driver = {};
+  Rs485Calls::driver.flags = SER_RS485_RTS_AFTER_SEND;
+  Rs485Calls::driver.delay_rts_after_send = 9;
+  SetRs485Ioctl(&Rs485Calls::Ioctl);
+  SetRs485Delays(2, 3);
+  SetRs485(pty_.Path(), true);
+  ASSERT_NE(Open(), nullptr);
+  ClosePort();
+  ASSERT_NE(Open(), nullptr);  // each open sets it anew
+  ClosePort();
+  SetRs485(pty_.Path(), false);
+  ASSERT_NE(Open(), nullptr);  // and without it, nothing is touched
+  ClosePort();
+  SetRs485Ioctl(nullptr);
+  SetRs485Delays(0, 0);
+  ASSERT_EQ(Rs485Calls::calls.size(), 6u);
+  for (size_t open = 0; open < 2; ++open) {
+    const auto& [get, got] = Rs485Calls::calls[open * 3];
+    const auto& [set, wanted] = Rs485Calls::calls[open * 3 + 1];
+    const auto& [restore, back] = Rs485Calls::calls[open * 3 + 2];
+    EXPECT_EQ(get, static_cast<unsigned long>(TIOCGRS485));
+    EXPECT_EQ(set, static_cast<unsigned long>(TIOCSRS485));
+    EXPECT_EQ(wanted.flags, static_cast<uint32_t>(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND));
+    EXPECT_EQ(wanted.delay_rts_before_send, 2u);
+    EXPECT_EQ(wanted.delay_rts_after_send, 3u);
+    EXPECT_EQ(restore, static_cast<unsigned long>(TIOCSRS485));
+    EXPECT_EQ(back.flags, static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND));
+    EXPECT_EQ(back.delay_rts_after_send, 9u);
+    (void)got;
+  }
+  EXPECT_EQ(Rs485Refusal(pty_.Path()), "");
 }
 
 TEST_F(SerialPortTest, CloseOnEmptySlotDoesNothing) {
