@@ -34,7 +34,9 @@ void CParameterSearch::Start(int port, const std::array<bool, kSearchRateCount>&
   KeepOneRateOnRawLine(port, job.ticked);
   // A raw line stays at its one rate: no first probe at another.
   const bool setsBaud = LineSetsBaud(PortPath(port));
-  for (const Probe& probe : first) {
+  // With no rate ticked nothing is probed, as always.
+  const bool anyTicked = std::find(job.ticked.begin(), job.ticked.end(), true) != job.ticked.end();
+  for (const Probe& probe : anyTicked ? first : std::vector<Probe>{}) {
     const int i = RateIndexOf(probe.first);
     if (i < 0 || (!setsBaud && !job.ticked[i])) continue;
     if (std::find(job.first.begin(), job.first.end(), probe) == job.first.end()) job.first.push_back(probe);

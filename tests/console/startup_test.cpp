@@ -223,6 +223,8 @@ TEST_P(RememberedStart, TheNextStartShowsAndSendsAsRemembered) {
   std::vector<sim::ReceivedFrame> sent;
   RunWindow(dlg, [&](CConsoleDlg& d) {
     shown << d.GetDlgItemText(IDC_PORT) << d.GetDlgItemText(IDC_BAUD) << d.GetDlgItemText(IDC_ADDRESS);
+    // The simulator records a request on its own thread, a moment after it.
+    if (c.accepted) m_server.WaitForRequests(2, 2000);
     sent = m_server.Requests();
   });
   RemoveTrace();
