@@ -196,6 +196,10 @@ const OptionRow kOptionRows[] = {
     {{"search-turnaround"},
      "How long a controller may take to begin its reply in the quick search, 10 to 1000 ms (50).",
      "MS"},
+    {{"no-settings"},
+     "Start from the defaults and remember nothing of this run (the console otherwise keeps its "
+     "line, search choices and window places in $XDG_CONFIG_HOME/qd7420/qd7420.ini).",
+     nullptr},
 };
 
 void AddOptions(QCommandLineParser& parser) {
@@ -247,7 +251,8 @@ QString ParsePorts(const QCommandLineParser& parser, CommandLine& result) {
 QString ParseSearchOptions(const QCommandLineParser& parser, CommandLine& result) {
   result.quickSearch = parser.isSet(QStringLiteral("quick-search"));
   const QString turnaround = QStringLiteral("search-turnaround");
-  if (parser.isSet(turnaround) &&
+  result.searchTurnaroundGiven = parser.isSet(turnaround);
+  if (result.searchTurnaroundGiven &&
       !ToInt(parser.value(turnaround), static_cast<int>(kMinSearchTurnaroundMs),
              static_cast<int>(kMaxSearchTurnaroundMs), result.searchTurnaroundMs))
     return QStringLiteral("--search-turnaround takes 10 to 1000 (ms)");
@@ -288,6 +293,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     return Failed("unexpected argument " + parser.positionalArguments().first());
   result.simulate = parser.isSet(QStringLiteral("simulate"));
   result.trace = parser.isSet(QStringLiteral("trace"));
+  result.noSettings = parser.isSet(QStringLiteral("no-settings"));
   // Each step: empty when its options are right, else what is wrong.
   for (auto step : {ParsePorts, ParseLineOptions, ParseSearchOptions, ParseSimOptions}) {
     const QString error = step(parser, result);

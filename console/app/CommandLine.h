@@ -26,6 +26,8 @@ struct CommandLine {
   bool simEcho = false;        // --sim-echo
   bool quickSearch = false;    // --quick-search
   int searchTurnaroundMs = 50; // --search-turnaround (kDefaultSearchTurnaroundMs)
+  bool searchTurnaroundGiven = false;
+  bool noSettings = false;     // --no-settings: the defaults, nothing remembered
   bool trace = false;
   std::vector<int> rs485Ports;  // --rs485 N: Com N in the kernel's RS-485 mode
   uint32_t rs485BeforeMs = 0;   // --rs485-delay BEFORE,AFTER

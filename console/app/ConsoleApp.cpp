@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/AppInfo.h"
+#include "app/ConsoleSettings.h"
 #include "window/ConsoleDlg.h"
 #include "app/SignalEnd.h"
 #include "traffic/Trace.h"
@@ -20,15 +21,32 @@ CConsoleApp::~CConsoleApp() { RemoveTrace(); }
 bool CConsoleApp::InitInstance() {
   if (!ApplyCommandLine()) return false;
 
+  // Made after the trace, so that a file it cannot use is said there.
+  CConsoleSettings settings(!m_commandLine.noSettings);
   CConsoleDlg dlg;
-  dlg.SetQuickSearch(m_commandLine.quickSearch);
-  dlg.SetSearchTurnaround(static_cast<uint32_t>(m_commandLine.searchTurnaroundMs));
+  ApplyCommandLineOver(settings, dlg);
   m_pMainWnd = &dlg;
   // Ctrl+C, kill and a hang-up close the window as its close box does.
   CSignalEnd signalEnd(dlg);
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return false;
+}
+
+// What the command line says wins over what is remembered, and is not
+// written: the simulator's line is new each run, a --port mapping is the
+// command line's, not the operator's choice in the window.
+void CConsoleApp::ApplyCommandLineOver(CConsoleSettings& settings, CConsoleDlg& dlg) const {
+  const CommandLine& commandLine = m_commandLine;
+  if (commandLine.simulate) settings.PinLine();
+  if (!commandLine.ports.empty()) settings.PinPort();
+  if (commandLine.quickSearch) {
+    settings.PinQuickSearch();
+    dlg.SetQuickSearch(true);
+  }
+  if (commandLine.searchTurnaroundGiven) settings.PinTurnaround();
+  dlg.SetSearchTurnaround(static_cast<uint32_t>(commandLine.searchTurnaroundMs));
+  dlg.SetSettings(&settings);
 }
 
 bool CConsoleApp::ApplyCommandLine() {

@@ -7,6 +7,8 @@
 
 #include "app/CommandLine.h"
 
+class CConsoleDlg;
+class CConsoleSettings;
 class QWidget;
 namespace sim {
 class PtyServer;
@@ -31,6 +33,7 @@ class CConsoleApp {
 
  private:
   bool ApplyCommandLine();
+  void ApplyCommandLineOver(CConsoleSettings& settings, CConsoleDlg& dlg) const;
 
   CommandLine m_commandLine;
   std::unique_ptr<sim::PtyServer> m_pSimulator;

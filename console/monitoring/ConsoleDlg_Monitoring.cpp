@@ -147,6 +147,7 @@ void CConsoleDlg::StopDetection() {
 // keeps monitoring.
 void CConsoleDlg::hideEvent(QHideEvent* event) {
   if (!event->spontaneous() && IsMonitoring()) StopPolling();
+  if (!event->spontaneous()) RememberPlace(*this);
   CDialog::hideEvent(event);
 }
 

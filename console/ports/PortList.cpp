@@ -121,10 +121,7 @@ void CPortList::Refresh() {
       if (!wantedPaths.contains(path)) m_combo.removeItem(i);
       continue;
     }
-    // Gone while chosen: it stays, says so, and opens nothing.
-    m_combo.setItemText(i, m_combo.itemData(i, kCaptionRole).toString() + QLatin1Char(' ') +
-                               QString::fromUtf8(kTextUnplugged));
-    m_combo.setItemData(i, true, kUnpluggedRole);
+    MarkUnplugged(i);  // gone while chosen
   }
   for (const auto& [device, open] : wanted) {
     const int at = FindEntry(open);
@@ -161,6 +158,28 @@ void CPortList::AddEntry(const SerialDevice& device, const QString& openPath) {
   m_combo.setItemData(at, openPath, kPathRole);
   m_combo.setItemData(at, caption, kCaptionRole);
   m_combo.setItemData(at, openPath, Qt::ToolTipRole);
+}
+
+// Gone while chosen: the entry stays, says so, and opens nothing.
+void CPortList::MarkUnplugged(int index) {
+  m_combo.setItemText(index, m_combo.itemData(index, kCaptionRole).toString() + QLatin1Char(' ') +
+                                 QString::fromUtf8(kTextUnplugged));
+  m_combo.setItemData(index, true, kUnpluggedRole);
+}
+
+void CPortList::SelectDevice(const QString& path) {
+  for (int n = 1; n <= kNamedPorts && n <= m_combo.count(); ++n) {
+    if (QString::fromStdString(PortPath(n)) != path) continue;
+    m_combo.setCurrentIndex(n - 1);
+    return;
+  }
+  int at = FindEntry(path);
+  if (at < 0) {
+    AddEntry(SerialDevice{path, {}, {}, {}, false}, path);
+    at = m_combo.count() - 1;
+    MarkUnplugged(at);
+  }
+  m_combo.setCurrentIndex(at);
 }
 
 int CPortList::FindEntry(const QString& openPath) const {

@@ -52,6 +52,10 @@ class CPortList : public QObject {
 
   // Reads the devices again and updates the entries after Com9.
   void Refresh();
+  // Selects the entry that opens `path` (ComN by its device, or one after
+  // Com9); a device the machine does not have now gets an entry of its own
+  // that reads "(已拔出)", as a pulled adapter's does, until it comes.
+  void SelectDevice(const QString& path);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +66,7 @@ class CPortList : public QObject {
   void MarkNamedPort(int index);
   void AddEntry(const SerialDevice& device, const QString& openPath);
   int FindEntry(const QString& openPath) const;
+  void MarkUnplugged(int index);
 
   QComboBox& m_combo;
   SerialDeviceSource m_source;

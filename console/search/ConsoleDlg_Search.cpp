@@ -43,7 +43,7 @@ void CConsoleDlg::StartSearch() {
   // What the worker searches is fixed now; ticking a box later changes nothing.
   std::array<bool, kSearchRateCount> ticked{};
   for (size_t i = 0; i < kSearchRateCount; ++i) ticked[i] = IsDlgButtonChecked(kRateBoxes[i]);
-  m_pSearch->Start(ReadConnection().port, ticked);
+  m_pSearch->Start(ReadConnection().port, ticked, LikelyProbes());
   if (const int baud = m_pSearch->OneRate())
     SetDlgItemText(IDC_SEARCH_RESULT,
                    QString::asprintf("正在搜索波特率%d", baud) + QString::fromUtf8(kOneRateNote));
@@ -93,5 +93,6 @@ void CConsoleDlg::OnSearchFound(int baud, int address) {
   SetDlgItemText(IDC_ADDRESS, QString::number(address));
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
+  RememberLine(ReadConnection());
   EndSearchIdle();
 }

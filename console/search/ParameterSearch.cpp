@@ -10,6 +10,15 @@
 #include "registers.h"
 #include "remote_line.h"
 
+namespace {
+
+int RateIndexOf(int baud) {
+  const auto* at = std::find(std::begin(kSearchRates), std::end(kSearchRates), baud);
+  return at == std::end(kSearchRates) ? -1 : static_cast<int>(at - std::begin(kSearchRates));
+}
+
+}  // namespace
+
 CParameterSearch::CParameterSearch(QObject* parent) : QObject(parent) {
   connect(this, &CParameterSearch::Reported, this, &CParameterSearch::Deliver,
           Qt::QueuedConnection);
@@ -17,11 +26,21 @@ CParameterSearch::CParameterSearch(QObject* parent) : QObject(parent) {
 
 CParameterSearch::~CParameterSearch() { End(); }
 
-void CParameterSearch::Start(int port, const std::array<bool, kSearchRateCount>& ticked) {
+void CParameterSearch::Start(int port, const std::array<bool, kSearchRateCount>& ticked,
+                             const std::vector<Probe>& first) {
   Job job;
   job.port = port;
   job.ticked = ticked;
   KeepOneRateOnRawLine(port, job.ticked);
+  // A raw line stays at its one rate: no first probe at another.
+  const bool setsBaud = LineSetsBaud(PortPath(port));
+  // With no rate ticked nothing is probed, as always.
+  const bool anyTicked = std::find(job.ticked.begin(), job.ticked.end(), true) != job.ticked.end();
+  for (const Probe& probe : anyTicked ? first : std::vector<Probe>{}) {
+    const int i = RateIndexOf(probe.first);
+    if (i < 0 || (!setsBaud && !job.ticked[i])) continue;
+    if (std::find(job.first.begin(), job.first.end(), probe) == job.first.end()) job.first.push_back(probe);
+  }
   job.generation = ++m_nGeneration;
   g_bSearching = 1;
   job.plan = m_plan = MakePlan(job);
@@ -56,6 +75,8 @@ std::shared_ptr<CSearchPlan> CParameterSearch::MakePlan(const Job& job) const {
   settings.ticked = job.ticked;
   settings.quick = m_bQuick;
   settings.turnaroundMs = m_nTurnaroundMs;
+  settings.extraProbes = static_cast<int>(std::count_if(
+      job.first.begin(), job.first.end(), [&](const Probe& p) { return !job.ticked[RateIndexOf(p.first)]; }));
   if (m_bQuick) settings.adapterLatencyMs = AdapterLatencyMs(PortPath(job.port));
   return std::make_shared<CSearchPlan>(settings);
 }
@@ -72,8 +93,6 @@ bool CParameterSearch::Wanted(unsigned generation) const {
 }
 
 // --- The worker ------------------------------------------------------------------------
-
-namespace {
 
 // The worker's handle. A remote line keeps its one connection across the
 // probes and takes each rate on it (a connection per probe would leave the
@@ -103,38 +122,47 @@ class ProbePort {
   HPORT m_port = nullptr;
 };
 
-}  // namespace
-
 void CParameterSearch::Run(const Job& job) {
   ProbePort probePort(job.port);
+  // What is likely first: a controller that kept its settings answers the
+  // first probe.
+  for (const auto& [baud, address] : job.first)
+    if (ProbeOne(job, probePort, baud, address) == Outcome::kEnded) return;
   for (int address = kSearchFirstAddress; address <= kSearchLastAddress; ++address) {
     for (size_t i = 0; i < kSearchRateCount; ++i) {
       if (!job.ticked[i]) continue;
-      if (!Wanted(job.generation)) return;
-      const int baud = kSearchRates[i];
-      job.plan->ProbeStarted(baud, address);
-      emit Reported(job.generation, kProgress, baud, address);
-      HPORT port = probePort.At(baud);
-      if (!port) {
-        // The window keeps its searching look until the operator presses
-        // "停止搜索".
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_failure = LastOpenFailure();
-        emit Reported(job.generation, kPortRefused, baud, address);
-        return;
-      }
-      const bool found = ProbeAddress(port, address, *job.plan);
-      probePort.ProbeOver();
-      job.plan->ProbeEnded();
-      if (found) {
-        emit Reported(job.generation, kFound, baud, address);
-        return;
-      }
-      g_nSearchAddress = address;
-      emit Reported(job.generation, kProbeFailed, baud, address);
+      const Probe probe{kSearchRates[i], address};
+      if (std::find(job.first.begin(), job.first.end(), probe) != job.first.end()) continue;
+      if (ProbeOne(job, probePort, probe.first, address) == Outcome::kEnded) return;
     }
   }
   emit Reported(job.generation, kNotFound, 0, 0);
+}
+
+CParameterSearch::Outcome CParameterSearch::ProbeOne(const Job& job, ProbePort& probePort, int baud,
+                                                     int address) {
+  if (!Wanted(job.generation)) return Outcome::kEnded;
+  job.plan->ProbeStarted(baud, address);
+  emit Reported(job.generation, kProgress, baud, address);
+  HPORT port = probePort.At(baud);
+  if (!port) {
+    // The window keeps its searching look until the operator presses
+    // "停止搜索".
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failure = LastOpenFailure();
+    emit Reported(job.generation, kPortRefused, baud, address);
+    return Outcome::kEnded;
+  }
+  const bool found = ProbeAddress(port, address, *job.plan);
+  probePort.ProbeOver();
+  job.plan->ProbeEnded();
+  if (found) {
+    emit Reported(job.generation, kFound, baud, address);
+    return Outcome::kEnded;
+  }
+  g_nSearchAddress = address;
+  emit Reported(job.generation, kProbeFailed, baud, address);
+  return Outcome::kMissed;
 }
 
 // One read of the A1 range register. Only a reply that names the probed

@@ -19,10 +19,15 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "search/SearchPlan.h"
 #include "open_failure.h"
 #include "serial_port.h"
+
+// The worker's handle to the line (ParameterSearch.cpp).
+class ProbePort;
 
 class CParameterSearch : public QObject {
   Q_OBJECT
@@ -41,7 +46,11 @@ class CParameterSearch : public QObject {
   // kSearchRates), fixed from now on. The previous worker finishes at most
   // the probe it has under way; the new one waits for it on its own thread,
   // so the window never blocks and two workers never share the line.
-  void Start(int port, const std::array<bool, kSearchRateCount>& ticked);
+  // `first` (baud, address) are probed before the sweep, in their order,
+  // at any rate; the sweep then leaves them out.
+  using Probe = std::pair<int, int>;
+  void Start(int port, const std::array<bool, kSearchRateCount>& ticked,
+             const std::vector<Probe>& first = {});
   // The worker sees it before its next probe; the probe under way still
   // reports.
   void Stop();
@@ -84,8 +93,12 @@ class CParameterSearch : public QObject {
     unsigned generation = 0;
     int port = 0;
     std::array<bool, kSearchRateCount> ticked{};
+    std::vector<Probe> first;
     std::shared_ptr<CSearchPlan> plan;
   };
+  enum class Outcome { kMissed, kEnded };
+  // One probe of the worker, reported; kEnded when the search is over.
+  Outcome ProbeOne(const Job& job, ProbePort& probePort, int baud, int address);
   // The raw-line rule on `ticked`; sets m_nOneRate.
   void KeepOneRateOnRawLine(int port, std::array<bool, kSearchRateCount>& ticked);
   std::shared_ptr<CSearchPlan> MakePlan(const Job& job) const;

@@ -17,7 +17,8 @@ constexpr size_t kExceptionBytes = 5;
 
 CSearchPlan::CSearchPlan(const Settings& settings) : m_settings(settings) {
   const auto ticked = std::count(settings.ticked.begin(), settings.ticked.end(), true);
-  m_nTotal = static_cast<int>(ticked) * (kSearchLastAddress - kSearchFirstAddress + 1);
+  m_nTotal = static_cast<int>(ticked) * (kSearchLastAddress - kSearchFirstAddress + 1) +
+             settings.extraProbes;
 }
 
 uint32_t CSearchPlan::WaitMs(int baud) const {

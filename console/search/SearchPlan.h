@@ -46,6 +46,7 @@ class CSearchPlan {
     bool quick = false;
     uint32_t turnaroundMs = kDefaultSearchTurnaroundMs;
     uint32_t adapterLatencyMs = 0;  // AdapterLatencyMs of the searched device
+    int extraProbes = 0;  // made ahead of the sweep at a rate it does not tick
   };
 
   // What the window shows of a search.
@@ -62,7 +63,7 @@ class CSearchPlan {
   explicit CSearchPlan(const Settings& settings);
 
   bool Quick() const { return m_settings.quick; }
-  // Ticked rates times 255 addresses.
+  // Ticked rates times 255 addresses, and the extra probes.
   int Total() const { return m_nTotal; }
   // The reply wait of a probe at `baud`, and the silence the line must keep
   // after a refused probe that got no byte (none after a quick probe).

@@ -55,6 +55,8 @@ void CConsoleDlg::OnShowTraffic() {
                                         screen()->availableGeometry());
       m_pTrafficDlg->setGeometry(placed.marginsRemoved(frame));
     }
+    // Where it stood last time wins.
+    PlaceTrafficWindow();
   }
   m_pTrafficDlg->show();
   m_pTrafficDlg->raise();

@@ -21,6 +21,8 @@ CCommandPort::CCommandPort(CConsoleDlg& dlg) : m_dlg(dlg) {
     ShowUnplugged(PortPath(connection.port));
     return;
   }
+  m_nPort = connection.port;
+  m_nBaud = connection.baud;
   m_transaction.emplace(connection.port, connection.baud);
   if (!m_transaction->IsOpen()) {
     m_transaction.reset();
@@ -31,7 +33,10 @@ CCommandPort::CCommandPort(CConsoleDlg& dlg) : m_dlg(dlg) {
 bool CCommandPort::Exchange(const Frame& request, uint8_t* reply, size_t replyLen,
                             uint32_t timeoutMs, uint32_t pauseMs) const {
   ForgetLastExchange();
-  return m_transaction && m_transaction->Exchange(request, reply, replyLen, timeoutMs, pauseMs);
+  if (!m_transaction || !m_transaction->Exchange(request, reply, replyLen, timeoutMs, pauseMs))
+    return false;
+  m_dlg.RememberLine({m_address, m_nPort, m_nBaud});
+  return true;
 }
 
 void CCommandPort::ShowRefusal(const char* text) const {

@@ -6,7 +6,8 @@
 // dismissed, so the port is still open while the operator reads it.
 //
 // A refused address or a port that cannot be opened is reported here, and
-// nothing is sent; the command then simply returns.
+// nothing is sent; the command then simply returns. A reply accepted makes
+// the connection the one the console remembers.
 #pragma once
 
 #include <cstddef>
@@ -46,5 +47,7 @@ class CCommandPort {
  private:
   CConsoleDlg& m_dlg;
   uint8_t m_address = 0;
+  int m_nPort = 0;
+  int m_nBaud = 0;
   std::optional<Transaction> m_transaction;
 };

@@ -26,6 +26,7 @@
 #include "window/TextNumbers.h"
 #include "window/ValueFields.h"
 #include "traffic/Trace.h"
+#include "traffic/TrafficDlg.h"
 #include "exchange.h"
 #include "registers.h"
 #include "resource.h"
@@ -114,11 +115,13 @@ bool CConsoleDlg::OnInitDialog() {
   SetDefaultSelections();
   if (auto* ports = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT)); ports && !m_pPortList)
     m_pPortList = new CPortList(*ports, this);
+  ApplySettings();
 
   // The full rectangle, then the narrow layout of the measurement mode.
   m_rcFull = frameGeometry();
   m_rcFullMargins = FrameMargins();
   SetLayout(false);
+  PlaceFromSettings();
 
   g_nWorkMode = 0;
   SetUpAlarmList();
@@ -306,6 +309,7 @@ bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
     SyncFrameMargins();
     NoteShown();
   }
+  if (watched == m_pTrafficDlg && event->type() == QEvent::Hide) RememberPlace(*m_pTrafficDlg);
   return CDialog::eventFilter(watched, event);
 }
 

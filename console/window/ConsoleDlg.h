@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "dialog/Dialog.h"
@@ -32,6 +33,7 @@ class CAlarmIndicator;
 class CAlarmState;
 class CAnnunciator;
 class CCommandPort;
+class CConsoleSettings;
 class CJournalDlg;
 class CMonitoringJournal;
 class CLogReader;
@@ -133,6 +135,12 @@ class CConsoleDlg : public CDialog {
   // "告警声音" in the window's menu.
   QAction* AlarmSoundAction() const { return m_pAlarmSoundAction; }
 
+  // What the console remembers between runs (null: nothing, as in tests);
+  // set before the window starts.
+  void SetSettings(CConsoleSettings* settings) { m_pSettings = settings; }
+  // Remembers `connection` as the line a controller answered on.
+  void RememberLine(const Connection& connection);
+
  protected:
   bool OnInitDialog() override;
   void DoDataExchange(bool save) override;
@@ -163,6 +171,20 @@ class CConsoleDlg : public CDialog {
   QMenu* m_pSearchMenu = nullptr;
   QAction* m_pQuickSearchAction = nullptr;
   QLabel* m_pSearchProgress = nullptr;
+
+  // --- Remembered settings (ConsoleDlg_Settings.cpp) ---
+  // The remembered top row and search choices over the default selections.
+  void ApplySettings();
+  // The remembered place, inside the screen.
+  void PlaceFromSettings();
+  void PlaceTrafficWindow();
+  void RememberTickedRates();
+  // What the search probes before its sweep, as (baud, address): the
+  // remembered line, then the controller's factory settings.
+  std::vector<std::pair<int, int>> LikelyProbes() const;
+  // Where `window` (this one or the traffic window) stands now.
+  void RememberPlace(const QWidget& window);
+  CConsoleSettings* m_pSettings = nullptr;
 
   // --- Parameter commands (ConsoleDlg_Parameters.cpp) ---
   // Binds the button of every row of the parameter table (the reads and

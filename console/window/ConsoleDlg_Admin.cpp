@@ -149,6 +149,7 @@ void CConsoleDlg::OnChangeAddressBaud() {
   SetDlgItemText(IDC_ADDRESS, QString::number(*address));
   if (auto* rates = qobject_cast<QComboBox*>(GetDlgItem(IDC_BAUD)))
     SetComboSel(IDC_BAUD, rates->findText(baudText));
+  RememberLine(ReadConnection());
 }
 
 // --- Device clock ---------------------------------------------------------------------

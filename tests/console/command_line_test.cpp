@@ -31,12 +31,19 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_FALSE(c.trace);
          EXPECT_FALSE(c.quickSearch);
          EXPECT_EQ(c.searchTurnaroundMs, 50);
+         EXPECT_FALSE(c.searchTurnaroundGiven);  // the remembered one may apply
          EXPECT_EQ(c.simTurnaroundMs, 0);
          EXPECT_FALSE(c.simEcho);
          EXPECT_TRUE(c.rs485Ports.empty());
          EXPECT_EQ(c.rs485BeforeMs, 0u);
          EXPECT_EQ(c.rs485AfterMs, 0u);
          EXPECT_EQ(c.echo, EchoMode::Auto);
+         EXPECT_FALSE(c.noSettings);
+       }},
+      {{"--no-settings", "--simulate"},
+       [](const CommandLine& c) {
+         EXPECT_TRUE(c.noSettings);
+         EXPECT_TRUE(c.simulate);
        }},
       {{"--rs485", "2", "--rs485=9", "--rs485-delay", "1,5", "--echo", "on"},
        [](const CommandLine& c) {
@@ -103,6 +110,7 @@ TEST(CommandLine, GoodInvocations) {
        [](const CommandLine& c) {
          EXPECT_TRUE(c.quickSearch);
          EXPECT_EQ(c.searchTurnaroundMs, 10);
+         EXPECT_TRUE(c.searchTurnaroundGiven);
        }},
       {{"--search-turnaround=1000"},
        [](const CommandLine& c) {

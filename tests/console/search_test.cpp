@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/ConsoleSettings.h"
 #include "window/ConsoleDlg.h"
 #include "window/Globals.h"
 #include "search/ParameterSearch.h"
@@ -170,8 +172,9 @@ TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
     ExpectEnabled(dlg, kLocked, false);
     ExpectEnabled(dlg, kNeverLocked, true);
     ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    // The factory settings first, then the sweep without them.
     EXPECT_EQ(Probes(), (std::vector<std::pair<int, int>>{
-                            {1, 1200}, {1, 9600}, {2, 1200}, {2, 9600}, {3, 1200}, {3, 9600}}));
+                            {1, 9600}, {1, 1200}, {2, 1200}, {2, 9600}, {3, 1200}, {3, 9600}}));
     EXPECT_EQ(m_server.Requests().back().bytes,
               (Bytes{0x03, 0x03, 0x1F, 0xF8, 0x00, 0x01, 0x03, 0xCD}));
     EXPECT_EQ(Status(dlg), QStringLiteral("搜索到的参数为:波特率9600地址3"));
@@ -184,6 +187,39 @@ TEST_F(SearchTest, ProbesAddressesOuterRatesInnerAndTakesWhatAnswers) {
   ASSERT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率9600地址3")});
   EXPECT_FALSE(m_messages.shown[0].application);
   EXPECT_FALSE(m_messages.shown[0].portOpen);  // the worker never uses the window's port
+}
+
+// What is likely goes first: the line a controller last answered on, then
+// the factory settings, then the sweep without them.
+TEST_F(SearchTest, TheRememberedLineAndTheFactorySettingsAreProbedFirst) {
+  const struct {
+    uint8_t address;
+    int baud;  // where the controller is
+    std::vector<std::pair<int, int>> probes;
+  } cases[] = {
+      {7, 19200, {{7, 19200}}},  // it kept its settings: one probe
+      {3, 1200,
+       {{7, 19200}, {1, 9600}, {1, 1200}, {1, 19200}, {2, 1200}, {2, 9600}, {2, 19200}, {3, 1200}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    QTemporaryDir home;
+    CConsoleSettings settings(true, home.path());
+    settings.RememberLine({QString(), 19200, 7});
+    MoveController(c.address, c.baud);
+    CConsoleDlg window;
+    window.SetSettings(&settings);
+    RunWindow(window, [&](CConsoleDlg& dlg) {
+      m_server.ClearRequests();
+      dlg.SetQuickSearch(true);
+      Tick(dlg, {IDC_SEARCH_1200, IDC_SEARCH_9600, IDC_SEARCH_19200});
+      Press(dlg);
+      ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }));
+    });
+    EXPECT_EQ(Probes(), c.probes);
+    MoveControllerFrom(c.address, c.baud);
+    m_messages.shown.clear();
+  }
 }
 
 // The worker's probes reach the traffic window from the worker's thread.
@@ -413,7 +449,7 @@ TEST_F(SearchTest, QuickSearchFindsAFastControllerFarUp) {
     EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("200"));
     ASSERT_TRUE(WaitUntil([&] { return dlg.SearchProgressLine().isEmpty(); }));
   });
-  EXPECT_EQ(Probes().size(), 200u);
+  EXPECT_EQ(Probes().size(), 201u);  // 9600 / 1 first, though not ticked
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral("产品参数为：波特率38400地址200")});
 }
 
@@ -433,7 +469,7 @@ TEST_F(SearchTest, QuickSearchMissesASlowControllerAndSaysWhy) {
     ASSERT_TRUE(WaitUntil([&] { return Status(dlg) == QStringLiteral("未搜索到通讯参数"); }, 120000));
     EXPECT_EQ(Caption(dlg), QStringLiteral("搜索参数"));  // ended idle
   });
-  EXPECT_EQ(Probes().size(), 255u);
+  EXPECT_EQ(Probes().size(), 256u);  // 9600 / 1 first, though not ticked
   EXPECT_EQ(Texts(), std::vector<QString>{QStringLiteral(
                          "未搜索到参数,请检查接线!!!\n"
                          "应答较慢的控制器可能需要关闭快速搜索后再搜索一次")});
