@@ -55,7 +55,9 @@ void CReplyGate::RunQuestions() {
     }
     question->run();  // may open a message box
     std::lock_guard<std::mutex> lock(state->mutex);
-    question->answered = true;
+    // Closed while it ran: its waiter has been released without the answer,
+    // whether or not it has woken up yet.
+    if (!state->closed) question->answered = true;
     state->changed.notify_all();
   }
 }
