@@ -12,7 +12,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Qt's own caches allocate once per process and never free; not ours to fix.
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+# die_after_fork=0: the alarm tests start a private D-Bus daemon from a process with threads.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp"
 labels=()
 [ "${1:-}" = "--tsan" ] && labels=(-L threads)
 echo "==> Running the tests of $dir/ on $(nproc) cores" >&2
