@@ -3,10 +3,11 @@
 // through Debian's ser2net raw and through ser2net RFC 2217 (each on a port
 // kept open, as monitoring does), and over RFC 2217 the cost of a baud
 // change (an open at another rate: connect, negotiation, the server's line
-// settings) against a local open at another rate. The ways take turns, one
-// sample each per round, so that machine noise hits them alike. Each way has
-// a simulator of its own, so that no way waits for another's server to let
-// its pty go.
+// settings) against a local open at another rate, and RFC 2217 through a
+// ser2net without its character delay (chardelay: false) against one with
+// it. The ways take turns, one sample each per round, so that machine noise
+// hits them alike. Each way has a simulator of its own, so that no way waits
+// for another's server to let its pty go.
 //
 // With --hostile, instead: against each misbehaving server on loopback, the
 // time the open or the exchange took to give up (or succeed), and the peak
@@ -157,19 +158,22 @@ int main(int argc, char** argv) {
   }
   // local: the pty directly; raw, rfc2217: behind a server each, ports kept
   // open; rates: local opens; opens: rfc2217 opens, one connection each.
-  sim::PtyServer local, raw, rfc2217, rates, opens;
-  for (sim::PtyServer* s : {&local, &raw, &rfc2217, &rates, &opens}) {
+  // quick: behind a server without its character delay.
+  sim::PtyServer local, raw, rfc2217, rates, opens, quick;
+  for (sim::PtyServer* s : {&local, &raw, &rfc2217, &rates, &opens, &quick}) {
     if (!s->Start()) return 1;
   }
   Ser2Net rawServer(raw.DevicePath()), rfcServer(rfc2217.DevicePath()), openServer(opens.DevicePath());
-  if (!rawServer.Start() || !rfcServer.Start() || !openServer.Start()) {
+  Ser2Net quickServer(quick.DevicePath(), false);
+  if (!rawServer.Start() || !rfcServer.Start() || !openServer.Start() || !quickServer.Start()) {
     std::fprintf(stderr, "ser2net did not start\n");
     return 1;
   }
   HPORT localPort = OpenDevice(local.DevicePath(), kBaud);
   HPORT rawPort = OpenDevice(rawServer.RawPath(), kBaud);
   HPORT rfcPort = OpenDevice(rfcServer.Rfc2217Path(), kBaud);
-  if (!localPort || !rawPort || !rfcPort) {
+  HPORT quickPort = OpenDevice(quickServer.Rfc2217Path(), kBaud);
+  if (!localPort || !rawPort || !rfcPort || !quickPort) {
     std::fprintf(stderr, "a port did not open\n");
     return 1;
   }
@@ -181,6 +185,7 @@ int main(int argc, char** argv) {
       {"exchange, ser2net rfc2217", [&] { return ReadOne(rfcPort); }, {}},
       {"open at a new rate, pty", [&] { return OpenAt(rates.DevicePath(), rate()); }, {}},
       {"open at a new rate, rfc2217", [&] { return OpenAt(openServer.Rfc2217Path(), rate()); }, {}},
+      {"exchange, rfc2217 no chardelay", [&] { return ReadOne(quickPort); }, {}},
   };
   for (Way& w : ways) w.run();  // warm-up
   for (int r = 0; r < rounds; ++r, ++turn) {
@@ -197,8 +202,11 @@ int main(int argc, char** argv) {
               Median(ways[2].ms) / pty);
   std::printf("baud change over rfc2217: %.3f ms, x%.1f a local one\n", Median(ways[4].ms),
               Median(ways[4].ms) / Median(ways[3].ms));
+  std::printf("ser2net's character delay: rfc2217 with it / without it = x%.2f (%+.3f ms)\n",
+              Median(ways[2].ms) / Median(ways[5].ms), Median(ways[2].ms) - Median(ways[5].ms));
   CloseDevice(localPort);
   CloseDevice(rawPort);
   CloseDevice(rfcPort);
+  CloseDevice(quickPort);
   return 0;
 }

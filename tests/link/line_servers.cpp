@@ -205,8 +205,9 @@ bool WaitUntilAccepting(int port, int ms) {
 
 // --- ser2net ------------------------------------------------------------------
 
-Ser2Net::Ser2Net(std::string device)
-    : device_(std::move(device)), raw_(FreeLoopbackPort()), rfc2217_(FreeLoopbackPort()) {
+Ser2Net::Ser2Net(std::string device, bool charDelay)
+    : device_(std::move(device)), charDelay_(charDelay), raw_(FreeLoopbackPort()),
+      rfc2217_(FreeLoopbackPort()) {
   char dir[] = "/tmp/qd7420-ser2net-XXXXXX";
   if (mkdtemp(dir) != nullptr) dir_ = dir;
 }
@@ -226,9 +227,11 @@ bool Ser2Net::Start() {
   {
     std::ofstream out(config);
     const std::string connector = "serialdev," + device_ + ",9600n81,local";
-    out << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_ << "\n  connector: " << connector
-        << "\nconnection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217_
-        << "\n  connector: " << connector << "\n";
+    const std::string options = charDelay_ ? "" : "  options:\n    chardelay: false\n";
+    const std::string tcp = charDelay_ ? "tcp" : "tcp(nodelay)";
+    out << "connection: &raw\n  accepter: " << tcp << ",127.0.0.1," << raw_ << "\n  connector: " << connector
+        << "\n" << options << "connection: &rfc2217\n  accepter: telnet(rfc2217)," << tcp << ",127.0.0.1,"
+        << rfc2217_ << "\n  connector: " << connector << "\n" << options;
   }
   const std::string pidFile = dir_ + "/ser2net.pid";
   const std::string log = dir_ + "/ser2net.log";

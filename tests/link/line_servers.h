@@ -19,8 +19,11 @@ bool WaitUntilAccepting(int port, int ms);
 class Ser2Net {
  public:
   // Two accepters on free ports, both to `device` at 9600 8N1: raw TCP and
-  // Telnet with RFC 2217.
-  explicit Ser2Net(std::string device);
+  // Telnet with RFC 2217. Without `charDelay` the server passes on what it
+  // has at once instead of waiting a few character times after each byte
+  // (its `chardelay: false`), on accepters with `nodelay`: otherwise the
+  // reply's second segment waits for the client's delayed acknowledgement.
+  explicit Ser2Net(std::string device, bool charDelay = true);
   ~Ser2Net();  // Stop()
   Ser2Net(const Ser2Net&) = delete;
   Ser2Net& operator=(const Ser2Net&) = delete;
@@ -39,6 +42,7 @@ class Ser2Net {
 
  private:
   std::string device_;
+  bool charDelay_;
   std::string dir_;  // its configuration and pid file
   int raw_;
   int rfc2217_;
