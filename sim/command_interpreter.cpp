@@ -116,6 +116,10 @@ std::string CommandInterpreter::Status(const Args&) {
   out << ", mode " << d.Register(REG_WORK_MODE) << ", log " << d.LogCount()
       << " entries, " << server_.Requests().size() << " requests"
       << (server_.Echo() ? ", echo on" : "");
+  for (size_t i = 1; i < server_.StationCount(); ++i) {
+    const Controller& station = server_.Station(i);
+    out << (i == 1 ? ", stations " : " ") << int{station.Address()} << '@' << station.Baud();
+  }
   return out.str();
 }
 

@@ -35,6 +35,7 @@ constexpr FaultName_ kFaults[] = {
 constexpr option kOptions[] = {
     {"address", required_argument, nullptr, 'a'},
     {"baud", required_argument, nullptr, 'b'},
+    {"station", required_argument, nullptr, 'S'},
     {"scenario", required_argument, nullptr, 's'},
     {"position", required_argument, nullptr, 'p'},
     {"log", required_argument, nullptr, 'l'},
@@ -47,6 +48,9 @@ constexpr option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
+
+// A --station's rate until the options are all read: that of --baud.
+constexpr int kMainBaud = 0;
 
 // Reads an integer option into `field` when it lies within [min, max].
 template <typename T>
@@ -68,14 +72,18 @@ struct OptionRule {
 const OptionRule kRules[] = {
     {'a', [](const std::string& v, SimSettings& s) { return IntInto(v, 1, 255, s.controller.address); },
      "address must be 1..255"},
-    {'b',
+    {'b', [](const std::string& v, SimSettings& s) { return ParseBaud(v, s.controller.baud); },
+     "baud must be 1200, 2400, 4800, 9600, 19200 or 38400"},
+    // The rate left out is filled in once --baud is known (kMainBaud).
+    {'S',
      [](const std::string& v, SimSettings& s) {
-       long n = 0;
-       if (!ParseInt(v, 1, 38400, n) || !IsDeviceBaud(static_cast<uint32_t>(n))) return false;
-       s.controller.baud = static_cast<int>(n);
+       ControllerOptions station;
+       if (!ParseStation(v, kMainBaud, station)) return false;
+       s.stations.push_back(station);
        return true;
      },
-     "baud must be 1200, 2400, 4800, 9600, 19200 or 38400"},
+     "station must be ADDRESS[:BAUD], ADDRESS 1..255 and BAUD 1200, 2400, 4800, 9600, 19200 or "
+     "38400"},
     {'s', [](const std::string& v, SimSettings& s) { return ParseScenario(v, s.controller.scenario); },
      "scenario must be none, leak or broken"},
     {'p', [](const std::string& v, SimSettings& s) { return ParseMetres(v, s.controller.leakPositionM); },
@@ -119,6 +127,23 @@ bool ParseInt(const std::string& text, long min, long max, long& value) {
   const long v = std::strtol(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || v < min || v > max) return false;
   value = v;
+  return true;
+}
+
+bool ParseBaud(const std::string& text, int& baud) {
+  long n = 0;
+  if (!ParseInt(text, 1, 38400, n) || !IsDeviceBaud(static_cast<uint32_t>(n))) return false;
+  baud = static_cast<int>(n);
+  return true;
+}
+
+bool ParseStation(const std::string& text, int baud, ControllerOptions& station) {
+  const size_t colon = text.find(':');
+  long address = 0;
+  if (!ParseInt(text.substr(0, colon), 1, 255, address)) return false;
+  if (colon != std::string::npos && !ParseBaud(text.substr(colon + 1), baud)) return false;
+  station.address = static_cast<uint8_t>(address);
+  station.baud = baud;
   return true;
 }
 
@@ -186,6 +211,9 @@ bool ParseCommandLine(int argc, char* argv[], SimSettings& settings, std::string
     error = std::string("unexpected argument ") + argv[optind];
     return false;
   }
+  for (ControllerOptions& station : settings.stations) {
+    if (station.baud == kMainBaud) station.baud = settings.controller.baud;
+  }
   return true;
 }
 
@@ -197,6 +225,9 @@ const char* UsageText() {
          "Options:\n"
          "  --address N         station address, 1..255 (1)\n"
          "  --baud B            1200, 2400, 4800, 9600, 19200 or 38400 (9600)\n"
+         "  --station N[:B]     another controller on the same line, at station N\n"
+         "                      and rate B (else --baud's); repeatable: a bus of\n"
+         "                      several, where two at one address collide\n"
          "  --scenario S        none, leak or broken (none)\n"
          "  --position METRES   where the leak (or break) is (0)\n"
          "  --log N             the alarm log holds N entries at power-up, 0..65535\n"

@@ -83,6 +83,7 @@ int main(int argc, char* argv[]) {
   const int signals = signalfd(-1, &stop, SFD_CLOEXEC);
 
   sim::PtyServer server(settings.controller);
+  for (const sim::ControllerOptions& station : settings.stations) server.AddStation(station);
   if (signals < 0 || !server.Start()) {
     std::fprintf(stderr, "qd7420-sim: cannot create the pseudo-terminal: %s\n",
                  std::strerror(errno));

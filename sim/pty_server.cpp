@@ -96,6 +96,24 @@ bool Spoil(const FaultShot& shot, const std::vector<uint8_t>& request,
   return true;
 }
 
+using Reply = std::vector<uint8_t>;
+
+// What the console hears when several stations answer one request. They all
+// start at the end of the request, so the first bytes, station and function,
+// come through clean, and the receiver frames what follows by the first
+// reply's length. Past them the drivers fight over the pair: modelled as the
+// replies' bytes ORed together, with the check inverted so the frame never
+// passes its check, even when the replies were alike.
+Reply Collide(const std::vector<Reply>& replies) {
+  Reply heard = replies.front();
+  const size_t body = heard.size() - 2;
+  for (size_t r = 1; r < replies.size(); ++r) {
+    for (size_t i = 2; i < body && i < replies[r].size(); ++i) heard[i] |= replies[r][i];
+  }
+  PutU16(&heard[body], static_cast<uint16_t>(~Crc16(heard.data(), body)));
+  return heard;
+}
+
 }  // namespace
 
 struct PtyServer::Impl {
@@ -110,6 +128,8 @@ struct PtyServer::Impl {
   void ExpireAt(Clock::time_point t);
   bool Talking(const WireSpan& span);
   void OnFrame(std::vector<uint8_t> frame, Clock::time_point when);
+  std::vector<Controller*> Stations();
+  std::vector<Reply> Answers(const std::vector<uint8_t>& frame, int line, bool anyStation);
   void Record(const std::vector<uint8_t>& frame, Clock::time_point when, int line);
   void Schedule(const std::vector<uint8_t>& reply, Clock::time_point due, int baud);
   Clock::time_point RequestEnd(Clock::time_point when, int line) const;
@@ -118,6 +138,9 @@ struct PtyServer::Impl {
   FaultShot TakeFault();
 
   Controller device;
+  // Stations added; the serving thread takes the list afresh for each frame.
+  mutable std::mutex stationsMu;
+  std::vector<std::unique_ptr<Controller>> added;
   PseudoTerminal pty;
   std::string path;
   int wake = -1;
@@ -292,16 +315,41 @@ void PtyServer::Impl::Record(const std::vector<uint8_t>& frame, Clock::time_poin
 void PtyServer::Impl::OnFrame(std::vector<uint8_t> frame, Clock::time_point when) {
   const int line = pty.LineBaud();
   Record(frame, when, line);
-  const int baud = device.Baud();
-  if (line != baud) return;  // garbled at the wrong speed: no answer
   const bool anyStation = answerAllBadCrc;
-  std::vector<uint8_t> reply = anyStation
-                                   ? device.AnswerAsAnyStation(frame.data(), frame.size())
-                                   : device.Handle(frame.data(), frame.size());
-  if (reply.empty()) return;
-  const FaultShot shot = anyStation ? FaultShot{Fault::BadCrc, 0} : TakeFault();
+  const std::vector<Reply> answers = Answers(frame, line, anyStation);
+  if (answers.empty()) return;
+  const bool collided = answers.size() > 1;
+  Reply reply = collided ? Collide(answers) : answers.front();
+  FaultShot shot;  // a collision is noise already: the fault plan waits
+  if (anyStation) {
+    shot = {Fault::BadCrc, 0};
+  } else if (!collided) {
+    shot = TakeFault();
+  }
   Clock::time_point due = std::max(when, RequestEnd(when, line) + milliseconds(turnaroundMs));
-  if (Spoil(shot, frame, reply, due, baud)) Schedule(reply, due, baud);
+  // Every station that answered is at the line's rate.
+  if (Spoil(shot, frame, reply, due, line)) Schedule(reply, due, line);
+}
+
+std::vector<Controller*> PtyServer::Impl::Stations() {
+  std::lock_guard<std::mutex> lock(stationsMu);
+  std::vector<Controller*> all{&device};
+  for (const auto& station : added) all.push_back(station.get());
+  return all;
+}
+
+// The replies of the stations that hear `frame`, in station order; answering
+// for every address is Device()'s alone.
+std::vector<Reply> PtyServer::Impl::Answers(const std::vector<uint8_t>& frame, int line,
+                                            bool anyStation) {
+  std::vector<Reply> answers;
+  for (Controller* station : anyStation ? std::vector<Controller*>{&device} : Stations()) {
+    if (station->Baud() != line) continue;  // garbled at the wrong speed: no answer
+    Reply reply = anyStation ? station->AnswerAsAnyStation(frame.data(), frame.size())
+                             : station->Handle(frame.data(), frame.size());
+    if (!reply.empty()) answers.push_back(std::move(reply));
+  }
+  return answers;
 }
 
 // The request's last byte was in at `when` unpaced; paced, `when` is the
@@ -369,6 +417,26 @@ void PtyServer::Hangup() { impl_->Shutdown(); }
 
 const std::string& PtyServer::DevicePath() const { return impl_->path; }
 Controller& PtyServer::Device() { return impl_->device; }
+
+Controller& PtyServer::AddStation(const ControllerOptions& options) {
+  auto station = std::make_unique<Controller>(options);
+  Controller& added = *station;
+  std::lock_guard<std::mutex> lock(impl_->stationsMu);
+  impl_->added.push_back(std::move(station));
+  return added;
+}
+
+size_t PtyServer::StationCount() const {
+  std::lock_guard<std::mutex> lock(impl_->stationsMu);
+  return 1 + impl_->added.size();
+}
+
+Controller& PtyServer::Station(size_t i) {
+  if (i == 0) return impl_->device;
+  std::lock_guard<std::mutex> lock(impl_->stationsMu);
+  return *impl_->added.at(i - 1);
+}
+
 int PtyServer::LineBaud() const { return impl_->pty.LineBaud(); }
 
 void PtyServer::InjectFault(Fault fault, int count, int delayMs, int after) {

@@ -7,6 +7,9 @@
 // both directions (SetPacing). Either way at most one frame's worth of bytes
 // (256) is held: beyond it the line is noise until it falls silent. Faults
 // can be injected for tests, and the line can echo what the console sends.
+// More controllers may share the line (AddStation), as on an RS-485 bus:
+// every one at the line's rate hears each request, and replies from two at
+// once collide.
 #pragma once
 
 #include <atomic>
@@ -59,9 +62,21 @@ class PtyServer {
   // The path the console opens, e.g. /dev/pts/7.
   const std::string& DevicePath() const;
 
+  // Station 0, the controller made from the constructor's options.
   Controller& Device();
 
+  // Another controller on the same line, with its own address, rate,
+  // registers and log. Safe while serving: the next request framed reaches
+  // it. Stations stay until the server is destroyed, so the reference lasts.
+  Controller& AddStation(const ControllerOptions& options);
+  // 1 (Device()) plus those added.
+  size_t StationCount() const;
+  // Station i in the order added, 0 being Device(); i < StationCount().
+  Controller& Station(size_t i);
+
   // The next `count` replies (all of them while count < 0) suffer `fault`.
+  // A collision of replies from several stations is noise already: it takes
+  // no fault and leaves the plan as it was.
   // Faults touch the reply only: the request has been carried out (a write
   // whose reply is lost has still taken effect). Late without a delay waits
   // 1200 ms plus the wire time of request and reply. The fault starts after
@@ -89,7 +104,8 @@ class PtyServer {
   // the reply the controller would give as that station but with its last
   // check byte flipped, so no probe waits out a time-out. Writes to other
   // stations are not carried out; broadcasts stay unanswered; injected
-  // faults wait until it is off.
+  // faults wait until it is off. Only Device() answers then, and the
+  // stations added hear nothing.
   void SetAnswerAllBadCrc(bool on);
 
   // An adapter that echoes: while on, every byte the console sends comes

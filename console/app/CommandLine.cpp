@@ -121,6 +121,15 @@ QString ParseSimOptions(const QCommandLineParser& parser, CommandLine& result) {
     anySimOption = true;
     result.simEcho = true;
   }
+  // After --sim-baud: a station without a rate takes the simulator's.
+  for (const QString& value : parser.values(QStringLiteral("sim-station"))) {
+    anySimOption = true;
+    sim::ControllerOptions station;
+    if (!sim::ParseStation(value.toStdString(), result.sim.baud, station))
+      return "--sim-station takes ADDRESS[:BAUD], ADDRESS 1 to 255 and BAUD one of 1200, 2400, "
+             "4800, 9600, 19200 or 38400, not " + value;
+    result.simStations.push_back(station);
+  }
   if (anySimOption && !result.simulate) return QStringLiteral("the --sim-... options need --simulate");
   return {};
 }
@@ -179,6 +188,10 @@ const OptionRow kOptionRows[] = {
      "The simulator's line echoes every request before the reply, as an adapter whose receiver "
      "stays on while it sends.",
      nullptr},
+    {{"sim-station"},
+     "Another simulated controller on the same line, at station ADDRESS (and rate BAUD, else the "
+     "simulator's), for a bus of several; repeatable.",
+     "ADDRESS[:BAUD]"},
     {{"rs485"},
      "Open Com<N> (1 to 9) in the kernel's RS-485 mode, RTS raised while sending, for UARTs "
      "wired to an RS-485 transceiver; repeatable. USB adapters that switch by themselves need "
@@ -192,6 +205,11 @@ const OptionRow kOptionRows[] = {
      "MODE"},
     {{"quick-search"},
      "Start with the quick parameter search on (\"快速搜索\" in the search's context menu).",
+     nullptr},
+    {{"search-all"},
+     "Start with the survey on (\"搜索全部\" in the search's context menu): the parameter search "
+     "goes on over every ticked rate and all 255 addresses and lists every controller that "
+     "answers.",
      nullptr},
     {{"search-turnaround"},
      "How long a controller may take to begin its reply in the quick search, 10 to 1000 ms (50).",
@@ -250,6 +268,7 @@ QString ParsePorts(const QCommandLineParser& parser, CommandLine& result) {
 
 QString ParseSearchOptions(const QCommandLineParser& parser, CommandLine& result) {
   result.quickSearch = parser.isSet(QStringLiteral("quick-search"));
+  result.searchAll = parser.isSet(QStringLiteral("search-all"));
   const QString turnaround = QStringLiteral("search-turnaround");
   result.searchTurnaroundGiven = parser.isSet(turnaround);
   if (result.searchTurnaroundGiven &&

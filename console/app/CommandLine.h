@@ -24,7 +24,10 @@ struct CommandLine {
   sim::ControllerOptions sim;  // --sim-address, --sim-baud, --sim-scenario, --sim-log
   int simTurnaroundMs = 0;     // --sim-turnaround
   bool simEcho = false;        // --sim-echo
+  // --sim-station ADDRESS[:BAUD]: more controllers on the simulator's line.
+  std::vector<sim::ControllerOptions> simStations;
   bool quickSearch = false;    // --quick-search
+  bool searchAll = false;      // --search-all: the survey of every address and rate
   int searchTurnaroundMs = 50; // --search-turnaround (kDefaultSearchTurnaroundMs)
   bool searchTurnaroundGiven = false;
   bool noSettings = false;     // --no-settings: the defaults, nothing remembered

@@ -55,6 +55,8 @@ bool CConsoleApp::ApplyCommandLine() {
   for (const auto& [number, path] : commandLine.ports) SetPortPath(number, path);
   if (commandLine.simulate) {
     m_pSimulator = std::make_unique<sim::PtyServer>(commandLine.sim);
+    for (const sim::ControllerOptions& station : commandLine.simStations)
+      m_pSimulator->AddStation(station);
     m_pSimulator->SetTurnaround(commandLine.simTurnaroundMs);
     m_pSimulator->SetEcho(commandLine.simEcho);
     if (!m_pSimulator->Start()) {

@@ -39,6 +39,8 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_EQ(c.rs485AfterMs, 0u);
          EXPECT_EQ(c.echo, EchoMode::Auto);
          EXPECT_FALSE(c.noSettings);
+         EXPECT_TRUE(c.simStations.empty());
+         EXPECT_FALSE(c.searchAll);
        }},
       {{"--no-settings", "--simulate"},
        [](const CommandLine& c) {
@@ -112,6 +114,16 @@ TEST(CommandLine, GoodInvocations) {
          EXPECT_EQ(c.searchTurnaroundMs, 10);
          EXPECT_TRUE(c.searchTurnaroundGiven);
        }},
+      // A station without a rate takes the simulator's, wherever --sim-baud stands.
+      {{"--simulate", "--sim-station", "17", "--sim-baud", "19200", "--sim-station=5:1200"},
+       [](const CommandLine& c) {
+         ASSERT_EQ(c.simStations.size(), 2u);
+         EXPECT_EQ(c.simStations[0].address, 17);
+         EXPECT_EQ(c.simStations[0].baud, 19200);
+         EXPECT_EQ(c.simStations[1].address, 5);
+         EXPECT_EQ(c.simStations[1].baud, 1200);
+       }},
+      {{"--search-all"}, [](const CommandLine& c) { EXPECT_TRUE(c.searchAll); }},
       {{"--search-turnaround=1000"},
        [](const CommandLine& c) {
          EXPECT_FALSE(c.quickSearch);
@@ -154,6 +166,12 @@ TEST(CommandLine, BadValuesEndWithExitCode2AndAMessage) {
       {"--simulate", "--sim-turnaround", "-1"},
       {"--sim-turnaround", "20"},
       {"--sim-echo"},
+      {"--simulate", "--sim-station", "0"},
+      {"--simulate", "--sim-station", "256"},
+      {"--simulate", "--sim-station", "17:1234"},
+      {"--simulate", "--sim-station", "17:"},
+      {"--simulate", "--sim-station", "x"},
+      {"--sim-station", "17"},  // without --simulate
       {"--rs485", "0"},             {"--rs485", "10"},
       {"--rs485", "COM1"},          {"--rs485-delay", "5"},
       {"--rs485-delay", "1,2,3"},   {"--rs485-delay", "-1,0"},
@@ -192,7 +210,8 @@ TEST(CommandLine, HelpAndVersionEndAtOnceOnStandardOutput) {
   const CommandLine help = Parse({"--help"});
   EXPECT_FALSE(help.run);
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* option : {"--port", "--simulate", "--sim-scenario", "--trace", "--version"})
+  for (const char* option : {"--port", "--simulate", "--sim-scenario", "--sim-station",
+                             "--search-all", "--trace", "--version"})
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   EXPECT_EQ(help.output.find("platform"), std::string::npos);  // Qt's stay out of sight
   EXPECT_NE(help.output.find("3  no display"), std::string::npos) << "exit codes documented";

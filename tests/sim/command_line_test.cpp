@@ -34,7 +34,9 @@ bool Parse(std::vector<std::string> args, SimSettings& s, std::string& error) {
 TEST(SimCommandLine, GoodOptions) {
   SimSettings s;
   std::string error;
-  ASSERT_TRUE(Parse({"--address", "17", "--baud", "38400", "--scenario", "leak",
+  // A station without a rate takes --baud's, given before it or after.
+  ASSERT_TRUE(Parse({"--station", "17", "--address", "17", "--baud", "38400", "--station",
+                     "5:1200", "--scenario", "leak",
                      "--position", "12.34", "--log", "30", "--fault", "late:3",
                      "--delay", "1500", "--paced", "--answer-all-bad-crc", "--turnaround", "20",
                      "--echo"},
@@ -52,6 +54,11 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_TRUE(s.answerAllBadCrc);
   EXPECT_EQ(s.turnaroundMs, 20);
   EXPECT_TRUE(s.echo);
+  ASSERT_EQ(s.stations.size(), 2u);
+  EXPECT_EQ(s.stations[0].address, 17);
+  EXPECT_EQ(s.stations[0].baud, 38400);
+  EXPECT_EQ(s.stations[1].address, 5);
+  EXPECT_EQ(s.stations[1].baud, 1200);
 
   SimSettings d;
   ASSERT_TRUE(Parse({"--fault=bad-crc", "--scenario=broken"}, d, error)) << error;
@@ -64,6 +71,7 @@ TEST(SimCommandLine, GoodOptions) {
   EXPECT_FALSE(d.answerAllBadCrc);
   EXPECT_EQ(d.turnaroundMs, 0);
   EXPECT_FALSE(d.echo);
+  EXPECT_TRUE(d.stations.empty());
 }
 
 TEST(SimCommandLine, BadOptionsAreRefused) {
@@ -74,6 +82,8 @@ TEST(SimCommandLine, BadOptionsAreRefused) {
       {"--fault", "boom"},     {"--fault", "late:0"},  {"--fault", "late:x"},
       {"--delay", "-5"},       {"--bogus"},            {"stray"},
       {"--address"},           {"--turnaround", "-1"}, {"--turnaround", "60001"},
+      {"--station", "0"},      {"--station", "256"},   {"--station", "17:1234"},
+      {"--station", "17:"},    {"--station", "x"},     {"--station", ":9600"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -108,6 +118,10 @@ TEST(SimCommands, ChangeTheRunningDevice) {
   EXPECT_NE(commands.Execute("status").find(", echo on"), std::string::npos);
   EXPECT_EQ(commands.Execute("echo off"), "echo off");
   EXPECT_FALSE(server.Echo());
+  EXPECT_EQ(commands.Execute("status").find("stations"), std::string::npos);
+  server.AddStation({17, 9600});
+  server.AddStation({3, 38400});
+  EXPECT_NE(commands.Execute("status").find(", stations 17@9600 3@38400"), std::string::npos);
 }
 
 TEST(SimCommands, MistakesAreAnsweredNotObeyed) {

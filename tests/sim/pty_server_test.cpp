@@ -241,6 +241,93 @@ TEST_F(PtyServerTest, AddressAndBaudSentToStationZeroTakeEffectOnTheLine) {
   EXPECT_EQ(port.ReadReply(), WithCrc({9, 0x03, 0x02, 0x27, 0x10}));
 }
 
+// The reply to a read of the line length alone.
+Bytes LineLengthReply(uint8_t station, uint16_t value) {
+  return WithCrc({station, 0x03, 0x02, static_cast<uint8_t>(value >> 8),
+                  static_cast<uint8_t>(value & 0xFF)});
+}
+
+// A bus of several, one added while serving: each answers at its own
+// address, and an address none has is silence (a reply to it would come
+// ahead of the next one).
+TEST_F(PtyServerTest, StationsOnOneLineAnswerAtTheirOwnAddresses) {
+  sim::Controller& seventeen = server_.AddStation({17, 9600});
+  ASSERT_EQ(server_.StationCount(), 2u);
+  EXPECT_EQ(&server_.Station(0), &server_.Device());
+  EXPECT_EQ(&server_.Station(1), &seventeen);
+  server_.Device().SetRegister(REG_LINE_LENGTH, 0x0101);
+  seventeen.SetRegister(REG_LINE_LENGTH, 0x1717);
+  RawPort port(server_.DevicePath(), 9600);
+  port.Write(BuildReadRequest(5, REG_LINE_LENGTH, 1));
+  ASSERT_TRUE(server_.WaitForRequests(1, 2000));
+  const struct {
+    uint8_t station;
+    uint16_t value;
+  } cases[] = {{1, 0x0101}, {17, 0x1717}};
+  for (const auto& c : cases) {
+    port.Write(BuildReadRequest(c.station, REG_LINE_LENGTH, 1));
+    EXPECT_EQ(port.ReadReply(), LineLengthReply(c.station, c.value)) << int{c.station};
+  }
+}
+
+// A station at another rate than the line's hears noise and says nothing;
+// it answers once the console is at its rate. At 9600 its reply would come
+// as noise ahead of station 1's.
+TEST_F(PtyServerTest, AStationAtAnotherRateAnswersOnlyAtIt) {
+  server_.AddStation({9, 38400});
+  {
+    RawPort port(server_.DevicePath(), 9600);
+    port.Write(BuildReadRequest(9, REG_LINE_LENGTH, 1));
+    ASSERT_TRUE(server_.WaitForRequests(1, 2000));
+    port.Write(BuildReadRequest(1, REG_LINE_LENGTH, 1));
+    EXPECT_EQ(port.ReadReply(), LineLengthReply(1, 10000));
+  }
+  RawPort port(server_.DevicePath(), 38400);
+  port.Write(BuildReadRequest(9, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply(), LineLengthReply(9, 10000));
+}
+
+// A write to station 0 is carried out by every station at the line's rate,
+// and by none at another. Requests are served in order, so once the read
+// after it is answered the broadcast has been carried out.
+TEST_F(PtyServerTest, ABroadcastWriteReachesEveryStationAtTheLinesRate) {
+  server_.AddStation({17, 9600});
+  sim::Controller& fast = server_.AddStation({18, 38400});
+  RawPort port(server_.DevicePath(), 9600);
+  port.Write(BuildWriteRequest(0, REG_LINE_LENGTH, 4321));
+  ASSERT_TRUE(server_.WaitForRequests(1, 2000));
+  port.Write(BuildReadRequest(17, REG_LINE_LENGTH, 1));
+  EXPECT_EQ(port.ReadReply(), LineLengthReply(17, 4321));
+  EXPECT_EQ(server_.Device().Register(REG_LINE_LENGTH), 4321);
+  EXPECT_EQ(fast.Register(REG_LINE_LENGTH), 10000);
+}
+
+// Two controllers at one address answer at once and the console hears
+// neither: the first reply's length, its station and function bytes (the
+// receiver starts on them clean), a garbled body, and a check that fails
+// even when the two said the same.
+TEST(PtyServerStations, TwoAtOneAddressCollide) {
+  const struct {
+    const char* name;
+    uint16_t first, second, heard;
+  } cases[] = {{"alike", 0x2710, 0x2710, 0x2710}, {"unlike", 0x0102, 0x0201, 0x0303}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyServer server({3, 9600});
+    ASSERT_TRUE(server.Start()) << std::strerror(errno);
+    server.Device().SetRegister(REG_LINE_LENGTH, c.first);
+    server.AddStation({3, 9600}).SetRegister(REG_LINE_LENGTH, c.second);
+    RawPort port(server.DevicePath(), 9600);
+    port.Write(BuildReadRequest(3, REG_LINE_LENGTH, 1));
+    const Bytes reply = port.ReadReply();
+    ASSERT_EQ(reply.size(), 7u);
+    EXPECT_EQ(reply[0], 3);
+    EXPECT_EQ(reply[1], 0x03);
+    EXPECT_EQ(GetU16(&reply[3]), c.heard);
+    EXPECT_FALSE(CheckBytesRight(reply));
+  }
+}
+
 TEST(PtyServerRates, EveryOfferedRateCanBeSetOverTheLine) {
   for (const int rate : {1200, 2400, 4800, 9600, 19200, 38400}) {
     SCOPED_TRACE(rate);
