@@ -44,6 +44,7 @@ void CConsoleApp::ApplyCommandLineOver(CConsoleSettings& settings, CConsoleDlg& 
     settings.PinQuickSearch();
     dlg.SetQuickSearch(true);
   }
+  if (commandLine.searchAll) dlg.SetSearchAll(true);  // never remembered: a survey is chosen each time
   if (commandLine.searchTurnaroundGiven) settings.PinTurnaround();
   dlg.SetSearchTurnaround(static_cast<uint32_t>(commandLine.searchTurnaroundMs));
   dlg.SetSettings(&settings);

@@ -22,6 +22,7 @@ const QString kKeyAddress = QStringLiteral("line/address");
 const QString kKeyTicked = QStringLiteral("search/rates");
 const QString kKeyQuick = QStringLiteral("search/quick");
 const QString kKeyTurnaround = QStringLiteral("search/turnaround");
+const QString kKeySound = QStringLiteral("alarm/sound");
 
 QString GeometryKey(const QString& window) { return window + QStringLiteral("/geometry"); }
 
@@ -141,6 +142,10 @@ void CConsoleSettings::RememberTicked(const std::array<bool, kRateCount>& ticked
 void CConsoleSettings::RememberQuick(bool quick) {
   if (!m_bQuickPinned) Write(kKeyQuick, quick);
 }
+
+std::optional<bool> CConsoleSettings::RememberedSound() const { return Bool(Value(kKeySound)); }
+
+void CConsoleSettings::RememberSound(bool on) { Write(kKeySound, on); }
 
 std::optional<QRect> CConsoleSettings::RememberedGeometry(const QString& window) const {
   const std::optional<QVariant> value = Value(GeometryKey(window));

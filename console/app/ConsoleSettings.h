@@ -1,6 +1,6 @@
 // What the console remembers between runs: the line it last reached a
 // controller on (the port's device, the baud rate, the station address),
-// the search's choices and where its windows stood. An INI file in the
+// the search's choices, the alarm sound and where its windows stood. An INI file in the
 // user's configuration folder ($XDG_CONFIG_HOME/qd7420/qd7420.ini, else
 // ~/.config/qd7420/qd7420.ini), written at each change so that a crash or a
 // pulled plug loses nothing.
@@ -62,6 +62,10 @@ class CConsoleSettings {
   Search RememberedSearch() const;
   void RememberTicked(const std::array<bool, kRateCount>& ticked);
   void RememberQuick(bool quick);
+
+  // "告警声音" in the window's menu.
+  std::optional<bool> RememberedSound() const;
+  void RememberSound(bool on);
 
   // Where the window named `window` ("main", "traffic") last stood.
   std::optional<QRect> RememberedGeometry(const QString& window) const;

@@ -21,6 +21,7 @@
 namespace {
 
 constexpr char kQuickSearchText[] = "快速搜索";
+constexpr char kSearchAllText[] = "搜索全部";  // the survey: ConsoleDlg_Survey.cpp
 // The not-found box's added line after a quick search.
 constexpr char kTextTrySlowerSearch[] = "应答较慢的控制器可能需要关闭快速搜索后再搜索一次";
 // The progress line sits in the group's title row, right of the title.
@@ -35,6 +36,10 @@ void CConsoleDlg::SetUpSearchMenu() {
   m_pQuickSearchAction->setCheckable(true);
   m_pQuickSearchAction->setChecked(m_pSearch->Quick());
   connect(m_pQuickSearchAction, &QAction::toggled, m_pSearch, &CParameterSearch::SetQuick);
+  m_pSearchAllAction = m_pSearchMenu->addAction(QString::fromUtf8(kSearchAllText));
+  m_pSearchAllAction->setCheckable(true);
+  m_pSearchAllAction->setChecked(m_pSearch->Survey());
+  connect(m_pSearchAllAction, &QAction::toggled, m_pSearch, &CParameterSearch::SetSurvey);
   for (QWidget* owner : {static_cast<QWidget*>(m_ui->grp_search), GetDlgItem(IDC_SEARCH)}) {
     owner->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(owner, &QWidget::customContextMenuRequested, this,

@@ -43,6 +43,7 @@ void CConsoleDlg::StartSearch() {
   // What the worker searches is fixed now; ticking a box later changes nothing.
   std::array<bool, kSearchRateCount> ticked{};
   for (size_t i = 0; i < kSearchRateCount; ++i) ticked[i] = IsDlgButtonChecked(kRateBoxes[i]);
+  if (m_pSearch->Survey()) BeginSurvey();
   m_pSearch->Start(ReadConnection().port, ticked, LikelyProbes());
   if (const int baud = m_pSearch->OneRate())
     SetDlgItemText(IDC_SEARCH_RESULT,
@@ -54,6 +55,7 @@ void CConsoleDlg::StartSearch() {
 
 void CConsoleDlg::StopSearch() {
   EndSearchIdle();
+  if (m_pSearch->Survey()) OnSurveyStopped();
   m_pSearch->Stop();  // the worker sees it before its next probe
 }
 
@@ -90,9 +92,13 @@ void CConsoleDlg::OnSearchNotFound() {
 void CConsoleDlg::OnSearchFound(int baud, int address) {
   SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address));
   WindowInformation(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
+  TakeFoundLine(baud, address);
+  EndSearchIdle();
+}
+
+void CConsoleDlg::TakeFoundLine(int baud, int address) {
   SetDlgItemText(IDC_ADDRESS, QString::number(address));
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
   RememberLine(ReadConnection());
-  EndSearchIdle();
 }

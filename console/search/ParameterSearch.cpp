@@ -31,12 +31,13 @@ void CParameterSearch::Start(int port, const std::array<bool, kSearchRateCount>&
   Job job;
   job.port = port;
   job.ticked = ticked;
+  job.survey = m_bSurvey;
   KeepOneRateOnRawLine(port, job.ticked);
   // A raw line stays at its one rate: no first probe at another.
   const bool setsBaud = LineSetsBaud(PortPath(port));
   // With no rate ticked nothing is probed, as always.
   const bool anyTicked = std::find(job.ticked.begin(), job.ticked.end(), true) != job.ticked.end();
-  for (const Probe& probe : anyTicked ? first : std::vector<Probe>{}) {
+  for (const Probe& probe : anyTicked && !job.survey ? first : std::vector<Probe>{}) {
     const int i = RateIndexOf(probe.first);
     if (i < 0 || (!setsBaud && !job.ticked[i])) continue;
     if (std::find(job.first.begin(), job.first.end(), probe) == job.first.end()) job.first.push_back(probe);
@@ -136,7 +137,7 @@ void CParameterSearch::Run(const Job& job) {
       if (ProbeOne(job, probePort, probe.first, address) == Outcome::kEnded) return;
     }
   }
-  emit Reported(job.generation, kNotFound, 0, 0);
+  emit Reported(job.generation, job.survey ? kSurveyEnded : kNotFound, 0, 0);
 }
 
 CParameterSearch::Outcome CParameterSearch::ProbeOne(const Job& job, ProbePort& probePort, int baud,
@@ -153,14 +154,26 @@ CParameterSearch::Outcome CParameterSearch::ProbeOne(const Job& job, ProbePort& 
     emit Reported(job.generation, kPortRefused, baud, address);
     return Outcome::kEnded;
   }
-  const bool found = ProbeAddress(port, address, *job.plan);
+  const Outcome outcome = Judge(job, port, baud, address);
   probePort.ProbeOver();
   job.plan->ProbeEnded();
-  if (found) {
+  return outcome;
+}
+
+CParameterSearch::Outcome CParameterSearch::Judge(const Job& job, HPORT port, int baud, int address) {
+  ProbeReply heard = ProbeLine(port, address, *job.plan);
+  // A reply spoilt once may be noise: asked again, two controllers at one
+  // address spoil it again, noise does not.
+  if (job.survey && heard.heard == ProbeReply::kGarbled) heard = ProbeLine(port, address, *job.plan);
+  if (heard.heard == ProbeReply::kAnswer && !job.survey) {
     emit Reported(job.generation, kFound, baud, address);
     return Outcome::kEnded;
   }
   g_nSearchAddress = address;
+  if (job.survey && heard.heard == ProbeReply::kAnswer)
+    emit Reported(job.generation, kListed, baud, address, heard.value, heard.exception);
+  else if (job.survey && heard.heard == ProbeReply::kGarbled)
+    emit Reported(job.generation, kGarbled, baud, address);
   emit Reported(job.generation, kProbeFailed, baud, address);
   return Outcome::kMissed;
 }
@@ -171,17 +184,22 @@ CParameterSearch::Outcome CParameterSearch::ProbeOne(const Job& job, ProbePort& 
 // wrong address into the window. The line is emptied before the request
 // goes out, and a refused probe returns only once the line is quiet.
 bool CParameterSearch::ProbeAddress(HPORT port, int address, const CSearchPlan& plan) {
+  return ProbeLine(port, address, plan).heard == ProbeReply::kAnswer;
+}
+
+ProbeReply CParameterSearch::ProbeLine(HPORT port, int address, const CSearchPlan& plan) {
   uint8_t reply[ReadReplyLength(1)];
   const int baud = PortBaud(port);
   const ExchangeCounts got =
       ExchangeWaiting(port, BuildReadRequest(static_cast<uint8_t>(address), REG_A1_RANGE, 1),
                       reply, sizeof reply, plan.WaitMs(baud), plan.QuietMs());
-  return IsProbeAnswer(address, reply, got.read, got.waited);
+  return ClassifyProbeReply(address, reply, got.read, got.waited);
 }
 
 // --- What the worker reports, on the window's thread ------------------------------
 
-void CParameterSearch::Deliver(unsigned generation, int what, int baud, int address) {
+void CParameterSearch::Deliver(unsigned generation, int what, int baud, int address, int value,
+                               int exception) {
   if (what == kPortRefused) {
     OpenFailure failure;
     {
@@ -197,4 +215,7 @@ void CParameterSearch::Deliver(unsigned generation, int what, int baud, int addr
   if (what == kProbeFailed) emit ProbeFailed(baud, address);
   if (what == kFound) emit Found(baud, address);
   if (what == kNotFound) emit NotFound();
+  if (what == kListed) emit Listed(baud, address, value, exception);
+  if (what == kGarbled) emit Garbled(baud, address);
+  if (what == kSurveyEnded) emit SurveyEnded();
 }

@@ -41,13 +41,20 @@ class CParameterSearch : public QObject {
   void SetQuick(bool on) { m_bQuick = on; }
   bool Quick() const { return m_bQuick; }
   void SetTurnaround(uint32_t ms) { m_nTurnaroundMs = ms; }
+  // The survey ("搜索全部"): taken by the next search that starts. It does
+  // not end at a find but goes on over every ticked rate and address,
+  // reporting each controller (Listed) and each address whose replies
+  // collide (Garbled), and ends with SurveyEnded.
+  void SetSurvey(bool on) { m_bSurvey = on; }
+  bool Survey() const { return m_bSurvey; }
 
   // Starts a search of `port` at the ticked rates (in the order of
   // kSearchRates), fixed from now on. The previous worker finishes at most
   // the probe it has under way; the new one waits for it on its own thread,
   // so the window never blocks and two workers never share the line.
   // `first` (baud, address) are probed before the sweep, in their order,
-  // at any rate; the sweep then leaves them out.
+  // at any rate; the sweep then leaves them out. A survey probes
+  // everything anyway and leaves `first` alone.
   using Probe = std::pair<int, int>;
   void Start(int port, const std::array<bool, kSearchRateCount>& ticked,
              const std::vector<Probe>& first = {});
@@ -70,8 +77,9 @@ class CParameterSearch : public QObject {
   int ProbeNumber(int baud, int address) const { return m_plan ? m_plan->NumberOf(baud, address) : 0; }
 
   // One probe on an open port at the plan's waits: does a controller answer
-  // as `address`?
+  // as `address`? ProbeLine says what it heard.
   static bool ProbeAddress(HPORT port, int address, const CSearchPlan& plan);
+  static ProbeReply ProbeLine(HPORT port, int address, const CSearchPlan& plan);
 
  signals:
   // The current search, on the window's thread. A probe of `address` at
@@ -79,34 +87,48 @@ class CParameterSearch : public QObject {
   void ProbeFailed(int baud, int address);
   void Found(int baud, int address);
   void NotFound();
+  // The current survey: a controller answered at `address` with `value`
+  // (the register read) or an `exception` code; replies at `address` twice
+  // failed their check; the survey has been over every probe.
+  void Listed(int baud, int address, int value, int exception);
+  void Garbled(int baud, int address);
+  void SurveyEnded();
   // The worker could not open the port and has ended.
   void PortRefused(const OpenFailure& failure);
   // The plan's progress has moved (a probe began or ended, the search ended).
   void ProgressChanged();
 
   // From the worker's thread, queued to Deliver: `what` is a Report.
-  void Reported(unsigned generation, int what, int baud, int address);
+  void Reported(unsigned generation, int what, int baud, int address, int value = -1,
+                int exception = 0);
 
  private:
-  enum Report { kProgress, kProbeFailed, kFound, kNotFound, kPortRefused };
+  enum Report {
+    kProgress, kProbeFailed, kFound, kNotFound, kPortRefused, kListed, kGarbled, kSurveyEnded
+  };
   struct Job {
     unsigned generation = 0;
     int port = 0;
     std::array<bool, kSearchRateCount> ticked{};
     std::vector<Probe> first;
+    bool survey = false;
     std::shared_ptr<CSearchPlan> plan;
   };
   enum class Outcome { kMissed, kEnded };
   // One probe of the worker, reported; kEnded when the search is over.
   Outcome ProbeOne(const Job& job, ProbePort& probePort, int baud, int address);
+  // What the probe on `port` heard means for the job: a find ends a
+  // search; a survey lists it and goes on.
+  Outcome Judge(const Job& job, HPORT port, int baud, int address);
   // The raw-line rule on `ticked`; sets m_nOneRate.
   void KeepOneRateOnRawLine(int port, std::array<bool, kSearchRateCount>& ticked);
   std::shared_ptr<CSearchPlan> MakePlan(const Job& job) const;
   void Run(const Job& job);
   bool Wanted(unsigned generation) const;
-  void Deliver(unsigned generation, int what, int baud, int address);
+  void Deliver(unsigned generation, int what, int baud, int address, int value, int exception);
 
   bool m_bQuick = false;
+  bool m_bSurvey = false;
   uint32_t m_nTurnaroundMs = kDefaultSearchTurnaroundMs;
   int m_nOneRate = 0;
   std::shared_ptr<CSearchPlan> m_plan;  // the latest search's

@@ -154,3 +154,18 @@ bool IsProbeAnswer(int address, const uint8_t* reply, size_t read, uint32_t wait
   return reply[1] == kReadException &&
          CheckReply(request, reply, kExceptionBytes, read, waited) == ReplyFault::Function;
 }
+
+ProbeReply ClassifyProbeReply(int address, const uint8_t* reply, size_t read, uint32_t waited) {
+  ProbeReply heard;
+  if (IsProbeAnswer(address, reply, read, waited)) {
+    heard.heard = ProbeReply::kAnswer;
+    if (reply[1] == kReadFunction)
+      heard.value = reply[3] << 8 | reply[4];
+    else
+      heard.exception = reply[2];
+  } else if (read >= kExceptionBytes && reply[0] == address &&
+             (reply[1] == kReadFunction || reply[1] == kReadException)) {
+    heard.heard = ProbeReply::kGarbled;
+  }
+  return heard;
+}

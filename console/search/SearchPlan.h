@@ -111,3 +111,19 @@ QString TimeLeftText(int64_t ms);
 // test as the register read's 7 bytes or as its 5-byte exception, and it
 // names the probed station and function 0x03 (or 0x83).
 bool IsProbeAnswer(int address, const uint8_t* reply, size_t read, uint32_t waited);
+
+// What one probe heard at the probed address.
+struct ProbeReply {
+  enum Heard {
+    kNothing,  // silence, noise, or another station's reply
+    kAnswer,   // a controller at the address (IsProbeAnswer)
+    // Bytes that name the probed station and the read (or its exception)
+    // but fail the acceptance test: two controllers at one address whose
+    // replies collide on the wire look like this.
+    kGarbled,
+  };
+  Heard heard = kNothing;
+  int value = -1;     // the register's value in a read's answer
+  int exception = 0;  // the code of an exception answer
+};
+ProbeReply ClassifyProbeReply(int address, const uint8_t* reply, size_t read, uint32_t waited);

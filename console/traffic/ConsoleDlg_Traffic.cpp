@@ -42,19 +42,22 @@ QRect CConsoleDlg::PlaceTraffic(const QRect& main, const QSize& size, const QRec
   return {PlaceInside(foot, available), foot.size()};
 }
 
+void CConsoleDlg::PlaceBeside(QWidget& window) const {
+  if (!screen()) return;
+  // The other window's frame will be as the main window's.
+  const QMargins frame(geometry().left() - frameGeometry().left(),
+                       geometry().top() - frameGeometry().top(),
+                       frameGeometry().right() - geometry().right(),
+                       frameGeometry().bottom() - geometry().bottom());
+  const QRect placed =
+      PlaceTraffic(frameGeometry(), window.size().grownBy(frame), screen()->availableGeometry());
+  window.setGeometry(placed.marginsRemoved(frame));
+}
+
 void CConsoleDlg::OnShowTraffic() {
   if (!m_pTrafficDlg) {
     m_pTrafficDlg = new CTrafficDlg(CTrafficLog::Process(), this);
-    if (screen()) {
-      // The traffic window's frame will be as the main window's.
-      const QMargins frame(geometry().left() - frameGeometry().left(),
-                           geometry().top() - frameGeometry().top(),
-                           frameGeometry().right() - geometry().right(),
-                           frameGeometry().bottom() - geometry().bottom());
-      const QRect placed = PlaceTraffic(frameGeometry(), m_pTrafficDlg->size().grownBy(frame),
-                                        screen()->availableGeometry());
-      m_pTrafficDlg->setGeometry(placed.marginsRemoved(frame));
-    }
+    PlaceBeside(*m_pTrafficDlg);
     // Where it stood last time wins.
     PlaceTrafficWindow();
   }

@@ -96,6 +96,9 @@ CConsoleDlg::CConsoleDlg(QWidget* parent)
   connect(m_pSearch, &CParameterSearch::ProbeFailed, this, &CConsoleDlg::OnSearchProgress);
   connect(m_pSearch, &CParameterSearch::Found, this, &CConsoleDlg::OnSearchFound);
   connect(m_pSearch, &CParameterSearch::NotFound, this, &CConsoleDlg::OnSearchNotFound);
+  connect(m_pSearch, &CParameterSearch::Listed, this, &CConsoleDlg::OnSurveyListed);
+  connect(m_pSearch, &CParameterSearch::Garbled, this, &CConsoleDlg::OnSurveyGarbled);
+  connect(m_pSearch, &CParameterSearch::SurveyEnded, this, &CConsoleDlg::OnSurveyEnded);
   connect(m_pSearch, &CParameterSearch::PortRefused, this, &ShowPortRefusal);
   SetVisualTabOrder(*this);
   SetUpSearchMenu();

@@ -40,6 +40,7 @@ class CLogReader;
 class CPortList;
 class CMonitor;
 class CParameterSearch;
+class CSurveyDlg;
 class QAction;
 class QLabel;
 class CTrafficDlg;
@@ -105,6 +106,12 @@ class CConsoleDlg : public CDialog {
   bool IsQuickSearch() const;
   void SetSearchTurnaround(uint32_t ms);
   QMenu* SearchMenu() const { return m_pSearchMenu; }
+  // The survey ("搜索全部", beside "快速搜索"): the next search goes on over
+  // every ticked rate and address and lists what it finds in the survey
+  // window, null until the first survey.
+  void SetSearchAll(bool on);
+  bool IsSearchAll() const;
+  CSurveyDlg* SurveyWindow() const { return m_pSurveyDlg; }
   // The search group's progress line ("第 97/1530 次，约剩 2 分 10 秒");
   // empty while no search runs.
   QString SearchProgressLine() const;
@@ -122,6 +129,8 @@ class CConsoleDlg : public CDialog {
   // Where (frame rectangle) the traffic window of frame `size` opens beside
   // the main window's frame `main` on the screen's `available` area.
   static QRect PlaceTraffic(const QRect& main, const QSize& size, const QRect& available);
+  // Puts `window` (the traffic or the survey window) there, beside this one.
+  void PlaceBeside(QWidget& window) const;
 
   // What monitoring has seen of the cable, and its acknowledgement.
   const CAlarmState& Alarm() const { return *m_pAlarm; }
@@ -163,6 +172,18 @@ class CConsoleDlg : public CDialog {
   void OnSearchFound(int baud, int address);
   void OnSearchNotFound();
   CParameterSearch* m_pSearch;  // its worker, plan and progress
+  // Sets the top row to a controller found at `baud` and `address` and
+  // remembers it: a find, or one the operator took from a survey.
+  void TakeFoundLine(int baud, int address);
+  // --- The survey (ConsoleDlg_Survey.cpp) ---
+  void BeginSurvey();
+  void OnSurveyListed(int baud, int address, int value, int exception);
+  void OnSurveyGarbled(int baud, int address);
+  void OnSurveyEnded();
+  void OnSurveyStopped();
+  void OnSurveyUse(int baud, int address);
+  CSurveyDlg* m_pSurveyDlg = nullptr;
+  QAction* m_pSearchAllAction = nullptr;
   // --- Quick search and progress (ConsoleDlg_QuickSearch.cpp) ---
   void SetUpSearchMenu();
   void ShowSearchProgress();

@@ -1,7 +1,7 @@
 // The window and what the console remembers (CConsoleSettings): the start
-// comes back at the remembered line, search choices and places; the line is
-// written whenever the controller has answered at it, the choices when the
-// operator changes them, the places when a window goes.
+// comes back at the remembered line, search choices, alarm sound and
+// places; the line is written whenever the controller has answered at it,
+// the choices when the operator changes them, the places when a window goes.
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -51,12 +51,17 @@ void CConsoleDlg::ApplySettings() {
     for (size_t i = 0; i < std::size(kRateBoxes); ++i) CheckDlgButton(kRateBoxes[i], (*search.ticked)[i]);
   if (search.quick) SetQuickSearch(*search.quick);
   if (search.turnaroundMs) SetSearchTurnaround(static_cast<uint32_t>(*search.turnaroundMs));
+  const std::optional<bool> sound = m_pSettings->RememberedSound();
+  if (sound && m_pAlarmSoundAction) m_pAlarmSoundAction->setChecked(*sound);
   // From here on a change is the operator's and is remembered.
   for (int id : kRateBoxes)
     if (auto* box = qobject_cast<QAbstractButton*>(GetDlgItem(id)))
       connect(box, &QAbstractButton::toggled, this, &CConsoleDlg::RememberTickedRates);
   connect(m_pQuickSearchAction, &QAction::toggled, this,
           [this](bool on) { m_pSettings->RememberQuick(on); });
+  if (m_pAlarmSoundAction)
+    connect(m_pAlarmSoundAction, &QAction::toggled, this,
+            [this](bool on) { m_pSettings->RememberSound(on); });
 }
 
 void CConsoleDlg::PlaceFromSettings() {

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include "window/Globals.h"
 #include "search/ParameterSearch.h"
 #include "search/SearchPlan.h"
+#include "search/SurveyDlg.h"
 #include "traffic/Trace.h"
 #include "traffic/TrafficDlg.h"
 #include "traffic/TrafficLog.h"
@@ -327,6 +329,121 @@ TEST_F(SearchTest, ScanWithoutResultEndsIdleAndOneClickStartsAfresh) {
                                            QStringLiteral("产品参数为：波特率9600地址1")}));
 }
 
+// --- The survey ("搜索全部") -----------------------------------------------------------
+
+// One survey of a line with more controllers than the fixture's (station 1
+// at 9600), quick, at the shortest turnaround.
+struct SurveyCase {
+  const char* what;
+  std::vector<std::pair<int, int>> stations;  // (address, baud) added to the line
+  std::initializer_list<int> ticked;
+  int stopAtRows;                 // press stop once this many rows are listed; -1 never
+  std::vector<QString> rows;      // "baud/address", a collision marked "!"
+  const char* listStatus;         // the survey window's line at the end
+  const char* searchStatus;       // the search group's status line at the end
+  std::vector<QString> boxes;
+};
+
+const SurveyCase kSurveyCases[] = {
+    {"TwoControllersAndTwoAtOneAddress",
+     {{17, 38400}, {40, 9600}, {40, 9600}}, {IDC_SEARCH_9600, IDC_SEARCH_38400}, -1,
+     {QStringLiteral("9600/1"), QStringLiteral("38400/17"), QStringLiteral("9600/40!")},
+     "搜索完成，找到 2 台控制器", "搜索完成，找到 2 台控制器", {}},
+    {"NoneAtTheTickedRate", {}, {IDC_SEARCH_38400}, -1, {}, "未搜索到通讯参数",
+     "未搜索到通讯参数", {QStringLiteral("未搜索到参数,请检查接线!!!\n应答较慢的控制器可能需要关闭快速搜索后再搜索一次")}},
+    {"StoppedAfterTheFirstFind", {{17, 9600}}, {IDC_SEARCH_9600}, 1, {QStringLiteral("9600/1")},
+     "已经停止搜索参数，找到 1 台控制器", "已经停止搜索参数", {}},
+};
+
+class SurveyTest : public SearchTest, public ::testing::WithParamInterface<SurveyCase> {};
+
+TEST_P(SurveyTest, ListsEveryControllerOnTheLine) {
+  const SurveyCase& c = GetParam();
+  for (const auto& [address, baud] : c.stations) {
+    sim::ControllerOptions options;
+    options.address = static_cast<uint8_t>(address);
+    options.baud = baud;
+    m_server.AddStation(options);
+  }
+  std::vector<QString> rows;
+  size_t probesAtStop = 0;
+  RunWindow([&](CConsoleDlg& dlg) {
+    m_server.ClearRequests();
+    Tick(dlg, c.ticked);
+    dlg.SetQuickSearch(true);
+    dlg.SetSearchTurnaround(kMinSearchTurnaroundMs);
+    dlg.SetSearchAll(true);
+    Press(dlg);
+    ASSERT_NE(dlg.SurveyWindow(), nullptr);
+    const CSurveyDlg& survey = *dlg.SurveyWindow();
+    EXPECT_TRUE(survey.isVisible());
+    if (c.stopAtRows >= 0) {
+      ASSERT_TRUE(WaitUntil([&] { return survey.List().topLevelItemCount() >= c.stopAtRows; }));
+      Press(dlg);
+      probesAtStop = m_server.Requests().size();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Caption(dlg) == QStringLiteral("搜索参数"); }, 120000));
+    ASSERT_TRUE(WaitUntil([&] { return Status(dlg) == QString::fromUtf8(c.searchStatus); }));
+    EXPECT_EQ(survey.Status(), QString::fromUtf8(c.listStatus));
+    for (int i = 0; i < survey.List().topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* item = survey.List().topLevelItem(i);
+      const bool collision = item->text(2).endsWith(QStringLiteral("应答校验错，可能有两台同地址控制器"));
+      rows.push_back(item->text(0) + QLatin1Char('/') + item->text(1) +
+                     (collision ? QStringLiteral("!") : QString()));
+    }
+    ExpectEndedInMeasurementMode(dlg);
+  });
+  EXPECT_EQ(rows, c.rows);
+  EXPECT_EQ(Texts(), c.boxes);
+  const std::vector<std::pair<int, int>> probes = Probes();
+  if (c.stopAtRows >= 0) {
+    // The probe under way when stop was pressed may still go out; no more.
+    EXPECT_LE(probes.size(), probesAtStop + 1);
+    return;
+  }
+  // Nothing first: the sweep itself, to station 255 at every ticked rate.
+  for (int id : c.ticked) {
+    const int baud = kSearchRates[std::find(std::begin(kRateBoxes), std::end(kRateBoxes), id) - kRateBoxes];
+    EXPECT_EQ(std::count_if(probes.begin(), probes.end(), [&](const auto& p) { return p.second == baud; }),
+              255 + std::count(c.rows.begin(), c.rows.end(), QString::number(baud) + QStringLiteral("/40!")))
+        << baud;
+    EXPECT_NE(std::find(probes.begin(), probes.end(), std::make_pair(255, baud)), probes.end()) << baud;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, SurveyTest, ::testing::ValuesIn(kSurveyCases),
+                         [](const ::testing::TestParamInfo<SurveyCase>& info) {
+                           return std::string(info.param.what);
+                         });
+
+// A find taken from the survey's list sets the top row as a find does; a
+// collision's row sets nothing.
+TEST_F(SearchTest, AControllerTakenFromTheSurveySetsTheTopRow) {
+  sim::ControllerOptions options;
+  options.address = 17;
+  options.baud = 38400;
+  m_server.AddStation(options);
+  RunWindow([&](CConsoleDlg& dlg) {
+    Tick(dlg, {IDC_SEARCH_38400});
+    dlg.SetQuickSearch(true);
+    dlg.SetSearchTurnaround(kMinSearchTurnaroundMs);
+    dlg.SetSearchAll(true);
+    Press(dlg);
+    CSurveyDlg& survey = *dlg.SurveyWindow();
+    ASSERT_TRUE(WaitUntil([&] { return survey.ControllerCount() == 1; }));
+    Press(dlg);  // stopped: what was found stays
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("1"));
+    survey.AddCollision(38400, 40);
+    EXPECT_FALSE(survey.UseRow(1));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("1"));
+    EXPECT_TRUE(survey.UseRow(0));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_ADDRESS), QStringLiteral("17"));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_BAUD), QStringLiteral("38400"));
+    EXPECT_EQ(Status(dlg), QStringLiteral("搜索到的参数为:波特率38400地址17"));
+  });
+  EXPECT_TRUE(Texts().empty());  // a survey's find brings no box
+}
+
 TEST_F(SearchTest, NoRateTickedEndsIdleAtOnceWithoutAProbe) {
   RunWindow([&](CConsoleDlg& dlg) {
     m_server.ClearRequests();
@@ -411,19 +528,28 @@ TEST_F(SearchTest, PortFailureShowsTheMessageAndKeepsSearchingLook) {
 
 // --- The quick search -------------------------------------------------------------
 
-TEST_F(SearchTest, TheContextMenuItemTogglesTheQuickSearchOffAtStart) {
+// "快速搜索" and "搜索全部": check items, off at start, each switching its own.
+TEST_F(SearchTest, TheContextMenuItemsToggleTheQuickSearchAndTheSurveyOffAtStart) {
+  const struct {
+    const char* text;
+    bool (CConsoleDlg::*on)() const;
+  } items[] = {{"快速搜索", &CConsoleDlg::IsQuickSearch}, {"搜索全部", &CConsoleDlg::IsSearchAll}};
   RunWindow([&](CConsoleDlg& dlg) {
-    EXPECT_FALSE(dlg.IsQuickSearch());
     ASSERT_NE(dlg.SearchMenu(), nullptr);
-    ASSERT_EQ(dlg.SearchMenu()->actions().size(), 1);
-    QAction* quick = dlg.SearchMenu()->actions().front();
-    EXPECT_EQ(quick->text(), QStringLiteral("快速搜索"));
-    EXPECT_TRUE(quick->isCheckable());
-    EXPECT_FALSE(quick->isChecked());
-    quick->trigger();
-    EXPECT_TRUE(dlg.IsQuickSearch());
-    quick->trigger();
-    EXPECT_FALSE(dlg.IsQuickSearch());
+    ASSERT_EQ(dlg.SearchMenu()->actions().size(), static_cast<int>(std::size(items)));
+    for (size_t i = 0; i < std::size(items); ++i) {
+      SCOPED_TRACE(items[i].text);
+      QAction* item = dlg.SearchMenu()->actions().at(static_cast<int>(i));
+      EXPECT_EQ(item->text(), QString::fromUtf8(items[i].text));
+      EXPECT_TRUE(item->isCheckable());
+      EXPECT_FALSE(item->isChecked());
+      EXPECT_FALSE((dlg.*items[i].on)());
+      item->trigger();
+      EXPECT_TRUE((dlg.*items[i].on)());
+      EXPECT_FALSE((dlg.*items[1 - i].on)());
+      item->trigger();
+      EXPECT_FALSE((dlg.*items[i].on)());
+    }
     // Both the group and the button offer it.
     for (QWidget* owner : {static_cast<QWidget*>(dlg.findChild<QGroupBox*>("grp_search")),
                            dlg.GetDlgItem(IDC_SEARCH)}) {
@@ -504,6 +630,9 @@ TEST_F(SearchTest, ALateReplyIsNotTakenForTheNextProbesAnswer) {
   EXPECT_EQ(records[1].fault, ReplyFault::Station);
 }
 
+// What a probe heard: an answer only from the probed station's read or its
+// exception; bytes that name the station and the read but fail the test
+// are a collision's mark; anything else is nothing.
 TEST(SearchProbeAnswer, OnlyTheProbedStationsReadOrItsExceptionCounts) {
   const auto frame = [](Bytes bytes) {
     const uint16_t crc = Crc16(bytes.data(), bytes.size());
@@ -517,28 +646,36 @@ TEST(SearchProbeAnswer, OnlyTheProbedStationsReadOrItsExceptionCounts) {
   const Bytes exception = frame({0x11, 0x83, 0x02});
   Bytes exceptionBadCheck = exception;
   exceptionBadCheck.back() ^= 0xFF;
+  constexpr auto kAnswer = ProbeReply::kAnswer, kGarbled = ProbeReply::kGarbled,
+                 kNothing = ProbeReply::kNothing;
   const struct {
     const char* what;
     int address;
     Bytes reply;
     uint32_t waited;
-    bool answer;
+    ProbeReply::Heard heard;
+    int value, exception;
   } cases[] = {
-      {"the probed station's read", 0x11, read, 7, true},
-      {"another station's read", 0x12, read, 7, false},
-      {"the probed station's exception", 0x11, exception, 5, true},
-      {"another station's exception", 0x10, exception, 5, false},
-      {"an exception with a bad check", 0x11, exceptionBadCheck, 5, false},
-      {"an exception with more bytes queued", 0x11, exception, 7, false},
-      {"a bad check", 0x11, badCheck, 7, false},
-      {"more bytes queued than the reply", 0x11, read, 9, false},
-      {"a write's echo", 0x11, frame({0x11, 0x06, 0x1F, 0xF8, 0x00}), 7, false},
-      {"an exception to another function", 0x11, frame({0x11, 0x86, 0x02}), 5, false},
-      {"nothing", 0x11, {}, 0, false},
+      {"the probed station's read", 0x11, read, 7, kAnswer, 1, 0},
+      {"another station's read", 0x12, read, 7, kNothing, -1, 0},
+      {"the probed station's exception", 0x11, exception, 5, kAnswer, -1, 2},
+      {"another station's exception", 0x10, exception, 5, kNothing, -1, 0},
+      {"an exception with a bad check", 0x11, exceptionBadCheck, 5, kGarbled, -1, 0},
+      {"an exception with more bytes queued", 0x11, exception, 7, kGarbled, -1, 0},
+      {"a bad check", 0x11, badCheck, 7, kGarbled, -1, 0},
+      {"more bytes queued than the reply", 0x11, read, 9, kGarbled, -1, 0},
+      {"a reply cut short", 0x11, Bytes(read.begin(), read.begin() + 4), 4, kNothing, -1, 0},
+      {"a write's echo", 0x11, frame({0x11, 0x06, 0x1F, 0xF8, 0x00}), 7, kNothing, -1, 0},
+      {"an exception to another function", 0x11, frame({0x11, 0x86, 0x02}), 5, kNothing, -1, 0},
+      {"nothing", 0x11, {}, 0, kNothing, -1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(IsProbeAnswer(c.address, c.reply.data(), c.reply.size(), c.waited), c.answer);
+    EXPECT_EQ(IsProbeAnswer(c.address, c.reply.data(), c.reply.size(), c.waited), c.heard == kAnswer);
+    const ProbeReply heard = ClassifyProbeReply(c.address, c.reply.data(), c.reply.size(), c.waited);
+    EXPECT_EQ(heard.heard, c.heard);
+    EXPECT_EQ(heard.value, c.value);
+    EXPECT_EQ(heard.exception, c.exception);
   }
 }
 

@@ -1,6 +1,7 @@
 // The start-up exchange with the controller, before the window shows.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "alarms/AlarmSound.h"
+#include "alarms/Annunciator.h"
 #include "app/ConsoleSettings.h"
 #include "window/Globals.h"
 #include "traffic/Trace.h"
@@ -128,6 +131,7 @@ struct RememberedCase {
   int boxes;          // message boxes at the next start
   bool failed = false;  // the file could not serve: one trace line says so
   const char* keptKey = nullptr;  // what the command line fixed stays in the file as it was
+  bool sound = true;  // "告警声音" at the next start
 };
 
 QString IniPath(const QString& home) { return home + QStringLiteral("/qd7420/qd7420.ini"); }
@@ -220,9 +224,11 @@ TEST_P(RememberedStart, TheNextStartShowsAndSendsAsRemembered) {
   CConsoleDlg dlg;
   dlg.SetSettings(&settings);
   QStringList shown;
+  bool sound = false;
   std::vector<sim::ReceivedFrame> sent;
   RunWindow(dlg, [&](CConsoleDlg& d) {
     shown << d.GetDlgItemText(IDC_PORT) << d.GetDlgItemText(IDC_BAUD) << d.GetDlgItemText(IDC_ADDRESS);
+    sound = d.AlarmSoundAction()->isChecked() && d.Annunciator().Sound().Enabled();
     // The simulator records a request on its own thread, a moment after it.
     if (c.accepted) m_server.WaitForRequests(2, 2000);
     sent = m_server.Requests();
@@ -230,6 +236,7 @@ TEST_P(RememberedStart, TheNextStartShowsAndSendsAsRemembered) {
   RemoveTrace();
 
   EXPECT_EQ(shown, c.shown);
+  EXPECT_EQ(sound, c.sound);
   if (c.firstAddress == 0) {
     EXPECT_TRUE(sent.empty());
   } else {
@@ -274,8 +281,14 @@ const RememberedCase kRememberedCases[] = {
      [](const QString& home, sim::PtyServer&) { WriteIni(home, kAt38400Station17); },
      {}, [](CConsoleSettings& s) { s.PinLine(); }, true, kDefaults, 1, 9600, true, 0, false,
      "line/baud"},
-    {"NoSettings", [](const QString& home, sim::PtyServer&) { WriteIni(home, kAt38400Station17); },
+    {"NoSettings",
+     [](const QString& home, sim::PtyServer&) {
+       WriteIni(home, kAt38400Station17 + "[alarm]\nsound=false\n");
+     },
      {}, {}, false, kDefaults, 1, 9600, true, 0},
+    {"SoundSwitchedOff", {},
+     [](CConsoleDlg& dlg, sim::PtyServer&) { dlg.AlarmSoundAction()->setChecked(false); }, {}, true,
+     kDefaults, 1, 9600, true, 0, false, nullptr, false},
     {"CorruptFile",
      [](const QString& home, sim::PtyServer&) {
        WriteIni(home, "[line\n\x01\x02garbage\xff\nbaud=38400\n");
