@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <set>
+#include <map>
 
 namespace {
 
@@ -15,15 +15,26 @@ std::mutex& LearnedMutex() {
   return m;
 }
 
-// Devices seen to echo in auto mode.
-std::set<std::string>& Learned() {
-  static std::set<std::string> devices;
+enum class Learned { kEchoes, kQuiet };
+
+// What auto mode has seen of each device: an echo, or a wait that passed
+// without one.
+std::map<std::string, Learned>& Devices() {
+  static std::map<std::string, Learned> devices;
   return devices;
 }
 
-void Learn(const std::string& device) {
+void Learn(const std::string& device, Learned what) {
   std::lock_guard<std::mutex> lock(LearnedMutex());
-  Learned().insert(device);
+  Learned& known = Devices().emplace(device, what).first->second;
+  // Once seen to echo, a device stays so: a quiet wait does not undo it.
+  if (known != Learned::kEchoes) known = what;
+}
+
+bool Is(const std::string& device, Learned what) {
+  std::lock_guard<std::mutex> lock(LearnedMutex());
+  const auto at = Devices().find(device);
+  return at != Devices().end() && at->second == what;
 }
 
 }  // namespace
@@ -43,14 +54,13 @@ bool ParseEchoMode(const std::string& text, EchoMode& mode) {
   return false;
 }
 
-bool DeviceEchoes(const std::string& device) {
-  std::lock_guard<std::mutex> lock(LearnedMutex());
-  return Learned().count(device) != 0;
-}
+bool DeviceEchoes(const std::string& device) { return Is(device, Learned::kEchoes); }
+
+bool DeviceQuiet(const std::string& device) { return Is(device, Learned::kQuiet); }
 
 void ForgetEcho(const std::string& device) {
   std::lock_guard<std::mutex> lock(LearnedMutex());
-  Learned().erase(device);
+  Devices().erase(device);
 }
 
 void EchoFilter::Sent(const uint8_t* data, size_t len) {
@@ -76,7 +86,18 @@ bool EchoFilter::Expect(size_t replyLen) {
       break;
   }
   matching_ = true;
-  return true;
+  // A device whose line stayed silent through a whole wait does not echo:
+  // its waits need no room for one. An echo that comes all the same is
+  // still dropped, and teaches that the device echoes.
+  return CurrentEchoMode() == EchoMode::On || !DeviceQuiet(device_);
+}
+
+void EchoFilter::GiveUp(bool waitedOut) {
+  // Not one byte through the whole wait: an adapter that echoes would have
+  // handed the request back within it, whether or not anybody answered.
+  if (waitedOut && matching_ && Held() == 0 && CurrentEchoMode() == EchoMode::Auto)
+    Learn(device_, Learned::kQuiet);
+  matching_ = false;
 }
 
 // The bytes held so far against the echo: false once they are told apart
@@ -100,7 +121,7 @@ void EchoFilter::Dropped(size_t n) {
     heldStart_ = 0;
   }
   echoed_ = true;
-  if (CurrentEchoMode() == EchoMode::Auto) Learn(device_);
+  if (CurrentEchoMode() == EchoMode::Auto) Learn(device_, Learned::kEchoes);
 }
 
 size_t EchoFilter::TakeHeld(uint8_t* out, size_t len) {

@@ -11,7 +11,13 @@
 // By default (auto) the console learns per device: once a whole echo has
 // come, that device is known to echo for the rest of the session (every
 // command opens the port afresh; it would otherwise learn again each time).
-// A device that failed to open forgets it (the adapter may have changed).
+// Until then each wait has room for an echo's wire time ahead of the reply,
+// unless a whole wait has passed without a byte: an echoing adapter would
+// have handed the request back, so that device is known to be quiet (a
+// search over silent addresses would otherwise pay the echo's wire time at
+// every probe). An echo on a quiet device is still dropped, and from then
+// on it is known to echo. A device that failed to open forgets both (the
+// adapter may have changed).
 // Until the device is known to echo, a request whose reply is the same
 // length as itself (a write of one register, answered with its copy) is not
 // waited on for an echo: the copy and the reply cannot be told apart. Only
@@ -36,8 +42,10 @@ EchoMode CurrentEchoMode();
 // "auto", "on", "off".
 bool ParseEchoMode(const std::string& text, EchoMode& mode);
 
-// Whether `device` is known to echo (auto mode has seen it echo).
+// Whether `device` is known to echo (auto mode has seen it echo), or to
+// be quiet (auto mode has seen a whole wait pass without an echo).
 bool DeviceEchoes(const std::string& device);
+bool DeviceQuiet(const std::string& device);
 // Forgets what was learned about `device` (an open of it failed).
 void ForgetEcho(const std::string& device);
 
@@ -61,7 +69,8 @@ class EchoFilter {
   template <typename Take>
   void Sift(Take take);
   // The wait is over: a part of an echo still held is noise from here on.
-  void GiveUp() { matching_ = false; }
+  // `waitedOut`: it ran to its deadline, so an echo had all its time.
+  void GiveUp(bool waitedOut);
   // The wait is over with `queued` bytes on the line: a write's copy that
   // came twice over was its echo and its reply (see above).
   template <typename Take>

@@ -96,14 +96,15 @@ uint32_t Counted(SerialPort& port) {
 }
 
 // A wait's last look: a part of an echo still held is noise now, and counts.
-uint32_t LastCount(SerialPort& port) {
+// `waitedOut`: the wait ran to its deadline (not woken, the line not gone).
+uint32_t LastCount(SerialPort& port, bool waitedOut) {
   Line& line = *port.line;
   // The copy may be just behind the echo: one more look for it.
   if (port.echo.Ambiguous()) line.Fill();
   port.echo.Resolve([&line](uint8_t* out, size_t n) { return line.Take(out, n); }, line.Queued());
   const uint32_t count = Counted(port);
   if (!port.echo.Matching()) return count;
-  port.echo.GiveUp();
+  port.echo.GiveUp(waitedOut);
   return static_cast<uint32_t>(port.echo.Held()) + port.line->Queued();
 }
 
@@ -185,12 +186,12 @@ uint32_t WaitForBytes(HPORT port, uint16_t expected, uint32_t timeoutMs, int wak
   for (;;) {
     if (Counted(*port) >= expected) {
       line.Fill();  // still a look: count what came after
-      return LastCount(*port);
+      return LastCount(*port, false);
     }
     const LineWait r = line.AwaitInput(deadline.RemainingMs(), wakeFd);
     const bool open = line.Fill() && r != LineWait::Gone;
     if (Counted(*port) >= expected || !open || r == LineWait::Woken || deadline.Expired())
-      return LastCount(*port);
+      return LastCount(*port, open && r != LineWait::Woken && deadline.Expired());
   }
 }
 

@@ -258,6 +258,8 @@ TEST_F(ExchangeTest, TraceCountsWhatWasQueuedAndWhatWasRead) {
 // one, is noise and refused; an echo is never taken for the reply. In auto
 // mode the device is learned to echo from the first whole echo on; until
 // then a write of one register (answered with its own copy) is not looked at.
+// A whole wait without a byte teaches that the device is quiet (its waits
+// then leave no room for an echo), which an echo undoes.
 TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
   const Frame write = BuildWriteRequest(1, REG_WORK_MODE, 1);
   const Bytes read(kReadRequest.data(), kReadRequest.data() + kReadRequest.size);
@@ -279,6 +281,8 @@ TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
     uint32_t waited;
     bool echoed;
     bool learnedAfter;
+    bool quietBefore = false;  // a wait passed in silence before
+    bool quietAfter = false;
   } cases[] = {
       {"no echo", EchoMode::Auto, false, false, kReply, true, 7, false, false},
       {"whole echo, then the reply", EchoMode::Auto, false, false, join({read, kReply}), true, 7, true, true},
@@ -297,6 +301,14 @@ TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
        15, false, false},
       {"echo on, nothing learned", EchoMode::On, false, true, join({written, written}), true, 8, true,
        false},
+      {"silence: the device is quiet", EchoMode::Auto, false, false, {}, false, 0, false, false, false,
+       true},
+      {"an echo on a quiet device is dropped and learned", EchoMode::Auto, false, false,
+       join({read, kReply}), true, 7, true, true, true, false},
+      {"silence on a device that echoes: it still does", EchoMode::Auto, true, false, {}, false, 0, false,
+       true, false, false},
+      {"silence, echo off: nothing learned", EchoMode::Off, false, false, {}, false, 0, false, false,
+       false, false},
   };
   std::vector<TraceRecord> seen;
   SetTraceHook([&seen](const TraceRecord& r) { seen.push_back(r); });
@@ -310,6 +322,12 @@ TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
       uint8_t reply[7] = {};
       ASSERT_TRUE(ReadLineLength(t, join({read, kReply}), reply));
     }
+    if (c.quietBefore) {
+      SetEchoMode(EchoMode::Auto);
+      uint8_t reply[7] = {};
+      ASSERT_FALSE(ReadLineLength(t, {}, reply, 100));
+      ASSERT_TRUE(DeviceQuiet(pty_.Path()));
+    }
     SetEchoMode(c.mode);
     seen.clear();
     const Frame& request = c.isWrite ? write : kReadRequest;
@@ -322,6 +340,7 @@ TEST_F(ExchangeTest, AnAdaptersEchoIsDroppedAndNeverTakenForTheReply) {
     EXPECT_EQ(seen[0].waited, c.waited);
     EXPECT_EQ(seen[0].echoed, c.echoed);
     EXPECT_EQ(DeviceEchoes(pty_.Path()), c.learnedAfter);
+    EXPECT_EQ(DeviceQuiet(pty_.Path()), c.quietAfter);
   }
   SetEchoMode(EchoMode::Auto);
   ForgetEcho(pty_.Path());
