@@ -530,25 +530,27 @@ TEST_F(SearchTest, PortFailureShowsTheMessageAndKeepsSearchingLook) {
 
 // "快速搜索" and "搜索全部": check items, off at start, each switching its own.
 TEST_F(SearchTest, TheContextMenuItemsToggleTheQuickSearchAndTheSurveyOffAtStart) {
-  const struct {
-    const char* text;
-    bool (CConsoleDlg::*on)() const;
-  } items[] = {{"快速搜索", &CConsoleDlg::IsQuickSearch}, {"搜索全部", &CConsoleDlg::IsSearchAll}};
+  const QString texts[] = {QStringLiteral("快速搜索"), QStringLiteral("搜索全部")};
+  // Which of the two is on: 0 the quick search, 1 the survey.
+  const auto on = [](const CConsoleDlg& dlg, int item) {
+    return item == 0 ? dlg.IsQuickSearch() : dlg.IsSearchAll();
+  };
   RunWindow([&](CConsoleDlg& dlg) {
     ASSERT_NE(dlg.SearchMenu(), nullptr);
-    ASSERT_EQ(dlg.SearchMenu()->actions().size(), static_cast<int>(std::size(items)));
-    for (size_t i = 0; i < std::size(items); ++i) {
-      SCOPED_TRACE(items[i].text);
-      QAction* item = dlg.SearchMenu()->actions().at(static_cast<int>(i));
-      EXPECT_EQ(item->text(), QString::fromUtf8(items[i].text));
+    const QList<QAction*> actions = dlg.SearchMenu()->actions();
+    ASSERT_EQ(actions.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(texts[i].toStdString());
+      QAction* item = actions.at(i);
+      EXPECT_EQ(item->text(), texts[i]);
       EXPECT_TRUE(item->isCheckable());
       EXPECT_FALSE(item->isChecked());
-      EXPECT_FALSE((dlg.*items[i].on)());
+      EXPECT_FALSE(on(dlg, i));
       item->trigger();
-      EXPECT_TRUE((dlg.*items[i].on)());
-      EXPECT_FALSE((dlg.*items[1 - i].on)());
+      EXPECT_TRUE(on(dlg, i));
+      EXPECT_FALSE(on(dlg, 1 - i));
       item->trigger();
-      EXPECT_FALSE((dlg.*items[i].on)());
+      EXPECT_FALSE(on(dlg, i));
     }
     // Both the group and the button offer it.
     for (QWidget* owner : {static_cast<QWidget*>(dlg.findChild<QGroupBox*>("grp_search")),
