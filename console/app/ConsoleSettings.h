@@ -1,9 +1,9 @@
 // What the console remembers between runs: the line it last reached a
 // controller on (the port's device, the baud rate, the station address),
-// the search's choices, the alarm sound and where its windows stood. An INI file in the
-// user's configuration folder ($XDG_CONFIG_HOME/qd7420/qd7420.ini, else
-// ~/.config/qd7420/qd7420.ini), written at each change so that a crash or a
-// pulled plug loses nothing.
+// the search's choices, the alarm sound and where its windows stood. An INI
+// file in the user's configuration folder ($XDG_CONFIG_HOME/qd7420/
+// qd7420.ini, else ~/.config/qd7420/qd7420.ini), written at each change so
+// that a crash or a pulled plug loses nothing.
 //
 // What the command line sets for this run is pinned: it is neither read
 // from the file nor written to it. A file that cannot be read or written

@@ -25,6 +25,11 @@ constexpr char kCaptionIdle[] = "搜索参数";
 constexpr char kCaptionSearching[] = "停止搜索";
 constexpr char kOneRateNote[] = "（TCP线路只试此波特率）";
 
+// The status line once a controller is found or taken from the survey.
+QString FoundText(int baud, int address) {
+  return QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address);
+}
+
 }  // namespace
 
 // --- The button -------------------------------------------------------------------
@@ -90,7 +95,7 @@ void CConsoleDlg::OnSearchNotFound() {
 }
 
 void CConsoleDlg::OnSearchFound(int baud, int address) {
-  SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address));
+  SetDlgItemText(IDC_SEARCH_RESULT, FoundText(baud, address));
   WindowInformation(QString::asprintf("产品参数为：波特率%d地址%d", baud, address));
   TakeFoundLine(baud, address);
   EndSearchIdle();
@@ -101,4 +106,10 @@ void CConsoleDlg::TakeFoundLine(int baud, int address) {
   for (size_t i = 0; i < std::size(kSearchRates); ++i)
     if (kSearchRates[i] == baud) SetComboSel(IDC_BAUD, static_cast<int>(i));
   RememberLine(ReadConnection());
+}
+
+// A controller taken from the survey's list: as a find, without its box.
+void CConsoleDlg::OnSurveyUse(int baud, int address) {
+  SetDlgItemText(IDC_SEARCH_RESULT, FoundText(baud, address));
+  TakeFoundLine(baud, address);
 }

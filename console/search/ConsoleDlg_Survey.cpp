@@ -47,8 +47,8 @@ void CConsoleDlg::OnSurveyGarbled(int baud, int address) {
 void CConsoleDlg::OnSurveyEnded() {
   const int found = m_pSurveyDlg ? m_pSurveyDlg->ControllerCount() : 0;
   if (found == 0) {
-    if (m_pSurveyDlg) m_pSurveyDlg->SetStatus(QStringLiteral("未搜索到通讯参数"));
     OnSearchNotFound();
+    if (m_pSurveyDlg) m_pSurveyDlg->SetStatus(GetDlgItemText(IDC_SEARCH_RESULT));
     return;
   }
   const QString text = QString::fromUtf8(kTextSurveyDone).arg(found);
@@ -60,9 +60,4 @@ void CConsoleDlg::OnSurveyEnded() {
 void CConsoleDlg::OnSurveyStopped() {
   if (m_pSurveyDlg)
     m_pSurveyDlg->SetStatus(QString::fromUtf8(kTextSurveyStopped).arg(m_pSurveyDlg->ControllerCount()));
-}
-
-void CConsoleDlg::OnSurveyUse(int baud, int address) {
-  SetDlgItemText(IDC_SEARCH_RESULT, QString::asprintf("搜索到的参数为:波特率%d地址%d", baud, address));
-  TakeFoundLine(baud, address);
 }

@@ -175,13 +175,14 @@ class CConsoleDlg : public CDialog {
   // Sets the top row to a controller found at `baud` and `address` and
   // remembers it: a find, or one the operator took from a survey.
   void TakeFoundLine(int baud, int address);
+  // A controller taken from the survey's list ("使用", a double-click).
+  void OnSurveyUse(int baud, int address);
   // --- The survey (ConsoleDlg_Survey.cpp) ---
   void BeginSurvey();
   void OnSurveyListed(int baud, int address, int value, int exception);
   void OnSurveyGarbled(int baud, int address);
   void OnSurveyEnded();
   void OnSurveyStopped();
-  void OnSurveyUse(int baud, int address);
   CSurveyDlg* m_pSurveyDlg = nullptr;
   QAction* m_pSearchAllAction = nullptr;
   // --- Quick search and progress (ConsoleDlg_QuickSearch.cpp) ---
